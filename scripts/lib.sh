@@ -1,0 +1,29 @@
+# Shared by the scripts that run inside the build root.
+
+# Configures and builds the project in $VELKIN_BUILD (default: build/ in the project).
+velkin_build() {
+	local build=${VELKIN_BUILD:-$VELKIN_PROJECT/build}
+	if [ ! -f "$build/CMakeCache.txt" ]; then
+		cmake -S "$VELKIN_PROJECT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	fi
+	cmake --build "$build"
+}
+
+# Starts Xvfb on a free display unless one is already set, and exports DISPLAY.
+velkin_display() {
+	if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+		return 0
+	fi
+	local n=90
+	while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+	Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp >/tmp/xvfb.log 2>&1 &
+	VELKIN_XVFB_PID=$!
+	export DISPLAY=":$n"
+	for _ in $(seq 100); do
+		xdpyinfo >/dev/null 2>&1 && return 0
+		sleep 0.1
+	done
+	echo "Xvfb did not start" >&2
+	cat /tmp/xvfb.log >&2
+	return 1
+}

@@ -1,0 +1,102 @@
+#include "module/Module.hpp"
+#include "module/Velkin.hpp"
+#include "store/SnapshotDocument.hpp"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QThread>
+
+#include <obs-frontend-api.h>
+#include <util/text-lookup.h>
+
+namespace {
+
+obs_module_t *moduleHandle = nullptr;
+lookup_t *localeTable = nullptr;
+QPointer<Velkin> controller;
+
+} // namespace
+
+obs_module_t *velkinModule()
+{
+	return moduleHandle;
+}
+
+QString localeText(const char *key)
+{
+	const char *result = key;
+	text_lookup_getstr(localeTable, key, &result);
+	return QString::fromUtf8(result);
+}
+
+MODULE_EXPORT void obs_module_set_pointer(obs_module_t *module)
+{
+	moduleHandle = module;
+}
+
+MODULE_EXPORT uint32_t obs_module_ver(void)
+{
+	return LIBOBS_API_VER;
+}
+
+MODULE_EXPORT void obs_module_set_locale(const char *locale)
+{
+	if (localeTable) {
+		text_lookup_destroy(localeTable);
+	}
+	localeTable = obs_module_load_locale(moduleHandle, kDefaultLocale, locale);
+}
+
+MODULE_EXPORT void obs_module_free_locale(void)
+{
+	text_lookup_destroy(localeTable);
+	localeTable = nullptr;
+}
+
+MODULE_EXPORT bool obs_module_get_string(const char *key, const char **out)
+{
+	return text_lookup_getstr(localeTable, key, out);
+}
+
+MODULE_EXPORT const char *obs_module_name(void)
+{
+	return kModuleName;
+}
+
+MODULE_EXPORT const char *obs_module_description(void)
+{
+	return kModuleDescription;
+}
+
+MODULE_EXPORT const char *obs_module_author(void);
+MODULE_EXPORT const char *obs_module_author(void)
+{
+	return kModuleAuthor;
+}
+
+MODULE_EXPORT bool obs_module_load(void)
+{
+	auto *mainWindow = static_cast<QMainWindow *>(obs_frontend_get_main_window());
+	// Refusals leave everything as it was and log nothing.
+	if (controller) {
+		return false;
+	}
+	if (!mainWindow) {
+		return false;
+	}
+	if (mainWindow->thread() != QThread::currentThread()) {
+		return false;
+	}
+
+	controller = new Velkin(mainWindow);
+	blog(LOG_INFO, "[obs-velkin] Loaded version %s (OBS %s)", kModuleVersion, kHostVersionString);
+	return true;
+}
+
+MODULE_EXPORT void obs_module_unload(void)
+{
+	if (controller) {
+		delete controller.data();
+	}
+	controller = nullptr;
+}

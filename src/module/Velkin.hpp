@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <obs-frontend-api.h>
+#include <obs-hotkey.h>
+
+class QAction;
+class QDialog;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMainWindow;
+class QPushButton;
+
+// The one controller: everything the module holds while it is loaded. It is a child of the host's
+// main window and is deleted either by unload or together with the main window, whichever comes first.
+// Its operations live in one file per subsystem; the members are open to those files and to the tests.
+class Velkin : public QObject {
+public:
+	explicit Velkin(QMainWindow *window);
+	~Velkin() override;
+
+	Velkin(const Velkin &) = delete;
+	Velkin &operator=(const Velkin &) = delete;
+
+	// Lifecycle
+	void onFrontendEvent(enum obs_frontend_event event);
+	void shutdown();
+
+	QPointer<QMainWindow> mainWindow;
+	QPointer<QAction> toolsMenuAction;
+	QPointer<QDialog> managerDialog;
+	QPointer<QListWidget> snapshotList;
+	QPointer<QLineEdit> searchEdit;
+	QPointer<QLabel> notFoundLabel;
+	QString snapshotDirectory;
+	QString settingsPath;
+	QString last;
+	QStringList snapshotOrder;
+	QJsonObject settings;
+	obs_hotkey_id cycleHotkeyId = OBS_INVALID_HOTKEY_ID;
+	obs_hotkey_id previousHotkeyId = OBS_INVALID_HOTKEY_ID;
+	obs_hotkey_id openHotkeyId = OBS_INVALID_HOTKEY_ID;
+	QMap<QString, obs_hotkey_id> loadHotkeys;
+	QTimer settingsSaveTimer;
+	bool ready = false;
+	bool shuttingDown = false;
+	bool busy = false;
+	QList<QPointer<QPushButton>> selectionButtons;
+
+private:
+	void activate();
+};

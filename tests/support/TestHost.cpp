@@ -1,0 +1,114 @@
+#include "support/TestHost.hpp"
+
+#include <QApplication>
+#include <QDir>
+#include <QMutex>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <obs.h>
+#include <util/base.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <memory>
+
+// The plug-in's own entry points, linked into this test binary.
+extern "C" void obs_module_set_pointer(obs_module_t *module);
+extern "C" void obs_module_set_locale(const char *locale);
+extern "C" void obs_module_free_locale(void);
+
+namespace {
+
+QMutex logMutex;
+QStringList capturedLog;
+std::unique_ptr<QTemporaryDir> configDir;
+std::unique_ptr<QTemporaryDir> scratchDir;
+obs_module_t *moduleHandle = nullptr;
+
+void captureLog(int level, const char *format, va_list args, void *)
+{
+	char buffer[8192];
+	vsnprintf(buffer, sizeof(buffer), format, args);
+	QMutexLocker lock(&logMutex);
+	capturedLog.append(QString::fromUtf8(buffer));
+	if (level <= LOG_WARNING || qEnvironmentVariableIsSet("VELKIN_TEST_VERBOSE")) {
+		fprintf(stderr, "log %d: %s\n", level, buffer);
+	}
+}
+
+} // namespace
+
+namespace testhost {
+
+QString configDirectory()
+{
+	return configDir->path();
+}
+
+obs_module_t *module()
+{
+	return moduleHandle;
+}
+
+QStringList logLines()
+{
+	QMutexLocker lock(&logMutex);
+	return capturedLog;
+}
+
+void clearLog()
+{
+	QMutexLocker lock(&logMutex);
+	capturedLog.clear();
+}
+
+int countLogLines(const QString &line)
+{
+	return int(logLines().count(line));
+}
+
+QString scratchDirectory()
+{
+	return scratchDir->path();
+}
+
+} // namespace testhost
+
+int main(int argc, char **argv)
+{
+	testing::InitGoogleTest(&argc, argv);
+	if (GTEST_FLAG_GET(list_tests)) {
+		return RUN_ALL_TESTS();
+	}
+
+	QApplication app(argc, argv);
+	base_set_log_handler(captureLog, nullptr);
+
+	configDir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/velkin-config-XXXXXX"));
+	const QString scratchBase = qEnvironmentVariable("VELKIN_TEST_SCRATCH", QDir::tempPath());
+	QDir().mkpath(scratchBase);
+	scratchDir = std::make_unique<QTemporaryDir>(scratchBase + QStringLiteral("/velkin-scratch-XXXXXX"));
+	if (!configDir->isValid() || !scratchDir->isValid()) {
+		fprintf(stderr, "cannot create the test directories\n");
+		return 1;
+	}
+	if (!obs_startup("en-US", configDir->path().toUtf8().constData(), nullptr)) {
+		fprintf(stderr, "obs_startup failed\n");
+		return 1;
+	}
+	// libobs hands out module handles only for real module files, so open the built plug-in and give
+	// its handle to the copy of the plug-in code linked into this binary.
+	if (obs_open_module(&moduleHandle, VELKIN_MODULE_FILE, VELKIN_DATA_DIR) != MODULE_SUCCESS) {
+		fprintf(stderr, "obs_open_module failed for %s\n", VELKIN_MODULE_FILE);
+		return 1;
+	}
+	obs_module_set_pointer(moduleHandle);
+	obs_module_set_locale("en-US");
+
+	const int result = RUN_ALL_TESTS();
+
+	obs_module_free_locale();
+	obs_shutdown();
+	return result;
+}
