@@ -27,3 +27,10 @@ velkin_display() {
 	cat /tmp/xvfb.log >&2
 	return 1
 }
+
+velkin_stop_display() {
+	if [ -n "${VELKIN_XVFB_PID:-}" ]; then
+		kill "$VELKIN_XVFB_PID" 2>/dev/null || true
+		wait "$VELKIN_XVFB_PID" 2>/dev/null || true
+	fi
+}

@@ -1,0 +1,224 @@
+"""Runs the real OBS Studio with the built plug-in in a fresh profile, and talks to it through obs-websocket."""
+
+import glob
+import json
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import time
+
+import websocket
+
+WEBSOCKET_NOT_READY = 207
+
+
+class HostError(Exception):
+    pass
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Display:
+    """The current X display, or an Xvfb of our own when there is none."""
+
+    def __init__(self):
+        self.process = None
+        self.name = os.environ.get("DISPLAY", "")
+
+    def __enter__(self):
+        if self.name and subprocess.run(["xdpyinfo"], capture_output=True).returncode == 0:
+            return self
+        number = 120
+        while os.path.exists(f"/tmp/.X{number}-lock") or os.path.exists(f"/tmp/.X11-unix/X{number}"):
+            number += 1
+        self.name = f":{number}"
+        self.process = subprocess.Popen(
+            ["Xvfb", self.name, "-screen", "0", "1920x1080x24", "-nolisten", "tcp"],
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+        )
+        deadline = time.time() + 10
+        while time.time() < deadline:
+            if subprocess.run(["xdpyinfo", "-display", self.name], capture_output=True).returncode == 0:
+                return self
+            time.sleep(0.1)
+        raise HostError("Xvfb did not start")
+
+    def __exit__(self, *exc):
+        if self.process:
+            self.process.terminate()
+            self.process.wait(10)
+
+
+class Profile:
+    """A fresh HOME holding an OBS configuration with the plug-in installed and obs-websocket enabled."""
+
+    def __init__(self, build_dir, name, keep=False):
+        self.home = os.path.join(build_dir, "host", name)
+        if not keep and os.path.exists(self.home):
+            shutil.rmtree(self.home)
+        self.obs_config = os.path.join(self.home, ".config", "obs-studio")
+        self.plugin_config = os.path.join(self.obs_config, "plugin_config", "obs-velkin")
+        self.port = free_port()
+        os.makedirs(os.path.join(self.obs_config, "plugin_config", "obs-websocket"), exist_ok=True)
+        with open(os.path.join(self.obs_config, "global.ini"), "w") as f:
+            f.write("[General]\nFirstRun=true\nLastVersion=503447555\n")
+        with open(os.path.join(self.obs_config, "plugin_config", "obs-websocket", "config.json"), "w") as f:
+            json.dump(
+                {
+                    "alerts_enabled": False,
+                    "auth_required": False,
+                    "first_load": False,
+                    "server_enabled": True,
+                    "server_password": "",
+                    "server_port": self.port,
+                },
+                f,
+            )
+        # The plug-in goes in through its own install rules, in the per-user layout.
+        subprocess.run(
+            ["cmake", "--install", build_dir, "--component", "user", "--prefix",
+             os.path.join(self.obs_config, "plugins")],
+            check=True,
+            stdout=subprocess.DEVNULL,
+        )
+
+    @property
+    def snapshot_dir(self):
+        return os.path.join(self.plugin_config, "snapshots")
+
+    @property
+    def settings_path(self):
+        return os.path.join(self.plugin_config, "settings.json")
+
+
+class Obs:
+    """One run of OBS Studio in a profile."""
+
+    def __init__(self, profile, display):
+        self.profile = profile
+        self.display = display
+        self.process = None
+        self.ws = None
+        self.request_id = 0
+
+    def start(self):
+        env = {
+            "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
+            "HOME": self.profile.home,
+            "DISPLAY": self.display.name,
+            "LANG": os.environ.get("VELKIN_HOST_LANG", "en_US.UTF-8"),
+            "QT_QPA_PLATFORM": "xcb",
+        }
+        self.started = time.time()
+        self.output = open(os.path.join(self.profile.home, "obs-output.txt"), "w")
+        self.process = subprocess.Popen(
+            ["obs", "--disable-updater", "--disable-shutdown-check", "--multi"],
+            cwd=self.profile.home,
+            env=env,
+            stdout=self.output,
+            stderr=subprocess.STDOUT,
+        )
+        return self
+
+    def log_path(self):
+        logs = glob.glob(os.path.join(self.profile.obs_config, "logs", "*.txt"))
+        logs = [p for p in logs if os.path.getmtime(p) >= self.started - 1]
+        return max(logs, key=os.path.getmtime) if logs else None
+
+    def log_text(self):
+        path = self.log_path()
+        if not path:
+            return ""
+        with open(path, encoding="utf-8", errors="replace") as f:
+            return f.read()
+
+    def log_lines(self, containing=""):
+        """The messages of the log (time stamps removed) that contain the text."""
+        lines = []
+        for line in self.log_text().splitlines():
+            message = line.split(": ", 1)[1] if ": " in line[:16] else line
+            if containing in message:
+                lines.append(message)
+        return lines
+
+    def wait_for_log(self, text, timeout=60):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            for line in self.log_lines(text):
+                return line
+            self.check_alive()
+            time.sleep(0.2)
+        raise HostError(f"OBS did not log {text!r} within {timeout} s")
+
+    def check_alive(self):
+        if self.process.poll() is not None:
+            raise HostError(f"OBS ended early with code {self.process.returncode}")
+
+    def connect(self, timeout=60):
+        """Connects to obs-websocket and waits until OBS has finished loading."""
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            self.check_alive()
+            try:
+                self.ws = websocket.create_connection(f"ws://127.0.0.1:{self.profile.port}", timeout=10)
+                json.loads(self.ws.recv())
+                self.ws.send(json.dumps({"op": 1, "d": {"rpcVersion": 1, "eventSubscriptions": 0}}))
+                identified = json.loads(self.ws.recv())
+                if identified.get("op") != 2:
+                    raise HostError(f"unexpected answer to Identify: {identified}")
+                break
+            except (OSError, websocket.WebSocketException):
+                self.ws = None
+                time.sleep(0.3)
+        if not self.ws:
+            raise HostError("obs-websocket did not answer")
+        while time.time() < deadline:
+            status, _ = self.request("GetVersion")
+            if status["result"]:
+                return self
+            if status.get("code") != WEBSOCKET_NOT_READY:
+                raise HostError(f"GetVersion failed: {status}")
+            time.sleep(0.3)
+        raise HostError("OBS did not finish loading")
+
+    def request(self, request_type, data=None):
+        """Sends one request and returns (requestStatus, responseData)."""
+        self.request_id += 1
+        rid = str(self.request_id)
+        self.ws.send(json.dumps({"op": 6, "d": {"requestType": request_type, "requestId": rid,
+                                                 "requestData": data or {}}}))
+        while True:
+            message = json.loads(self.ws.recv())
+            if message.get("op") == 7 and message["d"].get("requestId") == rid:
+                return message["d"]["requestStatus"], message["d"].get("responseData", {})
+
+    def screenshot(self, path):
+        subprocess.run(["import", "-display", self.display.name, "-window", "root", path], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return path
+
+    def stop(self, timeout=60):
+        """Quits OBS the way Ctrl+C does and returns its exit code."""
+        if self.ws:
+            try:
+                self.ws.close()
+            except OSError:
+                pass
+            self.ws = None
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGINT)
+        try:
+            code = self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+            raise HostError(f"OBS did not quit within {timeout} s of SIGINT")
+        self.output.close()
+        return code
