@@ -1,5 +1,6 @@
 #include "module/Velkin.hpp"
 #include "module/Module.hpp"
+#include "settings/SettingsFile.hpp"
 
 #include <QAction>
 #include <QDialog>
@@ -31,7 +32,10 @@ Velkin::Velkin(QMainWindow *window) : QObject(window), mainWindow(window)
 {
 	snapshotDirectory = configPath(kSnapshotDirectoryName);
 	settingsPath = configPath(kSettingsFileName);
+	readSettings();
 	settingsSaveTimer.setSingleShot(true);
+	settingsSaveTimer.setInterval(kSettingsSaveDelayMs);
+	QObject::connect(&settingsSaveTimer, &QTimer::timeout, this, [this] { onSettingsSaveTimer(); });
 	obs_frontend_add_event_callback(frontendEventCallback, this);
 }
 
@@ -59,12 +63,14 @@ void Velkin::onFrontendEvent(enum obs_frontend_event event)
 
 void Velkin::activate()
 {
-	if (ready) {
+	if (ready || !ensureSnapshotDirectory()) {
 		return;
 	}
 	ready = true;
 	toolsMenuAction =
 		static_cast<QAction *>(obs_frontend_add_tools_menu_qaction(localeText("Title").toUtf8().constData()));
+	refreshSnapshotList(QString());
+	saveSettings();
 }
 
 void Velkin::shutdown()
@@ -74,6 +80,10 @@ void Velkin::shutdown()
 	}
 	shuttingDown = true;
 	settingsSaveTimer.stop();
+	if (ready) {
+		// Before the hotkeys go: the final save reads their bindings from the host.
+		saveSettings();
+	}
 	obs_frontend_remove_event_callback(frontendEventCallback, this);
 	if (toolsMenuAction) {
 		delete toolsMenuAction.data();

@@ -10,7 +10,7 @@
 #include <QTimer>
 
 #include <obs-frontend-api.h>
-#include <obs-hotkey.h>
+#include <obs.h>
 
 class QAction;
 class QDialog;
@@ -34,6 +34,21 @@ public:
 	// Lifecycle
 	void onFrontendEvent(enum obs_frontend_event event);
 	void shutdown();
+
+	// Catalogue
+	void refreshSnapshotList(const QString &targetPath);
+	QString selectedSnapshotPath() const;
+
+	// Error reports and confirmations
+	void reportError(const char *key, const QString &detail);
+	bool confirmAction(const QString &text, bool continueIsDefault);
+	bool ensureSnapshotDirectory();
+	bool checkSnapshotLimit();
+
+	// Settings file
+	void readSettings();
+	void saveSettings();
+	void onSettingsSaveTimer();
 
 	QPointer<QMainWindow> mainWindow;
 	QPointer<QAction> toolsMenuAction;

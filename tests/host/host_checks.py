@@ -2,6 +2,8 @@
 """Checks the plug-in inside the real OBS Studio, or starts OBS with it for a person to use (--interactive)."""
 
 import argparse
+import base64
+import json
 import os
 import signal
 import sys
@@ -22,6 +24,43 @@ def expect(condition, message):
         raise HostError(message)
 
 
+SETTINGS_KEYS = ["cycleHotkey", "last", "openHotkey", "previousHotkey", "snapshotHotkeys", "snapshotOrder"]
+
+
+def write_document(directory, file_name, name, docks=("scenesDock",)):
+    """A snapshot document as the plug-in writes it (the blobs need not be a real window state here)."""
+    os.makedirs(directory, exist_ok=True)
+    document = {
+        "docks": list(docks),
+        "format": 1,
+        "geometry": base64.b64encode(b"geometry").decode(),
+        "name": name,
+        "obs": "30.2.3",
+        "plugin": "obs-velkin",
+        "state": base64.b64encode(b"state of " + name.encode()).decode(),
+    }
+    with open(os.path.join(directory, file_name), "w", encoding="utf-8") as f:
+        json.dump(document, f, indent=4)
+
+
+def read_settings(profile):
+    try:
+        with open(profile.settings_path, encoding="utf-8") as f:
+            return json.load(f)
+    except (OSError, ValueError):
+        return None
+
+
+def wait_for(condition, timeout, message):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        value = condition()
+        if value:
+            return value
+        time.sleep(0.1)
+    raise HostError(message)
+
+
 def load_line(args):
     return f"[obs-velkin] Loaded version 1.0.0 (OBS {args.obs_version})"
 
@@ -37,18 +76,53 @@ def expect_clean_exit(obs, code):
 @check
 def check_lifecycle(args, display):
     """Loads once, activates at finished loading, shuts down once at SIGINT and unloads with no leaks."""
-    obs = Obs(Profile(args.build_dir, "lifecycle"), display).start()
+    profile = Profile(args.build_dir, "lifecycle")
+    obs = Obs(profile, display).start()
     try:
         obs.wait_for_log(load_line(args))
         obs.connect()
         expect(len(obs.log_lines("[obs-velkin] Loaded version")) == 1, "the load line appears more than once")
-        # A module load that failed would be named in OBS's list of failed modules.
-        expect(not obs.log_lines("obs-velkin.so: failed"), "OBS reports the module as failed")
+        # Activation creates the snapshot folder and writes the settings once OBS has finished loading.
+        wait_for(lambda: read_settings(profile), 10, "activation wrote no settings.json")
+        expect(os.path.isdir(profile.snapshot_dir), "activation created no snapshot folder")
+        before = os.stat(profile.settings_path).st_ino
     finally:
         code = obs.stop()
     expect_clean_exit(obs, code)
+    # The final save replaces the file once more at the exit.
+    expect(os.stat(profile.settings_path).st_ino != before, "shutdown did not save the settings")
+    expect(sorted(read_settings(profile)) == SETTINGS_KEYS, "settings.json lacks some of its six keys")
     expect(not obs.log_lines("[obs-velkin] ") or all(
         line == load_line(args) for line in obs.log_lines("[obs-velkin] ")), "unexpected plug-in log lines")
+
+
+@check
+def check_activation(args, display):
+    """Activation scans the snapshots already in the profile and rewrites settings.json from them."""
+    profile = Profile(args.build_dir, "activation")
+    write_document(profile.snapshot_dir, "b.json", "Beta")
+    write_document(profile.snapshot_dir, "a.json", "alpha")
+    write_document(profile.snapshot_dir, "c.json", "Gamma")
+    with open(os.path.join(profile.snapshot_dir, "broken.json"), "w") as f:
+        f.write("{ not a snapshot")
+    with open(profile.settings_path, "w") as f:
+        json.dump({"snapshotOrder": ["c.json", "gone.json"], "oldKey": 1, "last": 5}, f)
+    obs = Obs(profile, display).start()
+    try:
+        obs.connect()
+        settings = wait_for(lambda: (s := read_settings(profile)) and "oldKey" not in s and s, 10,
+                            "activation did not rewrite settings.json")
+        expect(sorted(settings) == SETTINGS_KEYS, f"settings.json holds {sorted(settings)}")
+        expect(settings["snapshotOrder"] == ["c.json", "a.json", "b.json"],
+               f"the order is {settings['snapshotOrder']}")
+        expect(settings["last"] == "", "a last snapshot of the wrong type was kept")
+        expect(obs.log_lines("[obs-velkin] ") == [load_line(args), "[obs-velkin] Skipped 1 unreadable snapshot file(s)"],
+               f"unexpected plug-in log lines: {obs.log_lines('[obs-velkin] ')}")
+    finally:
+        code = obs.stop()
+    expect_clean_exit(obs, code)
+    with open(os.path.join(profile.snapshot_dir, "broken.json")) as f:
+        expect(f.read() == "{ not a snapshot", "the unreadable file was changed")
 
 
 def interactive(args):

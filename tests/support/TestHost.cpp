@@ -85,9 +85,9 @@ int main(int argc, char **argv)
 	QApplication app(argc, argv);
 	base_set_log_handler(captureLog, nullptr);
 
-	configDir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/velkin-config-XXXXXX"));
 	const QString scratchBase = qEnvironmentVariable("VELKIN_TEST_SCRATCH", QDir::tempPath());
 	QDir().mkpath(scratchBase);
+	configDir = std::make_unique<QTemporaryDir>(scratchBase + QStringLiteral("/velkin-config-XXXXXX"));
 	scratchDir = std::make_unique<QTemporaryDir>(scratchBase + QStringLiteral("/velkin-scratch-XXXXXX"));
 	if (!configDir->isValid() || !scratchDir->isValid()) {
 		fprintf(stderr, "cannot create the test directories\n");

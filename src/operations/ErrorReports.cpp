@@ -1,0 +1,69 @@
+#include "module/Module.hpp"
+#include "module/Velkin.hpp"
+#include "store/SnapshotCatalogue.hpp"
+
+#include <QAbstractButton>
+#include <QDialog>
+#include <QDir>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+
+namespace {
+
+constexpr Qt::WindowFlags kBoxFlags = Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint;
+
+} // namespace
+
+void Velkin::reportError(const char *key, const QString &detail)
+{
+	blog(LOG_WARNING, "[obs-velkin] %s: %s", key, detail.toUtf8().constData());
+	if (shuttingDown || !mainWindow) {
+		return;
+	}
+	QWidget *parent = managerDialog ? static_cast<QWidget *>(managerDialog) : static_cast<QWidget *>(mainWindow);
+	QString text = localeText(key);
+	if (!detail.isEmpty()) {
+		text += QStringLiteral("\n\n") + detail;
+	}
+	QPointer<QMessageBox> box =
+		new QMessageBox(QMessageBox::Warning, localeText("Title"), text, QMessageBox::Ok, parent, kBoxFlags);
+	box->setTextFormat(Qt::PlainText);
+	box->exec();
+	// The box may have gone with its parent while it ran.
+	delete box.data();
+}
+
+bool Velkin::confirmAction(const QString &text, bool continueIsDefault)
+{
+	QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Question, localeText("Title"), text,
+						    QMessageBox::NoButton, managerDialog.data(), kBoxFlags);
+	box->setTextFormat(Qt::PlainText);
+	QPushButton *continueButton = box->addButton(localeText("Continue"), QMessageBox::AcceptRole);
+	QPushButton *cancelButton = box->addButton(localeText("Cancel"), QMessageBox::RejectRole);
+	box->setDefaultButton(continueIsDefault ? continueButton : cancelButton);
+	box->exec();
+	const bool accepted = box && !shuttingDown && box->clickedButton() == continueButton;
+	delete box.data();
+	return accepted;
+}
+
+bool Velkin::ensureSnapshotDirectory()
+{
+	if (!snapshotDirectory.isEmpty() && !settingsPath.isEmpty() && QDir().mkpath(snapshotDirectory) &&
+	    QFileInfo(snapshotDirectory).isDir()) {
+		return true;
+	}
+	reportError("DirectoryFailed", QString());
+	return false;
+}
+
+bool Velkin::checkSnapshotLimit()
+{
+	if (scanSnapshots(snapshotDirectory, snapshotOrder).size() < kMaxSnapshots) {
+		return true;
+	}
+	reportError("SnapshotLimit", QString());
+	return false;
+}

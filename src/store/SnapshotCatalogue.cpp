@@ -1,0 +1,148 @@
+#include "store/SnapshotCatalogue.hpp"
+#include "store/SnapshotDocument.hpp"
+#include "module/Module.hpp"
+#include "module/Velkin.hpp"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMap>
+#include <QScrollBar>
+#include <QSet>
+
+#include <algorithm>
+
+QList<SnapshotEntry> scanSnapshots(const QString &directory, const QStringList &order, int *unreadable, int *overflow)
+{
+	int unreadableCount = 0;
+	QMap<QString, SnapshotEntry> byFileName;
+	const QDir dir(directory);
+	const QFileInfoList files =
+		dir.entryInfoList({QStringLiteral("*.json")}, QDir::Files | QDir::Hidden, QDir::Name);
+	for (const QFileInfo &file : files) {
+		SnapshotData data;
+		if (readSnapshotFile(file.absoluteFilePath(), data) != SnapshotIoResult::Ok) {
+			++unreadableCount;
+			continue;
+		}
+		byFileName.insert(file.fileName(), SnapshotEntry{file.fileName(), data.name,
+								 file.fileTime(QFileDevice::FileModificationTime)});
+	}
+
+	QList<SnapshotEntry> result;
+	result.reserve(byFileName.size());
+	for (const QString &fileName : order) {
+		const auto it = byFileName.find(fileName);
+		if (it != byFileName.end()) {
+			result.append(it.value());
+			byFileName.erase(it);
+		}
+	}
+	QList<SnapshotEntry> rest = byFileName.values();
+	std::stable_sort(rest.begin(), rest.end(), [](const SnapshotEntry &a, const SnapshotEntry &b) {
+		return QString::localeAwareCompare(a.name, b.name) < 0;
+	});
+	result.append(rest);
+
+	const int surplus = std::max(0, int(result.size()) - kMaxSnapshots);
+	if (surplus > 0) {
+		result.resize(kMaxSnapshots);
+	}
+	if (unreadable) {
+		*unreadable = unreadableCount;
+	}
+	if (overflow) {
+		*overflow = surplus;
+	}
+	return result;
+}
+
+QString Velkin::selectedSnapshotPath() const
+{
+	if (!snapshotList || !snapshotList->currentItem()) {
+		return QString();
+	}
+	return snapshotList->currentItem()->data(Qt::UserRole).toString();
+}
+
+void Velkin::refreshSnapshotList(const QString &targetPath)
+{
+	const bool keepScrollPosition = targetPath.isEmpty();
+	const QString target = keepScrollPosition ? selectedSnapshotPath() : targetPath;
+
+	// Remember the user's place: the current row and the row at the top of the view, to the pixel.
+	const QPointer<QListWidget> &list = snapshotList;
+	int rememberedRow = -1;
+	int rememberedScroll = 0;
+	QString topPath;
+	int topOffset = 0;
+	if (list) {
+		rememberedRow = list->currentRow();
+		rememberedScroll = list->verticalScrollBar()->value();
+		if (QListWidgetItem *top = list->itemAt(1, 1)) {
+			topPath = top->data(Qt::UserRole).toString();
+			topOffset = list->visualItemRect(top).top();
+		}
+		list->clear();
+	}
+
+	int unreadable = 0;
+	int overflow = 0;
+	const QList<SnapshotEntry> catalogue = scanSnapshots(snapshotDirectory, snapshotOrder, &unreadable, &overflow);
+	snapshotOrder.clear();
+
+	const QDir dir(snapshotDirectory);
+	QSet<QString> presentPaths;
+	QListWidgetItem *newTop = nullptr;
+	for (const SnapshotEntry &entry : catalogue) {
+		snapshotOrder.append(entry.fileName);
+		const QString path = dir.absoluteFilePath(entry.fileName);
+		presentPaths.insert(path);
+		if (list) {
+			const QDateTime local = entry.modified.toLocalTime();
+			auto *item = new QListWidgetItem(entry.name, list);
+			item->setData(Qt::UserRole, path);
+			item->setData(Qt::UserRole + 1, local.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+			item->setToolTip(
+				entry.name + QLatin1Char('\n') +
+				localeText("Modified").arg(local.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))) +
+				QLatin1Char('\n') + path);
+			if (!topPath.isEmpty() && path == topPath) {
+				newTop = item;
+			}
+			if (path == target) {
+				list->setCurrentItem(item);
+			}
+		}
+	}
+
+	if (unreadable != 0) {
+		blog(LOG_WARNING, "[obs-velkin] Skipped %d unreadable snapshot file(s)", unreadable);
+	}
+	if (overflow != 0) {
+		blog(LOG_WARNING, "[obs-velkin] %d snapshot file(s) exceed the %d-snapshot limit; files remain on disk",
+		     overflow, kMaxSnapshots);
+	}
+
+	// The list may have gone with the dialog while the items were being added.
+	if (!list) {
+		return;
+	}
+	if (list->currentRow() < 0 && list->count() > 0) {
+		list->setCurrentRow(std::max(0, std::min(list->count() - 1, rememberedRow)));
+	}
+	if (keepScrollPosition) {
+		list->doItemsLayout();
+		if (newTop) {
+			list->scrollToItem(newTop, QAbstractItemView::PositionAtTop);
+			if (list->verticalScrollMode() == QAbstractItemView::ScrollPerPixel) {
+				list->verticalScrollBar()->setValue(list->verticalScrollBar()->value() - topOffset);
+			}
+		} else {
+			list->verticalScrollBar()->setValue(rememberedScroll);
+		}
+	} else if (QListWidgetItem *current = list->currentItem()) {
+		list->scrollToItem(current, QAbstractItemView::EnsureVisible);
+	}
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// One row of the catalogue: a readable snapshot document in the snapshot directory.
+struct SnapshotEntry {
+	QString fileName;
+	QString name;
+	QDateTime modified;
+};
+
+constexpr int kMaxSnapshots = 1000;
+
+// Builds the catalogue afresh: the files named in the order first, then the rest by display name in the
+// current locale, at most kMaxSnapshots entries. The counters, when given, receive the number of unreadable
+// files and the number of readable files beyond the limit.
+QList<SnapshotEntry> scanSnapshots(const QString &directory, const QStringList &order, int *unreadable = nullptr,
+				   int *overflow = nullptr);

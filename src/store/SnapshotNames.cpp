@@ -1,0 +1,77 @@
+#include "store/SnapshotNames.hpp"
+#include "store/SnapshotDocument.hpp"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+const QString kForbiddenCharacters = QStringLiteral("<>:\"/\\|?*");
+const QString kDeviceDigits = QStringLiteral("123456789\u00b9\u00b2\u00b3");
+
+bool isReservedBase(const QString &base)
+{
+	static const QStringList reserved = {QStringLiteral("CON"),    QStringLiteral("PRN"),
+					     QStringLiteral("AUX"),    QStringLiteral("NUL"),
+					     QStringLiteral("CONIN$"), QStringLiteral("CONOUT$")};
+	if (reserved.contains(base)) {
+		return true;
+	}
+	return base.size() == 4 && (base.startsWith(QLatin1String("COM")) || base.startsWith(QLatin1String("LPT"))) &&
+	       kDeviceDigits.contains(base.at(3));
+}
+
+bool hasAcceptableForm(const QString &name)
+{
+	if (name.isEmpty() || name.size() > kMaxSnapshotNameLength || name != name.trimmed() ||
+	    name.endsWith(QLatin1Char('.'))) {
+		return false;
+	}
+	for (const QChar c : name) {
+		if (c.unicode() < 0x20 || kForbiddenCharacters.contains(c)) {
+			return false;
+		}
+	}
+	return !isReservedBase(name.section(QLatin1Char('.'), 0, 0).trimmed().toUpper());
+}
+
+} // namespace
+
+QString snapshotNameKey(const QString &name)
+{
+	return name.toCaseFolded().normalized(QString::NormalizationForm_C);
+}
+
+NameCheckResult validateSnapshotName(const QString &directory, const QString &name, const QString &excludedPath)
+{
+	if (!hasAcceptableForm(name)) {
+		return NameCheckResult::NameInvalid;
+	}
+
+	const QString key = snapshotNameKey(name);
+	const QString fileKey = key + QLatin1String(kSnapshotFileSuffix);
+	const QDir dir(directory);
+	const QFileInfoList entries =
+		dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
+	for (const QFileInfo &entry : entries) {
+		const QString fileName = entry.fileName();
+		if (!fileName.endsWith(QLatin1String(kSnapshotFileSuffix), Qt::CaseInsensitive) ||
+		    entry.absoluteFilePath() == excludedPath) {
+			continue;
+		}
+		if (snapshotNameKey(fileName) == fileKey) {
+			return NameCheckResult::NameDuplicate;
+		}
+		SnapshotData data;
+		if (entry.isFile() && readSnapshotFile(entry.absoluteFilePath(), data) == SnapshotIoResult::Ok &&
+		    snapshotNameKey(data.name) == key) {
+			return NameCheckResult::NameDuplicate;
+		}
+	}
+	return NameCheckResult::NameAccepted;
+}
+
+QString snapshotFilePath(const QString &directory, const QString &name)
+{
+	return QDir(directory).filePath(name + QLatin1String(kSnapshotFileSuffix));
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+enum class NameCheckResult {
+	NameAccepted = 0,
+	NameInvalid = 1,
+	NameDuplicate = 2,
+};
+
+constexpr char kSnapshotFileSuffix[] = ".json";
+
+// Two names are the same snapshot exactly when these keys are equal: case-folded, then NFC.
+QString snapshotNameKey(const QString &name);
+
+// Judges a trimmed, NFC name: its form (a legal Windows file name on its own) and whether another snapshot in
+// the directory has it already. The file at excludedPath, the snapshot being renamed or overwritten, never counts.
+NameCheckResult validateSnapshotName(const QString &directory, const QString &name, const QString &excludedPath);
+
+// The file of an accepted name: the name verbatim, followed by ".json", in the directory.
+QString snapshotFilePath(const QString &directory, const QString &name);

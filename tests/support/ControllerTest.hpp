@@ -1,0 +1,42 @@
+#pragma once
+
+#include "module/Module.hpp"
+#include "module/Velkin.hpp"
+#include "support/FrontendStandIn.hpp"
+#include "support/TestHost.hpp"
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include <gtest/gtest.h>
+
+// A controller on a real main window, with the module's real configuration paths (fresh in every test process).
+class ControllerTest : public testing::Test {
+protected:
+	void SetUp() override
+	{
+		window = new QMainWindow;
+		standin::mainWindow = window;
+		testhost::clearLog();
+	}
+
+	void TearDown() override
+	{
+		delete velkin.data();
+		delete window.data();
+		standin::eventCallbacks.clear();
+	}
+
+	Velkin *makeController()
+	{
+		velkin = new Velkin(window);
+		return velkin;
+	}
+
+	static QString moduleConfigDirectory() { return testhost::configDirectory() + QStringLiteral("/obs-velkin"); }
+	static QString snapshotDirectory() { return moduleConfigDirectory() + QStringLiteral("/snapshots"); }
+	static QString settingsPath() { return moduleConfigDirectory() + QStringLiteral("/settings.json"); }
+
+	QPointer<QMainWindow> window;
+	QPointer<Velkin> velkin;
+};
