@@ -54,7 +54,7 @@ TEST_F(ErrorReportsTest, ConfirmationAnswersOnlyContinueWithTrue)
 	records = answerModals(pressEscape, [&] { answer = velkin->confirmAction(QStringLiteral("Go?"), true); });
 	EXPECT_FALSE(answer);
 	EXPECT_EQ(records[0].defaultButton, localeText("Continue"));
-	answerModals([](QMessageBox *box) { box->close(); },
+	answerModals([](QWidget *box) { box->close(); },
 		     [&] { answer = velkin->confirmAction(QStringLiteral("Go?"), true); });
 	EXPECT_FALSE(answer);
 
@@ -70,7 +70,7 @@ TEST_F(ErrorReportsTest, AfterShutdownReportsOnlyLogAndAnswersAreCancel)
 	bool answer = true;
 	// The host shuts the controller down while the question is open; Continue then counts as Cancel.
 	answerModals(
-		[&](QMessageBox *box) {
+		[&](QWidget *box) {
 			velkin->shutdown();
 			clickAccept(box);
 		},
@@ -88,11 +88,11 @@ TEST_F(ErrorReportsTest, ParentDestroyedWhileTheBoxRunsIsNotTouchedAgain)
 	auto *dialog = new QDialog(window);
 	velkin->managerDialog = dialog;
 	bool answer = true;
-	answerModals([&](QMessageBox *) { delete dialog; },
+	answerModals([&](QWidget *) { delete dialog; },
 		     [&] { answer = velkin->confirmAction(QStringLiteral("Go?"), true); });
 	EXPECT_FALSE(answer);
 	velkin->managerDialog = dialog = new QDialog(window);
-	answerModals([&](QMessageBox *) { delete dialog; }, [&] { velkin->reportError("DeleteFailed", QString()); });
+	answerModals([&](QWidget *) { delete dialog; }, [&] { velkin->reportError("DeleteFailed", QString()); });
 	EXPECT_EQ(testhost::countLogLines(QStringLiteral("[obs-velkin] DeleteFailed: ")), 1);
 }
 

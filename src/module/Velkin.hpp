@@ -12,6 +12,8 @@
 #include <obs-frontend-api.h>
 #include <obs.h>
 
+struct SnapshotData;
+
 class QAction;
 class QDialog;
 class QLabel;
@@ -44,6 +46,18 @@ public:
 	bool confirmAction(const QString &text, bool continueIsDefault);
 	bool ensureSnapshotDirectory();
 	bool checkSnapshotLimit();
+
+	// Snapshot operations
+	bool canStartOperation() const;
+	void saveNewSnapshot();
+	void overwriteSnapshot();
+	QString promptSnapshotName(const QString &initialText, const QString &excludedPath);
+	QString storeSnapshot(const SnapshotData &data, const QString &oldPath);
+	void loadSnapshot(const QString &path);
+
+	// References that follow a snapshot file
+	void moveSnapshotReferences(const QString &oldPath, const QString &newPath);
+	void forgetSnapshotReferences(const QString &path);
 
 	// Settings file
 	void readSettings();

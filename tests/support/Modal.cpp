@@ -2,39 +2,73 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QInputDialog>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest/QTest>
 
-QList<ModalRecord> answerModals(const std::function<void(QMessageBox *)> &answer, const std::function<void()> &work)
+#include <memory>
+#include <vector>
+
+QList<ModalRecord> answerModals(const ModalAnswer &answer, const std::function<void()> &work)
 {
 	QList<ModalRecord> records;
-	QPointer<QMessageBox> answered;
+	QPointer<QWidget> answered;
 	QTimer poll;
 	poll.setInterval(5);
 	QObject::connect(&poll, &QTimer::timeout, [&] {
-		auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-		if (!box || box == answered || !box->isVisible()) {
+		QWidget *modal = QApplication::activeModalWidget();
+		if (!modal || !modal->isVisible()) {
 			return;
 		}
-		answered = box;
-		ModalRecord record;
-		record.title = box->windowTitle();
-		record.text = box->text();
-		record.icon = box->icon();
-		record.parent = box->parentWidget();
-		for (QAbstractButton *button : box->buttons()) {
-			record.buttons.append(button->text());
+		if (modal == answered) {
+			return;
 		}
-		record.defaultButton = box->defaultButton() ? box->defaultButton()->text() : QString();
-		record.textFormat = box->textFormat();
-		record.flags = box->windowFlags();
+		answered = modal;
+		ModalRecord record;
+		record.title = modal->windowTitle();
+		record.parent = modal->parentWidget();
+		record.flags = modal->windowFlags();
+		if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+			record.text = box->text();
+			record.icon = box->icon();
+			for (QAbstractButton *button : box->buttons()) {
+				record.buttons.append(button->text());
+			}
+			record.defaultButton = box->defaultButton() ? box->defaultButton()->text() : QString();
+			record.textFormat = box->textFormat();
+		} else if (auto *prompt = qobject_cast<QInputDialog *>(modal)) {
+			record.isPrompt = true;
+			record.text = prompt->labelText();
+			record.value = prompt->textValue();
+			record.buttons = {prompt->okButtonText(), prompt->cancelButtonText()};
+		}
 		records.append(record);
-		answer(box);
+		answer(modal);
+	});
+	// A modal that closes and opens again (a prompt shown anew) counts as a new one.
+	QTimer reset;
+	reset.setInterval(1);
+	QObject::connect(&reset, &QTimer::timeout, [&] {
+		if (answered && !answered->isVisible()) {
+			answered = nullptr;
+		}
 	});
 	poll.start();
+	reset.start();
 	work();
 	return records;
+}
+
+ModalAnswer inOrder(std::initializer_list<ModalAnswer> answers)
+{
+	auto list = std::make_shared<std::vector<ModalAnswer>>(answers);
+	auto next = std::make_shared<size_t>(0);
+	return [list, next](QWidget *modal) {
+		const size_t index = std::min(*next, list->size() - 1);
+		++*next;
+		(*list)[index](modal);
+	};
 }
 
 static void clickRole(QMessageBox *box, QMessageBox::ButtonRole role)
@@ -47,24 +81,44 @@ static void clickRole(QMessageBox *box, QMessageBox::ButtonRole role)
 	}
 }
 
-void clickAccept(QMessageBox *box)
+void clickAccept(QWidget *modal)
 {
-	clickRole(box, QMessageBox::AcceptRole);
-}
-
-void clickReject(QMessageBox *box)
-{
-	clickRole(box, QMessageBox::RejectRole);
-}
-
-void pressEscape(QMessageBox *box)
-{
-	QTest::keyClick(box, Qt::Key_Escape);
-}
-
-void clickOk(QMessageBox *box)
-{
-	if (QAbstractButton *ok = box->button(QMessageBox::Ok)) {
-		ok->click();
+	if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+		clickRole(box, QMessageBox::AcceptRole);
+	} else if (auto *dialog = qobject_cast<QDialog *>(modal)) {
+		dialog->accept();
 	}
+}
+
+void clickReject(QWidget *modal)
+{
+	if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+		clickRole(box, QMessageBox::RejectRole);
+	} else if (auto *dialog = qobject_cast<QDialog *>(modal)) {
+		dialog->reject();
+	}
+}
+
+void pressEscape(QWidget *modal)
+{
+	QTest::keyClick(modal, Qt::Key_Escape);
+}
+
+void clickOk(QWidget *modal)
+{
+	if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+		if (QAbstractButton *ok = box->button(QMessageBox::Ok)) {
+			ok->click();
+		}
+	}
+}
+
+ModalAnswer typeName(const QString &text)
+{
+	return [text](QWidget *modal) {
+		if (auto *prompt = qobject_cast<QInputDialog *>(modal)) {
+			prompt->setTextValue(text);
+			prompt->accept();
+		}
+	};
 }

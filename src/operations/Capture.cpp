@@ -1,0 +1,150 @@
+#include "module/Module.hpp"
+#include "module/Velkin.hpp"
+#include "operations/Layout.hpp"
+#include "operations/OperationGuard.hpp"
+#include "store/SnapshotDocument.hpp"
+#include "store/SnapshotNames.hpp"
+
+#include <QDialog>
+#include <QFile>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QMainWindow>
+
+namespace {
+
+const char *nameCheckKey(NameCheckResult result)
+{
+	return result == NameCheckResult::NameDuplicate ? "DuplicateName" : "InvalidName";
+}
+
+} // namespace
+
+bool Velkin::canStartOperation() const
+{
+	return !shuttingDown && !busy && mainWindow;
+}
+
+void Velkin::saveNewSnapshot()
+{
+	if (!canStartOperation()) {
+		return;
+	}
+	OperationGuard guard(*this);
+	if (!checkSnapshotLimit()) {
+		return;
+	}
+	const QString name = promptSnapshotName(QString(), QString());
+	if (name.isEmpty() || !mainWindow) {
+		return;
+	}
+	const QString path = storeSnapshot(captureLayout(mainWindow, name), QString());
+	if (!path.isEmpty()) {
+		last = path;
+		saveSettings();
+	}
+}
+
+void Velkin::overwriteSnapshot()
+{
+	if (!canStartOperation()) {
+		return;
+	}
+	OperationGuard guard(*this);
+	const QString path = selectedSnapshotPath();
+	if (path.isEmpty()) {
+		return;
+	}
+	SnapshotData stored;
+	if (readSnapshotFile(path, stored) != SnapshotIoResult::Ok) {
+		reportError("ReadFailed", path);
+		return;
+	}
+	if (!confirmAction(localeText("ConfirmOverwrite").arg(stored.name), false) || !mainWindow) {
+		return;
+	}
+	// Only the name survives from the old document; everything else is the layout as it is now.
+	const QString written = storeSnapshot(captureLayout(mainWindow, stored.name), path);
+	if (!written.isEmpty()) {
+		last = written;
+		saveSettings();
+	}
+}
+
+QString Velkin::promptSnapshotName(const QString &initialText, const QString &excludedPath)
+{
+	QPointer<QInputDialog> prompt = new QInputDialog(managerDialog.data());
+	prompt->setWindowTitle(localeText("Title"));
+	prompt->setLabelText(localeText("NamePrompt"));
+	prompt->setTextValue(initialText);
+	prompt->setOkButtonText(localeText("Save"));
+	prompt->setCancelButtonText(localeText("Cancel"));
+
+	for (;;) {
+		const int result = prompt->exec();
+		if (result != QDialog::Accepted || !prompt || shuttingDown || !mainWindow) {
+			break;
+		}
+		const QString name = prompt->textValue().trimmed().normalized(QString::NormalizationForm_C);
+		const NameCheckResult check = validateSnapshotName(snapshotDirectory, name, excludedPath);
+		if (check == NameCheckResult::NameAccepted) {
+			delete prompt.data();
+			return name;
+		}
+		prompt->setTextValue(name);
+		reportError(nameCheckKey(check), QString());
+		// The report ran a loop of its own: the prompt or the controller may be gone.
+		if (!prompt || shuttingDown || !mainWindow) {
+			break;
+		}
+	}
+	delete prompt.data();
+	return QString();
+}
+
+QString Velkin::storeSnapshot(const SnapshotData &data, const QString &oldPath)
+{
+	if (!ensureSnapshotDirectory()) {
+		return QString();
+	}
+	const bool replacesFile = !oldPath.isEmpty() && QFileInfo::exists(oldPath);
+	if (!replacesFile && !checkSnapshotLimit()) {
+		return QString();
+	}
+	const NameCheckResult check = validateSnapshotName(snapshotDirectory, data.name, oldPath);
+	if (check != NameCheckResult::NameAccepted) {
+		reportError(nameCheckKey(check), QString());
+		return QString();
+	}
+
+	const QString target = snapshotFilePath(snapshotDirectory, data.name);
+	bool moved = false;
+	if (!oldPath.isEmpty() && oldPath != target) {
+		if (!QFile::rename(oldPath, target)) {
+			reportError("RenameFailed", oldPath);
+			return QString();
+		}
+		moved = true;
+	}
+
+	if (writeSnapshotFile(target, data) != SnapshotIoResult::Ok) {
+		reportError("WriteFailed", target);
+		if (moved && !QFile::rename(target, oldPath)) {
+			reportError("RenameFailed", target);
+			// The old content now lives under the new file name: everything that refers to it follows.
+			moveSnapshotReferences(oldPath, target);
+			refreshSnapshotList(target);
+			saveSettings();
+		}
+		return QString();
+	}
+
+	if (oldPath.isEmpty()) {
+		// A new snapshot starts clean, whatever an earlier one of the same file name left behind.
+		forgetSnapshotReferences(target);
+	} else if (moved) {
+		moveSnapshotReferences(oldPath, target);
+	}
+	refreshSnapshotList(target);
+	return target;
+}

@@ -1,0 +1,59 @@
+#include "module/Velkin.hpp"
+
+#include <QFileInfo>
+#include <QJsonObject>
+
+namespace {
+
+const QString kKeySnapshotHotkeys = QStringLiteral("snapshotHotkeys");
+
+QString fileNameOf(const QString &path)
+{
+	return QFileInfo(path).fileName();
+}
+
+} // namespace
+
+void Velkin::moveSnapshotReferences(const QString &oldPath, const QString &newPath)
+{
+	const QString oldName = fileNameOf(oldPath);
+	const QString newName = fileNameOf(newPath);
+
+	const auto hotkey = loadHotkeys.find(oldPath);
+	if (hotkey != loadHotkeys.end()) {
+		const obs_hotkey_id id = hotkey.value();
+		loadHotkeys.erase(hotkey);
+		loadHotkeys.insert(newPath, id);
+	}
+
+	QJsonObject bindings = settings.value(kKeySnapshotHotkeys).toObject();
+	if (bindings.contains(oldName)) {
+		const QJsonValue moved = bindings.take(oldName);
+		bindings.insert(newName, moved);
+	}
+	settings.insert(kKeySnapshotHotkeys, bindings);
+
+	const qsizetype index = snapshotOrder.indexOf(oldName);
+	if (index >= 0) {
+		snapshotOrder[index] = newName;
+	}
+	if (last == oldPath) {
+		last = newPath;
+	}
+}
+
+void Velkin::forgetSnapshotReferences(const QString &path)
+{
+	const QString fileName = fileNameOf(path);
+	const auto hotkey = loadHotkeys.find(path);
+	if (hotkey != loadHotkeys.end()) {
+		obs_hotkey_unregister(hotkey.value());
+		loadHotkeys.erase(hotkey);
+	}
+
+	QJsonObject bindings = settings.value(kKeySnapshotHotkeys).toObject();
+	bindings.remove(fileName);
+	settings.insert(kKeySnapshotHotkeys, bindings);
+
+	snapshotOrder.removeAll(fileName);
+}

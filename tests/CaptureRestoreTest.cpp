@@ -1,0 +1,373 @@
+#include "operations/Layout.hpp"
+#include "store/SnapshotNames.hpp"
+#include "support/ControllerTest.hpp"
+#include "support/Documents.hpp"
+#include "support/DockWindow.hpp"
+#include "support/Modal.hpp"
+
+#include <QDockWidget>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QListWidget>
+#include <QProcess>
+#include <QTest>
+
+#include <sys/mount.h>
+
+namespace {
+
+class CaptureRestoreTest : public ControllerTest {
+protected:
+	void SetUp() override
+	{
+		ControllerTest::SetUp();
+		// Byte-exact round trips need docks that Qt can tell apart.
+		const std::string test = testing::UnitTest::GetInstance()->current_test_info()->name();
+		addTestDocks(window, test == "CaptureRecordsTheNamedDocksSortedAndOnce");
+		makeController();
+		QDir().mkpath(snapshotDirectory());
+		velkin->ready = true;
+	}
+
+	QDockWidget *dock(const char *name) const
+	{
+		return window->findChild<QDockWidget *>(QString::fromLatin1(name));
+	}
+
+	// Moves docks around so that the window clearly differs from the layout captured before.
+	void rearrange()
+	{
+		dock("statsDock")->setFloating(false);
+		window->addDockWidget(Qt::RightDockWidgetArea, dock("statsDock"));
+		dock("transitionsDock")->show();
+		dock("mixerDock")->setFloating(true);
+		window->addDockWidget(Qt::TopDockWidgetArea, dock("controlsDock"));
+		window->setGeometry(300, 200, 800, 600);
+		QApplication::processEvents();
+	}
+
+	// Saves the current layout as a new snapshot through the prompt and returns its path.
+	QString saveNew(const QString &typed)
+	{
+		answerModals(typeName(typed), [&] { velkin->saveNewSnapshot(); });
+		return velkin->last;
+	}
+
+	static QString pathOf(const QString &fileName) { return QDir(snapshotDirectory()).filePath(fileName); }
+};
+
+TEST_F(CaptureRestoreTest, CaptureRecordsTheNamedDocksSortedAndOnce)
+{
+	EXPECT_EQ(dockNames(window),
+		  (QStringList{QStringLiteral("Browser"), QStringLiteral("controlsDock"), QStringLiteral("mixerDock"),
+			       QStringLiteral("scenesDock"), QStringLiteral("sourcesDock"), QStringLiteral("statsDock"),
+			       QStringLiteral("transitionsDock")}));
+	const SnapshotData data = captureLayout(window, QStringLiteral("Live"));
+	EXPECT_EQ(data.name, QStringLiteral("Live"));
+	EXPECT_EQ(data.state, window->saveState(0));
+	EXPECT_EQ(data.geometry, window->saveGeometry());
+	EXPECT_EQ(data.docks, dockNames(window));
+}
+
+TEST_F(CaptureRestoreTest, SavedLayoutComesBackExactly)
+{
+	const QByteArray state = window->saveState(0);
+	const QRect geometry = window->geometry();
+	const QString path = saveNew(QStringLiteral("  Going Live  "));
+	ASSERT_EQ(path, pathOf(QStringLiteral("Going Live.json")));
+	EXPECT_EQ(velkin->snapshotOrder, QStringList{QStringLiteral("Going Live.json")});
+	EXPECT_EQ(QJsonDocument::fromJson(readTestBytes(settingsPath()))
+			  .object()
+			  .value(QStringLiteral("last"))
+			  .toString(),
+		  path);
+
+	rearrange();
+	ASSERT_NE(window->saveState(0), state);
+	velkin->last.clear();
+	auto records = answerModals(clickOk, [&] { velkin->loadSnapshot(path); });
+	EXPECT_TRUE(records.isEmpty()) << "every dock exists: no question";
+	QApplication::processEvents();
+	EXPECT_EQ(window->saveState(0), state);
+	EXPECT_EQ(window->geometry(), geometry);
+	EXPECT_TRUE(dock("statsDock")->isFloating());
+	EXPECT_FALSE(dock("mixerDock")->isFloating());
+	EXPECT_TRUE(dock("transitionsDock")->isHidden());
+	EXPECT_EQ(window->dockWidgetArea(dock("controlsDock")), Qt::RightDockWidgetArea);
+	EXPECT_EQ(velkin->last, path);
+	EXPECT_TRUE(velkin->settingsSaveTimer.isActive()) << "the restore saves through the timer";
+}
+
+TEST_F(CaptureRestoreTest, MissingDocksAreAskedAboutFirst)
+{
+	SnapshotData data = captureLayout(window, QStringLiteral("Other PC"));
+	data.docks = {QStringLiteral("goneDock"), QStringLiteral("scenesDock"), QStringLiteral("ScenesDock"),
+		      QStringLiteral("goneDock")};
+	rearrange();
+	const QString path = pathOf(QStringLiteral("Other PC.json"));
+	ASSERT_EQ(writeSnapshotFile(path, data), SnapshotIoResult::Ok);
+	QListWidget list;
+	velkin->snapshotList = &list;
+	velkin->refreshSnapshotList(QString());
+	new QListWidgetItem(QStringLiteral("another"), &list);
+	list.setCurrentRow(1);
+	const QByteArray before = window->saveState(0);
+
+	for (const ModalAnswer &answer :
+	     std::initializer_list<ModalAnswer>{clickReject, pressEscape, [](QWidget *box) { box->close(); }}) {
+		const auto records = answerModals(answer, [&] { velkin->loadSnapshot(path); });
+		ASSERT_EQ(records.size(), 1);
+		EXPECT_EQ(records[0].text,
+			  localeText("MissingDocks").arg(QStringLiteral("goneDock, ScenesDock, goneDock")));
+		EXPECT_EQ(records[0].defaultButton, localeText("Cancel"));
+		EXPECT_EQ(window->saveState(0), before);
+		EXPECT_TRUE(velkin->last.isEmpty());
+		EXPECT_EQ(list.currentRow(), 1);
+	}
+	answerModals(clickAccept, [&] { velkin->loadSnapshot(path); });
+	QApplication::processEvents();
+	EXPECT_EQ(window->saveState(0), data.state);
+	EXPECT_EQ(velkin->last, path);
+	EXPECT_EQ(list.currentRow(), 0);
+}
+
+TEST_F(CaptureRestoreTest, RefusedGeometryOrStateRollsBack)
+{
+	const QRect rect = window->geometry();
+	const QByteArray before = window->saveState(0);
+	SnapshotData data = captureLayout(window, QStringLiteral("Bad"));
+	rearrange();
+	const QRect rearrangedRect = window->geometry();
+	const QByteArray rearranged = window->saveState(0);
+
+	// A geometry blob with a wrong magic number: the state is never tried.
+	SnapshotData badGeometry = data;
+	badGeometry.geometry = QByteArray(66, '\x07');
+	ASSERT_EQ(writeSnapshotFile(pathOf(QStringLiteral("Bad.json")), badGeometry), SnapshotIoResult::Ok);
+	auto records = answerModals(clickOk, [&] { velkin->loadSnapshot(pathOf(QStringLiteral("Bad.json"))); });
+	ASSERT_EQ(records.size(), 1);
+	EXPECT_EQ(records[0].text, localeText("RestoreFailed"));
+	EXPECT_EQ(testhost::countLogLines(QStringLiteral("[obs-velkin] RestoreFailed: ")), 1);
+	EXPECT_EQ(window->saveState(0), rearranged);
+	EXPECT_EQ(window->geometry(), rearrangedRect);
+	EXPECT_TRUE(velkin->last.isEmpty());
+
+	// A state with a wrong marker after an accepted geometry: the geometry goes back too.
+	SnapshotData badState = data;
+	badState.state = QByteArray("\x00\x00\x00\xffnot a state", 15);
+	ASSERT_EQ(writeSnapshotFile(pathOf(QStringLiteral("Bad.json")), badState), SnapshotIoResult::Ok);
+	records = answerModals(clickOk, [&] { velkin->loadSnapshot(pathOf(QStringLiteral("Bad.json"))); });
+	ASSERT_EQ(records.size(), 1);
+	EXPECT_EQ(records[0].text, localeText("RestoreFailed"));
+	EXPECT_EQ(window->geometry(), rearrangedRect);
+	EXPECT_EQ(window->saveState(0), rearranged);
+	EXPECT_NE(rect, rearrangedRect);
+	EXPECT_NE(before, rearranged);
+}
+
+TEST_F(CaptureRestoreTest, NothingElseRunsWhileAPromptIsOpen)
+{
+	const QString first = saveNew(QStringLiteral("First"));
+	rearrange();
+	const QString second = saveNew(QStringLiteral("Second"));
+	velkin->last.clear();
+
+	// A load queued from a hotkey arrives while the question is open: it does nothing.
+	SnapshotData data;
+	ASSERT_EQ(readSnapshotFile(first, data), SnapshotIoResult::Ok);
+	data.docks.append(QStringLiteral("goneDock"));
+	ASSERT_EQ(writeSnapshotFile(first, data), SnapshotIoResult::Ok);
+	auto records = answerModals(
+		[&](QWidget *box) {
+			QMetaObject::invokeMethod(
+				velkin, [this, second] { velkin->loadSnapshot(second); }, Qt::QueuedConnection);
+			QTest::qWait(50);
+			EXPECT_TRUE(velkin->last.isEmpty());
+			clickReject(box);
+		},
+		[&] { velkin->loadSnapshot(first); });
+	EXPECT_EQ(records.size(), 1);
+	EXPECT_TRUE(velkin->last.isEmpty());
+	EXPECT_FALSE(velkin->busy);
+
+	// The same inside the name prompt; Save New itself goes on afterwards.
+	records = answerModals(
+		[&](QWidget *prompt) {
+			QMetaObject::invokeMethod(
+				velkin, [this, second] { velkin->loadSnapshot(second); }, Qt::QueuedConnection);
+			QMetaObject::invokeMethod(
+				velkin, [this] { velkin->saveNewSnapshot(); }, Qt::QueuedConnection);
+			QTest::qWait(50);
+			typeName(QStringLiteral("Third"))(prompt);
+		},
+		[&] { velkin->saveNewSnapshot(); });
+	EXPECT_EQ(records.size(), 1);
+	EXPECT_EQ(velkin->last, pathOf(QStringLiteral("Third.json")));
+
+	// A shutdown while the question is open turns Continue into Cancel: the final save has no new last.
+	velkin->last.clear();
+	const QByteArray layout = window->saveState(0);
+	answerModals(
+		[&](QWidget *box) {
+			velkin->shutdown();
+			clickAccept(box);
+		},
+		[&] { velkin->loadSnapshot(first); });
+	EXPECT_TRUE(velkin->last.isEmpty());
+	EXPECT_EQ(window->saveState(0), layout);
+	EXPECT_EQ(QJsonDocument::fromJson(readTestBytes(settingsPath())).object().value(QStringLiteral("last")),
+		  QJsonValue(QString()));
+}
+
+TEST_F(CaptureRestoreTest, SaveNewReopensThePromptWithTheCleanedText)
+{
+	saveNew(QStringLiteral("Scene A"));
+	const auto records = answerModals(inOrder({typeName(QStringLiteral("  scene a  ")), clickOk,
+						   typeName(QStringLiteral("Live.")), clickOk, clickReject}),
+					  [&] { velkin->saveNewSnapshot(); });
+	ASSERT_EQ(records.size(), 5);
+	EXPECT_TRUE(records[0].isPrompt);
+	EXPECT_EQ(records[0].title, localeText("Title"));
+	EXPECT_EQ(records[0].text, localeText("NamePrompt"));
+	EXPECT_EQ(records[0].buttons, (QStringList{localeText("Save"), localeText("Cancel")}));
+	EXPECT_EQ(records[1].text, localeText("DuplicateName"));
+	EXPECT_EQ(records[2].value, QStringLiteral("scene a"));
+	EXPECT_EQ(records[3].text, localeText("InvalidName"));
+	EXPECT_EQ(records[4].value, QStringLiteral("Live."));
+	EXPECT_EQ(QDir(snapshotDirectory()).entryList(QDir::Files), QStringList{QStringLiteral("Scene A.json")});
+
+	// A decomposed name is stored in NFC.
+	const QString path = saveNew(QStringLiteral("Cafe\u0301 Talk"));
+	EXPECT_EQ(path, pathOf(QStringLiteral("Caf\u00e9 Talk.json")));
+}
+
+TEST_F(CaptureRestoreTest, LimitStopsSaveNewBeforeThePromptButNotOverwrite)
+{
+	for (int i = 0; i < 1000; ++i) {
+		writeTestDocument(snapshotDirectory(), QStringLiteral("S%1.json").arg(i), QStringLiteral("S%1").arg(i));
+	}
+	auto records = answerModals(clickOk, [&] { velkin->saveNewSnapshot(); });
+	ASSERT_EQ(records.size(), 1);
+	EXPECT_FALSE(records[0].isPrompt);
+	EXPECT_EQ(records[0].text, localeText("SnapshotLimit"));
+
+	QListWidget list;
+	velkin->snapshotList = &list;
+	velkin->refreshSnapshotList(pathOf(QStringLiteral("S5.json")));
+	records = answerModals(clickAccept, [&] { velkin->overwriteSnapshot(); });
+	ASSERT_EQ(records.size(), 1);
+	EXPECT_EQ(records[0].text, localeText("ConfirmOverwrite").arg(QStringLiteral("S5")));
+	EXPECT_EQ(records[0].defaultButton, localeText("Cancel"));
+	EXPECT_EQ(velkin->last, pathOf(QStringLiteral("S5.json")));
+	SnapshotData data;
+	ASSERT_EQ(readSnapshotFile(velkin->last, data), SnapshotIoResult::Ok);
+	EXPECT_EQ(data.state, window->saveState(0));
+}
+
+TEST_F(CaptureRestoreTest, OverwriteMovesAHandNamedFileToItsStoredName)
+{
+	writeTestDocument(snapshotDirectory(), QStringLiteral("copy of talk.json"), QStringLiteral("Talk"));
+	writeTestDocument(snapshotDirectory(), QStringLiteral("First.json"), QStringLiteral("First"));
+	velkin->snapshotOrder = {QStringLiteral("First.json"), QStringLiteral("copy of talk.json")};
+	velkin->last = pathOf(QStringLiteral("copy of talk.json"));
+	QListWidget list;
+	velkin->snapshotList = &list;
+	velkin->refreshSnapshotList(pathOf(QStringLiteral("copy of talk.json")));
+
+	// Cancel changes nothing.
+	const QByteArray old = readTestBytes(pathOf(QStringLiteral("copy of talk.json")));
+	answerModals(clickReject, [&] { velkin->overwriteSnapshot(); });
+	EXPECT_EQ(readTestBytes(pathOf(QStringLiteral("copy of talk.json"))), old);
+
+	answerModals(clickAccept, [&] { velkin->overwriteSnapshot(); });
+	EXPECT_EQ(QDir(snapshotDirectory()).entryList(QDir::Files),
+		  (QStringList{QStringLiteral("First.json"), QStringLiteral("Talk.json")}));
+	EXPECT_EQ(velkin->snapshotOrder, (QStringList{QStringLiteral("First.json"), QStringLiteral("Talk.json")}));
+	EXPECT_EQ(velkin->last, pathOf(QStringLiteral("Talk.json")));
+	EXPECT_EQ(velkin->selectedSnapshotPath(), pathOf(QStringLiteral("Talk.json")));
+	const QJsonObject saved = QJsonDocument::fromJson(readTestBytes(settingsPath())).object();
+	EXPECT_EQ(saved.value(QStringLiteral("last")).toString(), pathOf(QStringLiteral("Talk.json")));
+}
+
+TEST_F(CaptureRestoreTest, StoreFailuresLoseNothing)
+{
+	const QString talk =
+		writeTestDocument(snapshotDirectory(), QStringLiteral("talk.json"), QStringLiteral("Talk"));
+	const QByteArray before = readTestBytes(talk);
+	velkin->last = talk;
+	velkin->snapshotOrder = {QStringLiteral("talk.json")};
+	SnapshotData data = captureLayout(window, QStringLiteral("Talk"));
+
+	// The folder refuses new entries: the move to the stored name fails, the file stays where it was.
+	if (QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), snapshotDirectory()}) != 0) {
+		GTEST_SKIP() << "chattr is not supported here";
+	}
+	QString written;
+	auto records = answerModals(clickOk, [&] { written = velkin->storeSnapshot(data, talk); });
+	QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), snapshotDirectory()});
+	EXPECT_TRUE(written.isEmpty());
+	ASSERT_EQ(records.size(), 1);
+	EXPECT_EQ(records[0].text, localeText("RenameFailed") + QStringLiteral("\n\n") + talk);
+	EXPECT_EQ(readTestBytes(talk), before);
+
+	// A snapshot folder that only takes new entries (append-only): the file moves in from elsewhere, but the
+	// write cannot replace it and the move back cannot take it out again. It lives on under the new name,
+	// and its references follow it there.
+	const QString elsewhere = testhost::scratchDirectory() + QStringLiteral("/elsewhere");
+	QDir().mkpath(elsewhere);
+	const QString outside = writeTestDocument(elsewhere, QStringLiteral("outside.json"), QStringLiteral("Talk"));
+	const QByteArray outsideBefore = readTestBytes(outside);
+	ASSERT_TRUE(QFile::remove(talk));
+	velkin->last = outside;
+	velkin->snapshotOrder = {QStringLiteral("outside.json")};
+	QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+a"), snapshotDirectory()});
+	records = answerModals(clickOk, [&] { written = velkin->storeSnapshot(data, outside); });
+	QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-a"), snapshotDirectory()});
+	EXPECT_TRUE(written.isEmpty());
+	const QString target = pathOf(QStringLiteral("Talk.json"));
+	ASSERT_EQ(records.size(), 2);
+	EXPECT_EQ(records[0].text, localeText("WriteFailed") + QStringLiteral("\n\n") + target);
+	EXPECT_EQ(records[1].text, localeText("RenameFailed") + QStringLiteral("\n\n") + target);
+	EXPECT_EQ(readTestBytes(target), outsideBefore);
+	EXPECT_EQ(velkin->last, target);
+	EXPECT_EQ(velkin->snapshotOrder, QStringList{QStringLiteral("Talk.json")});
+	EXPECT_EQ(QJsonDocument::fromJson(readTestBytes(settingsPath()))
+			  .object()
+			  .value(QStringLiteral("last"))
+			  .toString(),
+		  target);
+}
+
+TEST_F(CaptureRestoreTest, WriteFailureOnAFullDiskMovesTheFileBack)
+{
+	// The test scripts run every test in a private mount namespace, so this mount never leaks out.
+	if (mount("tmpfs", snapshotDirectory().toUtf8().constData(), "tmpfs", 0, "size=64k") != 0) {
+		GTEST_SKIP() << "cannot mount a tmpfs here";
+	}
+	struct Unmount {
+		QString at;
+		~Unmount() { umount2(at.toUtf8().constData(), MNT_DETACH); }
+	} unmount{snapshotDirectory()};
+	const QString hand =
+		writeTestDocument(snapshotDirectory(), QStringLiteral("by hand.json"), QStringLiteral("Talk"));
+	const QByteArray before = readTestBytes(hand);
+	{
+		QFile filler(pathOf(QStringLiteral("filler")));
+		ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+		const QByteArray block(1024, 'f');
+		while (filler.write(block) == block.size() && filler.flush()) {
+		}
+	}
+	SnapshotData big = captureLayout(window, QStringLiteral("Talk"));
+	big.state = QByteArray(100 * 1024, 's');
+	QString written;
+	const auto records = answerModals(clickOk, [&] { written = velkin->storeSnapshot(big, hand); });
+	EXPECT_TRUE(written.isEmpty());
+	ASSERT_EQ(records.size(), 1);
+	EXPECT_EQ(records[0].text,
+		  localeText("WriteFailed") + QStringLiteral("\n\n") + pathOf(QStringLiteral("Talk.json")));
+	EXPECT_EQ(readTestBytes(hand), before);
+	EXPECT_FALSE(QFileInfo::exists(pathOf(QStringLiteral("Talk.json"))));
+}
+
+} // namespace
