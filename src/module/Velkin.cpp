@@ -69,6 +69,9 @@ void Velkin::activate()
 	ready = true;
 	toolsMenuAction =
 		static_cast<QAction *>(obs_frontend_add_tools_menu_qaction(localeText("Title").toUtf8().constData()));
+	if (toolsMenuAction) {
+		QObject::connect(toolsMenuAction, &QAction::triggered, this, [this] { showManagerDialog(); });
+	}
 	refreshSnapshotList(QString());
 	saveSettings();
 }

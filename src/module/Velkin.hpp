@@ -9,12 +9,16 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
+
 #include <obs-frontend-api.h>
 #include <obs.h>
 
 struct SnapshotData;
 
 class QAction;
+class QGridLayout;
+class QListWidgetItem;
 class QDialog;
 class QLabel;
 class QLineEdit;
@@ -58,6 +62,20 @@ public:
 	// References that follow a snapshot file
 	void moveSnapshotReferences(const QString &oldPath, const QString &newPath);
 	void forgetSnapshotReferences(const QString &path);
+
+	// Manager dialog
+	void showManagerDialog();
+	void buildManagerDialog();
+	QPushButton *addDialogButton(QGridLayout *grid, int row, const char *key, bool needsSnapshot,
+				     const std::function<void()> &operation);
+	QListWidgetItem *findSnapshotItem(const QString &query) const;
+	void applySearch();
+	void updateSearchNotice();
+	bool eventFilter(QObject *watched, QEvent *event) override;
+	void focusSearch();
+	void loadSelectedSnapshot();
+	void updateButtonStates();
+	void storeListOrder();
 
 	// Settings file
 	void readSettings();

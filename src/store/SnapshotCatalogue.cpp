@@ -145,4 +145,6 @@ void Velkin::refreshSnapshotList(const QString &targetPath)
 	} else if (QListWidgetItem *current = list->currentItem()) {
 		list->scrollToItem(current, QAbstractItemView::EnsureVisible);
 	}
+	updateSearchNotice();
+	updateButtonStates();
 }

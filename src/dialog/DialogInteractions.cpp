@@ -1,0 +1,128 @@
+#include "module/Velkin.hpp"
+
+#include <QEvent>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMainWindow>
+#include <QPushButton>
+
+namespace {
+
+QString queryOf(const QLineEdit *edit)
+{
+	return edit->text().trimmed().normalized(QString::NormalizationForm_C);
+}
+
+} // namespace
+
+QListWidgetItem *Velkin::findSnapshotItem(const QString &query) const
+{
+	if (!snapshotList || query.isEmpty()) {
+		return nullptr;
+	}
+	if (query.startsWith(QLatin1Char('#'))) {
+		// A row number as painted: "#1" is the first row. Never falls back to names.
+		bool ok = false;
+		const int number = query.mid(1).toInt(&ok, 10);
+		if (!ok || number < 1 || number > snapshotList->count()) {
+			return nullptr;
+		}
+		return snapshotList->item(number - 1);
+	}
+	for (int row = 0; row < snapshotList->count(); ++row) {
+		QListWidgetItem *item = snapshotList->item(row);
+		if (item->text().contains(query, Qt::CaseInsensitive)) {
+			return item;
+		}
+	}
+	return nullptr;
+}
+
+void Velkin::applySearch()
+{
+	if (!snapshotList || !searchEdit || !notFoundLabel || shuttingDown || busy || !mainWindow) {
+		return;
+	}
+	const QString query = queryOf(searchEdit);
+	QListWidgetItem *item = findSnapshotItem(query);
+	notFoundLabel->setVisible(!query.isEmpty() && !item);
+	if (item) {
+		snapshotList->setCurrentItem(item);
+		snapshotList->scrollToItem(item, QAbstractItemView::EnsureVisible);
+	}
+}
+
+void Velkin::updateSearchNotice()
+{
+	if (!searchEdit || !notFoundLabel) {
+		return;
+	}
+	const QString query = queryOf(searchEdit);
+	notFoundLabel->setVisible(!query.isEmpty() && !findSnapshotItem(query));
+}
+
+bool Velkin::eventFilter(QObject *watched, QEvent *event)
+{
+	if (watched != searchEdit || event->type() != QEvent::KeyPress) {
+		return QObject::eventFilter(watched, event);
+	}
+	const auto *key = static_cast<QKeyEvent *>(event);
+	if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) {
+		return QObject::eventFilter(watched, event);
+	}
+	// Consumed from here on: Return never reaches the line edit or the dialog's default button.
+	if (key->isAutoRepeat() || !snapshotList || shuttingDown || busy) {
+		return true;
+	}
+	const QString query = queryOf(searchEdit);
+	QListWidgetItem *current = snapshotList->currentItem();
+	QListWidgetItem *target = nullptr;
+	if (!query.startsWith(QLatin1Char('#')) && current && current->text().contains(query, Qt::CaseInsensitive)) {
+		target = current;
+	} else {
+		target = findSnapshotItem(query);
+	}
+	if (target) {
+		loadSnapshot(target->data(Qt::UserRole).toString());
+	}
+	return true;
+}
+
+void Velkin::focusSearch()
+{
+	if (shuttingDown || busy || !searchEdit) {
+		return;
+	}
+	searchEdit->setFocus(Qt::ShortcutFocusReason);
+	searchEdit->selectAll();
+}
+
+void Velkin::loadSelectedSnapshot()
+{
+	loadSnapshot(selectedSnapshotPath());
+}
+
+void Velkin::updateButtonStates()
+{
+	const bool hasSnapshot = !selectedSnapshotPath().isEmpty();
+	for (const QPointer<QPushButton> &button : selectionButtons) {
+		if (button) {
+			button->setEnabled(hasSnapshot);
+		}
+	}
+}
+
+void Velkin::storeListOrder()
+{
+	snapshotOrder.clear();
+	if (snapshotList) {
+		for (int row = 0; row < snapshotList->count(); ++row) {
+			snapshotOrder.append(
+				QFileInfo(snapshotList->item(row)->data(Qt::UserRole).toString()).fileName());
+		}
+	}
+	saveSettings();
+}

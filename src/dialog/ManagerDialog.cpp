@@ -1,0 +1,178 @@
+#include "dialog/SnapshotDelegate.hpp"
+#include "module/Module.hpp"
+#include "module/Velkin.hpp"
+#include "settings/SettingsFile.hpp"
+
+#include <QAction>
+#include <QDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QShortcut>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <util/bmem.h>
+
+#include <algorithm>
+
+namespace {
+
+// The About line's link: a help page shipped in the plug-in's data folder, and the text shown for it.
+constexpr struct {
+	const char *page;
+	const char *text;
+} kAboutLink = {"help.html", "Help"};
+
+QString aboutText()
+{
+	QString target;
+	if (char *page = obs_find_module_file(velkinModule(), kAboutLink.page)) {
+		target = QUrl::fromLocalFile(QString::fromUtf8(page)).toString(QUrl::FullyEncoded);
+		bfree(page);
+	}
+	const QString about = QStringLiteral("OBS-Velkin %1 \u00b7 %2 \u00b7 ")
+				      .arg(QString::fromLatin1(kModuleVersion), localeText("Author").toHtmlEscaped());
+	return about + QStringLiteral("<a href=\"%1\">%2</a>")
+			       .arg(target.toHtmlEscaped(), QString::fromUtf8(kAboutLink.text).toHtmlEscaped());
+}
+
+} // namespace
+
+void Velkin::showManagerDialog()
+{
+	if (!ready || shuttingDown || busy || !mainWindow || !ensureSnapshotDirectory()) {
+		return;
+	}
+	if (mainWindow->windowState() & Qt::WindowMinimized) {
+		mainWindow->setWindowState(mainWindow->windowState() & ~Qt::WindowMinimized);
+	}
+	if (!managerDialog) {
+		buildManagerDialog();
+	}
+	refreshSnapshotList(last);
+	if (searchEdit) {
+		searchEdit->clear();
+	}
+	managerDialog->show();
+	managerDialog->raise();
+	managerDialog->activateWindow();
+}
+
+QPushButton *Velkin::addDialogButton(QGridLayout *grid, int row, const char *key, bool needsSnapshot,
+				     const std::function<void()> &operation)
+{
+	auto *button = new QPushButton(localeText(key), managerDialog);
+	button->setAttribute(Qt::WA_LayoutUsesWidgetRect);
+	if (operation) {
+		QObject::connect(button, &QPushButton::clicked, this, operation);
+	}
+	grid->addWidget(button, row, 1);
+	if (needsSnapshot) {
+		selectionButtons.append(button);
+	}
+	return button;
+}
+
+void Velkin::buildManagerDialog()
+{
+	selectionButtons.clear();
+	managerDialog = new QDialog(mainWindow);
+	managerDialog->setWindowTitle(localeText("Title"));
+	managerDialog->resize(630, 400);
+	auto *layout = new QVBoxLayout(managerDialog);
+
+	auto *help = new QLabel(localeText("Help"));
+	help->setWordWrap(true);
+	layout->addWidget(help);
+
+	auto *grid = new QGridLayout;
+	grid->setSpacing(layout->spacing());
+	grid->setColumnStretch(0, 1);
+
+	auto *searchRow = new QHBoxLayout;
+	searchEdit = new QLineEdit;
+	searchEdit->setAttribute(Qt::WA_LayoutUsesWidgetRect);
+	searchEdit->setPlaceholderText(localeText("SearchPrompt"));
+	searchEdit->setAccessibleName(localeText("Search"));
+	searchEdit->setClearButtonEnabled(true);
+	searchEdit->installEventFilter(this);
+	searchRow->addWidget(searchEdit, 1);
+	notFoundLabel = new QLabel(localeText("SearchNotFound"));
+	notFoundLabel->hide();
+	searchRow->addWidget(notFoundLabel, 0);
+	grid->addLayout(searchRow, 0, 0);
+
+	snapshotList = new QListWidget;
+	snapshotList->setAttribute(Qt::WA_LayoutUsesWidgetRect);
+	snapshotList->setItemDelegate(new SnapshotDelegate(snapshotList));
+	snapshotList->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
+	snapshotList->setUniformItemSizes(true);
+	snapshotList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+	snapshotList->setDragDropMode(QAbstractItemView::InternalMove);
+	snapshotList->setDefaultDropAction(Qt::MoveAction);
+	snapshotList->setContextMenuPolicy(Qt::ActionsContextMenu);
+
+	auto *find = new QAction(localeText("Search"), managerDialog);
+	find->setShortcut(QKeySequence::Find);
+	find->setShortcutContext(Qt::WindowShortcut);
+	find->setAutoRepeat(false);
+	managerDialog->addAction(find);
+	QObject::connect(find, &QAction::triggered, this, [this] { focusSearch(); });
+
+	QObject::connect(searchEdit, &QLineEdit::textChanged, this, [this] { applySearch(); });
+
+	snapshotList->addAction(new QAction(localeText("OpenFolder"), snapshotList));
+
+	const auto listShortcut = [this](QList<QKeySequence> keys) {
+		auto *shortcut = new QShortcut(snapshotList);
+		shortcut->setKeys(keys);
+		shortcut->setContext(Qt::WidgetShortcut);
+		shortcut->setAutoRepeat(false);
+		return shortcut;
+	};
+	QShortcut *loadShortcut = listShortcut({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+	QObject::connect(loadShortcut, &QShortcut::activated, this, [this] { loadSelectedSnapshot(); });
+	listShortcut({QKeySequence(Qt::Key_F2)});
+	listShortcut({QKeySequence(Qt::Key_Delete)});
+
+	int row = 0;
+	QPushButton *saveNew = addDialogButton(grid, row++, "SaveNew", false, [this] { saveNewSnapshot(); });
+	addDialogButton(grid, row++, "Overwrite", true, [this] { overwriteSnapshot(); });
+	addDialogButton(grid, row++, "Load", true, [this] { loadSelectedSnapshot(); });
+	addDialogButton(grid, row++, "Rename", true, nullptr);
+	addDialogButton(grid, row++, "Delete", true, nullptr);
+	addDialogButton(grid, row++, "Import", false, nullptr);
+	addDialogButton(grid, row++, "Export", true, nullptr);
+	addDialogButton(grid, row++, "Refresh", false, [this] {
+		refreshSnapshotList(QString());
+		saveSettings();
+	});
+	const int buttonCount = row;
+
+	const int height = std::max(searchEdit->sizeHint().height(), saveNew->sizeHint().height());
+	searchEdit->setFixedHeight(height);
+	for (int row = 0; row < buttonCount; ++row) {
+		grid->itemAtPosition(row, 1)->widget()->setFixedHeight(height);
+	}
+	grid->addWidget(snapshotList, 1, 0, buttonCount - 1, 1);
+	layout->addLayout(grid);
+	layout->addStretch(0);
+
+	auto *about = new QLabel(aboutText());
+	about->setTextFormat(Qt::RichText);
+	about->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse |
+				       Qt::LinksAccessibleByKeyboard);
+	about->setOpenExternalLinks(true);
+	about->setWordWrap(true);
+	layout->addWidget(about);
+
+	QObject::connect(snapshotList, &QListWidget::itemSelectionChanged, this, [this] { updateButtonStates(); });
+	QObject::connect(snapshotList, &QListWidget::itemDoubleClicked, this, [this] { loadSelectedSnapshot(); });
+	QObject::connect(snapshotList->model(), &QAbstractItemModel::rowsMoved, this, [this] { storeListOrder(); });
+}
