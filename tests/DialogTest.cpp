@@ -56,7 +56,6 @@ protected:
 		ASSERT_TRUE(velkin->managerDialog);
 		ASSERT_TRUE(QTest::qWaitForWindowExposed(velkin->managerDialog));
 		velkin->managerDialog->activateWindow();
-		QApplication::setActiveWindow(velkin->managerDialog);
 		QApplication::processEvents();
 	}
 

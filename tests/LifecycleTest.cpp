@@ -92,7 +92,10 @@ TEST_F(LifecycleTest, LoadCreatesOneControllerOnTheMainWindow)
 	EXPECT_EQ(QDir::cleanPath(velkin->settingsPath), QDir::cleanPath(base + QStringLiteral("settings.json")));
 	EXPECT_FALSE(QFileInfo::exists(velkin->snapshotDirectory)) << "construction creates no directory";
 	EXPECT_FALSE(velkin->ready);
-	EXPECT_EQ(velkin->cycleHotkeyId, OBS_INVALID_HOTKEY_ID);
+	EXPECT_NE(velkin->cycleHotkeyId, OBS_INVALID_HOTKEY_ID);
+	EXPECT_NE(velkin->previousHotkeyId, OBS_INVALID_HOTKEY_ID);
+	EXPECT_NE(velkin->openHotkeyId, OBS_INVALID_HOTKEY_ID);
+	EXPECT_TRUE(velkin->loadHotkeys.isEmpty()) << "snapshot hotkeys come with activation";
 	EXPECT_TRUE(velkin->settingsSaveTimer.isSingleShot());
 	EXPECT_FALSE(velkin->settingsSaveTimer.isActive());
 	EXPECT_EQ(standin::eventCallbacks.size(), 1u);

@@ -33,6 +33,7 @@ Velkin::Velkin(QMainWindow *window) : QObject(window), mainWindow(window)
 	snapshotDirectory = configPath(kSnapshotDirectoryName);
 	settingsPath = configPath(kSettingsFileName);
 	readSettings();
+	registerGlobalHotkeys();
 	settingsSaveTimer.setSingleShot(true);
 	settingsSaveTimer.setInterval(kSettingsSaveDelayMs);
 	QObject::connect(&settingsSaveTimer, &QTimer::timeout, this, [this] { onSettingsSaveTimer(); });
@@ -74,6 +75,7 @@ void Velkin::activate()
 	}
 	refreshSnapshotList(QString());
 	saveSettings();
+	connectBindingsSignal();
 }
 
 void Velkin::shutdown()
@@ -84,9 +86,11 @@ void Velkin::shutdown()
 	shuttingDown = true;
 	settingsSaveTimer.stop();
 	if (ready) {
+		disconnectBindingsSignal();
 		// Before the hotkeys go: the final save reads their bindings from the host.
 		saveSettings();
 	}
+	unregisterHotkeys();
 	obs_frontend_remove_event_callback(frontendEventCallback, this);
 	if (toolsMenuAction) {
 		delete toolsMenuAction.data();

@@ -5,6 +5,7 @@
 #include <QMap>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -76,6 +77,19 @@ public:
 	void loadSelectedSnapshot();
 	void updateButtonStates();
 	void storeListOrder();
+
+	// Hotkeys
+	static void hotkeyCallback(void *data, obs_hotkey_id id, obs_hotkey_t *hotkey, bool pressed);
+	static void onBindingsChanged(void *data, calldata_t *callData);
+	void registerGlobalHotkeys();
+	void unregisterHotkeys();
+	void connectBindingsSignal();
+	void disconnectBindingsSignal();
+	void dispatchHotkey(obs_hotkey_id id);
+	void cycleSnapshot(int step);
+	void registerLoadHotkey(const QString &path, const QString &displayName);
+	void pruneLoadHotkeys(const QSet<QString> &listedPaths);
+	void noteBindingsChanged(obs_hotkey_id id);
 
 	// Settings file
 	void readSettings();

@@ -99,6 +99,7 @@ void Velkin::refreshSnapshotList(const QString &targetPath)
 		snapshotOrder.append(entry.fileName);
 		const QString path = dir.absoluteFilePath(entry.fileName);
 		presentPaths.insert(path);
+		registerLoadHotkey(path, entry.name);
 		if (list) {
 			const QDateTime local = entry.modified.toLocalTime();
 			auto *item = new QListWidgetItem(entry.name, list);
@@ -116,6 +117,8 @@ void Velkin::refreshSnapshotList(const QString &targetPath)
 			}
 		}
 	}
+
+	pruneLoadHotkeys(presentPaths);
 
 	if (unreadable != 0) {
 		blog(LOG_WARNING, "[obs-velkin] Skipped %d unreadable snapshot file(s)", unreadable);

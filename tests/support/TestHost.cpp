@@ -103,6 +103,16 @@ int main(int argc, char **argv)
 		fprintf(stderr, "obs_open_module failed for %s\n", VELKIN_MODULE_FILE);
 		return 1;
 	}
+	// As OBS's frontend does: hotkey presses are routed to the UI thread, where the callback then runs;
+	// obs-websocket calls obs_hotkey_trigger_routed_callback from its own thread.
+	obs_hotkey_set_callback_routing_func(
+		[](void *, obs_hotkey_id id, bool pressed) {
+			QMetaObject::invokeMethod(
+				qApp, [id, pressed] { obs_hotkey_trigger_routed_callback(id, pressed); },
+				Qt::QueuedConnection);
+		},
+		nullptr);
+	obs_hotkey_enable_callback_rerouting(true);
 	obs_module_set_pointer(moduleHandle);
 	obs_module_set_locale("en-US");
 

@@ -1,0 +1,275 @@
+#include "settings/SettingsFile.hpp"
+#include "support/ControllerTest.hpp"
+#include "support/Documents.hpp"
+#include "support/DockWindow.hpp"
+#include "support/Modal.hpp"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+
+#include <obs.h>
+
+#include <map>
+#include <thread>
+
+namespace {
+
+struct HotkeyInfo {
+	obs_hotkey_id id;
+	QString description;
+};
+
+// Every hotkey the host knows, by name.
+std::map<QString, HotkeyInfo> registeredHotkeys()
+{
+	std::map<QString, HotkeyInfo> found;
+	obs_enum_hotkeys(
+		[](void *data, obs_hotkey_id id, obs_hotkey_t *key) {
+			(*static_cast<std::map<QString, HotkeyInfo> *>(
+				data))[QString::fromUtf8(obs_hotkey_get_name(key))] =
+				HotkeyInfo{id, QString::fromUtf8(obs_hotkey_get_description(key))};
+			return true;
+		},
+		&found);
+	return found;
+}
+
+const QJsonArray kF9{QJsonObject{{QStringLiteral("key"), QStringLiteral("OBS_KEY_F9")}}};
+
+class HotkeysTest : public ControllerTest {
+protected:
+	void SetUp() override
+	{
+		ControllerTest::SetUp();
+		addTestDocks(window, false);
+		QDir().mkpath(snapshotDirectory());
+	}
+
+	// Snapshots of the current layout, so that loading them asks nothing.
+	void addSnapshots(const QStringList &names)
+	{
+		for (const QString &name : names) {
+			SnapshotData data;
+			data.name = name;
+			data.state = window->saveState(0);
+			data.geometry = window->saveGeometry();
+			ASSERT_EQ(writeSnapshotFile(path(name), data), SnapshotIoResult::Ok);
+		}
+	}
+
+	static QString path(const QString &name)
+	{
+		return QDir(snapshotDirectory()).filePath(name + QStringLiteral(".json"));
+	}
+
+	Velkin *start()
+	{
+		makeController();
+		standin::fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
+		return velkin;
+	}
+
+	// Presses a hotkey the way obs-websocket does, from a thread of its own, and lets the press arrive.
+	static void press(obs_hotkey_id id, bool pressed = true)
+	{
+		std::thread host([id, pressed] { obs_hotkey_trigger_routed_callback(id, pressed); });
+		host.join();
+		QTest::qWait(20);
+	}
+
+	static QJsonObject savedSettings() { return QJsonDocument::fromJson(readTestBytes(settingsPath())).object(); }
+};
+
+TEST_F(HotkeysTest, NamesAndDescriptionsFollowTheSnapshots)
+{
+	addSnapshots({QStringLiteral("Streaming")});
+	start();
+	auto hotkeys = registeredHotkeys();
+	ASSERT_EQ(hotkeys.count(QStringLiteral("obs-velkin.cycle")), 1u);
+	EXPECT_EQ(hotkeys[QStringLiteral("obs-velkin.cycle")].description, localeText("CycleHotkey"));
+	EXPECT_EQ(hotkeys[QStringLiteral("obs-velkin.previous")].description, localeText("PreviousHotkey"));
+	EXPECT_EQ(hotkeys[QStringLiteral("obs-velkin.open")].description, localeText("OpenHotkey"));
+	const QString loadName = QStringLiteral("obs-velkin.load.Streaming.json");
+	ASSERT_EQ(hotkeys.count(loadName), 1u);
+	EXPECT_EQ(hotkeys[loadName].description, localeText("LoadHotkey").arg(QStringLiteral("Streaming")));
+	const obs_hotkey_id id = hotkeys[loadName].id;
+	EXPECT_EQ(velkin->loadHotkeys.value(path(QStringLiteral("Streaming"))), id);
+
+	// The document now carries another display name: the same hotkey gets the new description.
+	SnapshotData data;
+	ASSERT_EQ(readSnapshotFile(path(QStringLiteral("Streaming")), data), SnapshotIoResult::Ok);
+	data.name = QStringLiteral("Streaming (late night)");
+	ASSERT_EQ(writeSnapshotFile(path(QStringLiteral("Streaming")), data), SnapshotIoResult::Ok);
+	velkin->refreshSnapshotList(QString());
+	hotkeys = registeredHotkeys();
+	EXPECT_EQ(hotkeys[loadName].id, id);
+	EXPECT_EQ(hotkeys[loadName].description, localeText("LoadHotkey").arg(data.name));
+
+	// A vanished file loses its hotkey; a shutdown removes them all.
+	QFile::remove(path(QStringLiteral("Streaming")));
+	velkin->refreshSnapshotList(QString());
+	EXPECT_EQ(registeredHotkeys().count(loadName), 0u);
+	EXPECT_TRUE(velkin->loadHotkeys.isEmpty());
+	velkin->shutdown();
+	EXPECT_EQ(registeredHotkeys().count(QStringLiteral("obs-velkin.cycle")), 0u);
+}
+
+TEST_F(HotkeysTest, CycleStepsThroughTheOrderAndWraps)
+{
+	start();
+	// No snapshots: nothing happens, nothing is shown.
+	auto records = answerModals(clickOk, [&] {
+		press(velkin->cycleHotkeyId);
+		press(velkin->previousHotkeyId);
+	});
+	EXPECT_TRUE(records.isEmpty());
+	EXPECT_TRUE(velkin->last.isEmpty());
+
+	addSnapshots({QStringLiteral("S1"), QStringLiteral("S2"), QStringLiteral("S3")});
+	velkin->refreshSnapshotList(QString());
+	velkin->last = QStringLiteral("/elsewhere/S2.json"); // only the file name counts
+	press(velkin->cycleHotkeyId);
+	EXPECT_EQ(velkin->last, path(QStringLiteral("S3")));
+	press(velkin->cycleHotkeyId);
+	EXPECT_EQ(velkin->last, path(QStringLiteral("S1")));
+	press(velkin->previousHotkeyId);
+	EXPECT_EQ(velkin->last, path(QStringLiteral("S3")));
+
+	velkin->last.clear();
+	press(velkin->previousHotkeyId);
+	EXPECT_EQ(velkin->last, path(QStringLiteral("S3")));
+	velkin->last.clear();
+	press(velkin->cycleHotkeyId);
+	EXPECT_EQ(velkin->last, path(QStringLiteral("S1")));
+
+	// A load that fails leaves last, so the next press aims at the same snapshot again.
+	writeTestBytes(path(QStringLiteral("S2")), "damaged");
+	records = answerModals(clickOk, [&] {
+		press(velkin->cycleHotkeyId);
+		press(velkin->cycleHotkeyId);
+	});
+	ASSERT_EQ(records.size(), 2);
+	EXPECT_EQ(records[1].text, localeText("ReadFailed") + QStringLiteral("\n\n") + path(QStringLiteral("S2")));
+	EXPECT_EQ(velkin->last, path(QStringLiteral("S1")));
+}
+
+TEST_F(HotkeysTest, ASingleSnapshotReloadsItself)
+{
+	addSnapshots({QStringLiteral("Only")});
+	start();
+	press(velkin->cycleHotkeyId);
+	EXPECT_EQ(velkin->last, path(QStringLiteral("Only")));
+	velkin->last = QStringLiteral("/x/Only.json");
+	press(velkin->previousHotkeyId);
+	EXPECT_EQ(velkin->last, path(QStringLiteral("Only")));
+}
+
+TEST_F(HotkeysTest, OnlyPressesOfAnActiveControllerCount)
+{
+	addSnapshots({QStringLiteral("A"), QStringLiteral("B")});
+	makeController();
+	const obs_hotkey_id cycle = velkin->cycleHotkeyId;
+	press(cycle);
+	EXPECT_TRUE(velkin->last.isEmpty()) << "before activation";
+	standin::fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
+	const obs_hotkey_id loadB = velkin->loadHotkeys.value(path(QStringLiteral("B")));
+	press(loadB, false);
+	EXPECT_TRUE(velkin->last.isEmpty()) << "a release";
+	press(loadB);
+	EXPECT_EQ(velkin->last, path(QStringLiteral("B")));
+
+	// A press queued just before its snapshot went away finds no path.
+	velkin->last.clear();
+	std::thread host([loadB] { obs_hotkey_trigger_routed_callback(loadB, true); });
+	host.join();
+	QFile::remove(path(QStringLiteral("B")));
+	velkin->refreshSnapshotList(QString());
+	const auto records = answerModals(clickOk, [] { QTest::qWait(50); });
+	EXPECT_TRUE(records.isEmpty());
+	EXPECT_TRUE(velkin->last.isEmpty());
+
+	velkin->shutdown();
+	velkin->dispatchHotkey(cycle);
+	QTest::qWait(20);
+	EXPECT_TRUE(velkin->last.isEmpty()) << "after shutdown";
+}
+
+TEST_F(HotkeysTest, BindingsSurviveARestartAndChangesSaveOnce)
+{
+	addSnapshots({QStringLiteral("Live")});
+	start();
+	QFile::remove(settingsPath());
+	// A change of some other hotkey of the host writes nothing.
+	const obs_hotkey_id other = obs_hotkey_register_frontend("other.module", "Other", nullptr, nullptr);
+	hotkeyBindingsFromJson(other, kF9);
+	QTest::qWait(250);
+	EXPECT_FALSE(QFileInfo::exists(settingsPath()));
+
+	// A change of ours writes once, 100 ms later.
+	const obs_hotkey_id live = velkin->loadHotkeys.value(path(QStringLiteral("Live")));
+	hotkeyBindingsFromJson(live, kF9);
+	hotkeyBindingsFromJson(velkin->openHotkeyId, kF9);
+	QTest::qWait(30);
+	EXPECT_FALSE(QFileInfo::exists(settingsPath()));
+	QTest::qWait(250);
+	const QJsonObject saved = savedSettings();
+	EXPECT_EQ(saved.value(QStringLiteral("snapshotHotkeys"))
+			  .toObject()
+			  .value(QStringLiteral("Live.json"))
+			  .toArray()
+			  .size(),
+		  1);
+	EXPECT_EQ(saved.value(QStringLiteral("openHotkey")).toArray().size(), 1);
+
+	delete velkin.data();
+	start();
+	EXPECT_EQ(hotkeyBindingsToJson(velkin->loadHotkeys.value(path(QStringLiteral("Live")))).size(), 1);
+	EXPECT_EQ(hotkeyBindingsToJson(velkin->openHotkeyId).size(), 1);
+	obs_hotkey_unregister(other);
+}
+
+TEST_F(HotkeysTest, ASnapshotRecreatedUnderAnOldFileNameStartsWithoutItsBinding)
+{
+	addSnapshots({QStringLiteral("Live")});
+	start();
+	hotkeyBindingsFromJson(velkin->loadHotkeys.value(path(QStringLiteral("Live"))), kF9);
+	velkin->saveSettings();
+	QFile::remove(path(QStringLiteral("Live")));
+	velkin->refreshSnapshotList(QString());
+	answerModals(typeName(QStringLiteral("Live")), [&] { velkin->saveNewSnapshot(); });
+	ASSERT_EQ(velkin->last, path(QStringLiteral("Live")));
+	EXPECT_TRUE(hotkeyBindingsToJson(velkin->loadHotkeys.value(path(QStringLiteral("Live")))).isEmpty());
+	EXPECT_FALSE(savedSettings()
+			     .value(QStringLiteral("snapshotHotkeys"))
+			     .toObject()
+			     .value(QStringLiteral("Live.json"))
+			     .toArray()
+			     .size() > 0);
+}
+
+TEST_F(HotkeysTest, AMovedFileTakesItsHotkeyAlong)
+{
+	writeTestDocument(snapshotDirectory(), QStringLiteral("hand named.json"), QStringLiteral("Talk"));
+	start();
+	const obs_hotkey_id id = velkin->loadHotkeys.value(path(QStringLiteral("hand named")));
+	hotkeyBindingsFromJson(id, kF9);
+	velkin->saveSettings();
+	SnapshotData data;
+	data.name = QStringLiteral("Talk");
+	data.state = window->saveState(0);
+	data.geometry = window->saveGeometry();
+	EXPECT_EQ(velkin->storeSnapshot(data, path(QStringLiteral("hand named"))), path(QStringLiteral("Talk")));
+	EXPECT_EQ(velkin->loadHotkeys.value(path(QStringLiteral("Talk"))), id);
+	const auto hotkeys = registeredHotkeys();
+	ASSERT_EQ(hotkeys.count(QStringLiteral("obs-velkin.load.Talk.json")), 1u);
+	EXPECT_EQ(hotkeys.at(QStringLiteral("obs-velkin.load.Talk.json")).id, id);
+	EXPECT_EQ(hotkeyBindingsToJson(id).size(), 1);
+	velkin->saveSettings();
+	EXPECT_EQ(savedSettings().value(QStringLiteral("snapshotHotkeys")).toObject().keys(),
+		  QStringList{QStringLiteral("Talk.json")});
+}
+
+} // namespace
