@@ -173,6 +173,7 @@ TEST_F(DialogTest, ShowingRefreshesSelectsTheLastSnapshotAndClearsTheSearch)
 	show();
 	EXPECT_EQ(list()->count(), 4);
 	EXPECT_TRUE(search()->text().isEmpty());
+	EXPECT_EQ(velkin->managerDialog->focusWidget(), search()) << "typing goes to the search line";
 	EXPECT_FALSE(notice()->isVisibleTo(velkin->managerDialog));
 }
 

@@ -62,6 +62,10 @@ void Velkin::showManagerDialog()
 	managerDialog->show();
 	managerDialog->raise();
 	managerDialog->activateWindow();
+	// Typing goes to the search line, not to whichever button comes first in the tab chain.
+	if (searchEdit) {
+		searchEdit->setFocus(Qt::OtherFocusReason);
+	}
 }
 
 QPushButton *Velkin::addDialogButton(QGridLayout *grid, int row, const char *key, bool needsSnapshot,

@@ -9,7 +9,9 @@ import signal
 import sys
 import time
 
-from obs_host import Display, HostError, Obs, Profile
+import subprocess
+
+from obs_host import Display, FileWrites, HostError, Obs, Profile, visible_windows, xdotool
 
 CHECKS = {}
 
@@ -123,6 +125,170 @@ def check_activation(args, display):
     expect_clean_exit(obs, code)
     with open(os.path.join(profile.snapshot_dir, "broken.json")) as f:
         expect(f.read() == "{ not a snapshot", "the unreadable file was changed")
+
+
+def layout_document(args, directory, file_name, name, *arrangement):
+    """A real snapshot of OBS's core docks, written by the plug-in's own code."""
+    os.makedirs(directory, exist_ok=True)
+    subprocess.run([os.path.join(args.build_dir, "tests", "velkin-layout-tool"), os.path.join(directory, file_name),
+                    name, *arrangement], check=True)
+    return os.path.join(directory, file_name)
+
+
+def close_box(display, window):
+    """Answers a message box with Return, as a person at the keyboard would."""
+    for _ in range(10):
+        xdotool(display, "windowfocus", "--sync", window)
+        xdotool(display, "key", "Return")
+        try:
+            wait_for(lambda: not visible_windows(display, "^OBS-Velkin Dock Layouts$"), 1, "")
+            return
+        except HostError:
+            pass
+    raise HostError("the message box did not close")
+
+
+def trigger(obs, name):
+    status, _ = obs.request("TriggerHotkeyByName", {"hotkeyName": name})
+    expect(status["result"], f"TriggerHotkeyByName {name} failed: {status}")
+
+
+def wait_for_last(profile, path, timeout=5):
+    wait_for(lambda: (read_settings(profile) or {}).get("last") == path, timeout,
+             f"settings.json never named {path} as last (it holds {(read_settings(profile) or {}).get('last')!r})")
+
+
+@check
+def check_hotkeys(args, display):
+    """Every hotkey is listed and works through obs-websocket; bindings survive a restart; a storm is absorbed."""
+    profile = Profile(args.build_dir, "hotkeys")
+    paths = [layout_document(args, profile.snapshot_dir, f"S{i}.json", f"S{i}", *arrangement)
+             for i, arrangement in enumerate([(), ("float:statsDock",), ("hide:mixerDock", "right:controlsDock")], 1)]
+    f10 = [{"key": "OBS_KEY_F10"}]
+    with open(profile.settings_path, "w") as f:
+        json.dump({"snapshotOrder": ["S1.json", "S2.json", "S3.json"], "openHotkey": [{"key": "OBS_KEY_F9"}],
+                   "snapshotHotkeys": {"S2.json": f10}}, f)
+    obs = Obs(profile, display).start()
+    try:
+        obs.connect()
+        _, hotkeys = obs.request("GetHotkeyList")
+        ours = sorted(name for name in hotkeys["hotkeys"] if name.startswith("obs-velkin."))
+        expect(ours == ["obs-velkin.cycle", "obs-velkin.load.S1.json", "obs-velkin.load.S2.json",
+                        "obs-velkin.load.S3.json", "obs-velkin.open", "obs-velkin.previous"],
+               f"the host lists {ours}")
+
+        trigger(obs, "obs-velkin.load.S2.json")
+        wait_for_last(profile, paths[1])
+        expect(visible_windows(display, "^Stats$"), "the Stats dock did not float out as stored")
+        for name, expected in [("obs-velkin.cycle", 2), ("obs-velkin.cycle", 0), ("obs-velkin.previous", 2)]:
+            trigger(obs, name)
+            wait_for_last(profile, paths[expected])
+
+        # A storm of presses: OBS keeps answering and writes the settings only a few times.
+        writes = FileWrites(profile.plugin_config, "settings.json")
+        presses = 2000
+        slowest = 0.0
+        for start in range(0, presses, 100):
+            batch = [{"requestType": "TriggerHotkeyByName", "requestData": {"hotkeyName": "obs-velkin.cycle"}}
+                     for _ in range(100)]
+            obs.request_batch(batch)
+            began = time.time()
+            status, _ = obs.request("GetVersion")
+            slowest = max(slowest, time.time() - began)
+            expect(status["result"], "OBS stopped answering during the storm")
+            writes.poll()
+        # From S3, 2000 steps forward land on S2; each press restores a layout, so this takes a while.
+        try:
+            wait_for_last(profile, paths[1], timeout=150)
+        except HostError:
+            obs.screenshot(os.path.join(args.build_dir, "artifacts", "storm-failure.png"))
+            raise
+        time.sleep(1)
+        count = writes.poll()
+        writes.close()
+        print(f"  {presses} cycle presses: {count} settings writes, slowest answer {slowest * 1000:.0f} ms")
+        expect(slowest < 1.0, f"a request took {slowest:.2f} s during the storm")
+        expect(count <= 20, f"the storm wrote settings.json {count} times")
+    finally:
+        code = obs.stop()
+    expect_clean_exit(obs, code)
+
+    # The bindings written before the first start are still there after a restart.
+    obs = Obs(profile, display).start()
+    try:
+        obs.connect()
+    finally:
+        code = obs.stop()
+    expect_clean_exit(obs, code)
+    settings = read_settings(profile)
+    expect(settings["openHotkey"] and settings["openHotkey"][0].get("key") == "OBS_KEY_F9",
+           f"the open binding is {settings['openHotkey']}")
+    expect(settings["snapshotHotkeys"].get("S2.json", [{}])[0].get("key") == "OBS_KEY_F10",
+           f"the S2 binding is {settings['snapshotHotkeys']}")
+
+
+@check
+def check_restore(args, display):
+    """A stored layout comes back in the running OBS; one that OBS refuses leaves the window as it was."""
+    profile = Profile(args.build_dir, "restore")
+    floating = layout_document(args, profile.snapshot_dir, "Floating.json", "Floating", "float:statsDock")
+    refused = layout_document(args, profile.snapshot_dir, "Refused.json", "Refused", "float:statsDock")
+    with open(refused) as f:
+        document = json.load(f)
+    document["geometry"] = base64.b64encode(b"\x01" * 66).decode()
+    with open(refused, "w") as f:
+        json.dump(document, f)
+    obs = Obs(profile, display).start()
+    try:
+        obs.connect()
+        expect(not visible_windows(display, "^Stats$"), "the Stats dock floats before any restore")
+        trigger(obs, "obs-velkin.load.Refused.json")
+        box = wait_for(lambda: visible_windows(display, "^OBS-Velkin Dock Layouts$"), 10,
+                       "no error box for the refused layout")
+        time.sleep(0.5)
+        expect(not visible_windows(display, "^Stats$"), "the refused layout changed the window")
+        obs.screenshot(os.path.join(args.build_dir, "artifacts", "refused-layout.png"))
+        close_box(display, box[-1])
+        expect((read_settings(profile) or {}).get("last") == "", "a refused layout became the last one")
+
+        trigger(obs, "obs-velkin.load.Floating.json")
+        wait_for(lambda: visible_windows(display, "^Stats$"), 10, "the Stats dock did not float out")
+        wait_for_last(profile, floating)
+        obs.screenshot(os.path.join(args.build_dir, "artifacts", "restored-layout.png"))
+    finally:
+        code = obs.stop()
+    expect_clean_exit(obs, code)
+    expect(obs.log_lines("[obs-velkin] RestoreFailed: "), "the refused layout was not logged")
+
+
+@check
+def check_dialog(args, display):
+    """The open hotkey shows the manager in the running OBS; screenshots are kept for a person to judge."""
+    profile = Profile(args.build_dir, "dialog")
+    for i, (name, arrangement) in enumerate([("Going Live", ()), ("Scene Building", ("float:statsDock",)),
+                                             ("Audio Mixing", ("right:mixerDock",)),
+                                             ("Late night talk show with guests, two cameras and the big mixer", ())]):
+        layout_document(args, profile.snapshot_dir, f"{name}.json", name, *arrangement)
+    obs = Obs(profile, display).start()
+    try:
+        obs.connect()
+        trigger(obs, "obs-velkin.load.Going Live.json")
+        trigger(obs, "obs-velkin.open")
+        dialog = wait_for(lambda: visible_windows(display, "^OBS-Velkin Dock Layouts$"), 10, "the dialog did not open")
+        time.sleep(1)
+        os.makedirs(os.path.join(args.build_dir, "artifacts"), exist_ok=True)
+        obs.screenshot(os.path.join(args.build_dir, "artifacts", "dialog.png"))
+        xdotool(display, "windowfocus", "--sync", dialog[-1])
+        xdotool(display, "type", "--delay", "20", "no such layout")
+        time.sleep(0.5)
+        obs.screenshot(os.path.join(args.build_dir, "artifacts", "dialog-not-found.png"))
+        # Return with no match loads nothing and presses no button.
+        xdotool(display, "key", "Return")
+        time.sleep(0.5)
+        expect(len(visible_windows(display, "^OBS-Velkin Dock Layouts$")) == 1, "Return opened something")
+    finally:
+        code = obs.stop()
+    expect_clean_exit(obs, code)
 
 
 def interactive(args):

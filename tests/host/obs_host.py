@@ -46,6 +46,8 @@ class Display:
         deadline = time.time() + 10
         while time.time() < deadline:
             if subprocess.run(["xdpyinfo", "-display", self.name], capture_output=True).returncode == 0:
+                # Helpers started from here (xdotool, the layout tool) use this display too.
+                os.environ["DISPLAY"] = self.name
                 return self
             time.sleep(0.1)
         raise HostError("Xvfb did not start")
@@ -199,7 +201,19 @@ class Obs:
             if message.get("op") == 7 and message["d"].get("requestId") == rid:
                 return message["d"]["requestStatus"], message["d"].get("responseData", {})
 
+    def request_batch(self, requests):
+        """Sends requests as one batch (op 8) and waits for its answer."""
+        self.request_id += 1
+        rid = str(self.request_id)
+        self.ws.send(json.dumps({"op": 8, "d": {"requestId": rid, "haltOnFailure": False,
+                                                 "requests": requests}}))
+        while True:
+            message = json.loads(self.ws.recv())
+            if message.get("op") == 9 and message["d"].get("requestId") == rid:
+                return message["d"]["results"]
+
     def screenshot(self, path):
+        os.makedirs(os.path.dirname(path), exist_ok=True)
         subprocess.run(["import", "-display", self.display.name, "-window", "root", path], check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         return path
@@ -222,3 +236,52 @@ class Obs:
             raise HostError(f"OBS did not quit within {timeout} s of SIGINT")
         self.output.close()
         return code
+
+
+class FileWrites:
+    """Counts the atomic replacements (rename into place) of one file name in a folder, through inotify."""
+
+    IN_MOVED_TO = 0x80
+    IN_CLOSE_WRITE = 0x08
+
+    def __init__(self, folder, name):
+        import ctypes
+
+        self.name = name
+        self.libc = ctypes.CDLL("libc.so.6", use_errno=True)
+        self.fd = self.libc.inotify_init1(os.O_NONBLOCK)
+        if self.fd < 0 or self.libc.inotify_add_watch(self.fd, folder.encode(),
+                                                      self.IN_MOVED_TO | self.IN_CLOSE_WRITE) < 0:
+            raise HostError(f"cannot watch {folder}")
+        self.count = 0
+
+    def poll(self):
+        import struct
+
+        while True:
+            try:
+                data = os.read(self.fd, 65536)
+            except BlockingIOError:
+                return self.count
+            offset = 0
+            while offset < len(data):
+                _, mask, _, length = struct.unpack_from("iIII", data, offset)
+                name = data[offset + 16:offset + 16 + length].rstrip(b"\0").decode(errors="replace")
+                offset += 16 + length
+                if name == self.name and mask & (self.IN_MOVED_TO | self.IN_CLOSE_WRITE):
+                    self.count += 1
+
+    def close(self):
+        os.close(self.fd)
+
+
+def visible_windows(display, name_pattern):
+    """X windows of the display whose name matches the pattern and that are mapped."""
+    result = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name_pattern],
+                            env={**os.environ, "DISPLAY": display.name}, capture_output=True, text=True)
+    return [line for line in result.stdout.split() if line]
+
+
+def xdotool(display, *args):
+    subprocess.run(["xdotool", *args], env={**os.environ, "DISPLAY": display.name}, check=True,
+                   capture_output=True)
