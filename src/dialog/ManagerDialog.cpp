@@ -73,9 +73,7 @@ QPushButton *Velkin::addDialogButton(QGridLayout *grid, int row, const char *key
 {
 	auto *button = new QPushButton(localeText(key), managerDialog);
 	button->setAttribute(Qt::WA_LayoutUsesWidgetRect);
-	if (operation) {
-		QObject::connect(button, &QPushButton::clicked, this, operation);
-	}
+	QObject::connect(button, &QPushButton::clicked, this, operation);
 	grid->addWidget(button, row, 1);
 	if (needsSnapshot) {
 		selectionButtons.append(button);
@@ -131,7 +129,9 @@ void Velkin::buildManagerDialog()
 
 	QObject::connect(searchEdit, &QLineEdit::textChanged, this, [this] { applySearch(); });
 
-	snapshotList->addAction(new QAction(localeText("OpenFolder"), snapshotList));
+	auto *openFolder = new QAction(localeText("OpenFolder"), snapshotList);
+	QObject::connect(openFolder, &QAction::triggered, this, [this] { openSnapshotFolder(); });
+	snapshotList->addAction(openFolder);
 
 	const auto listShortcut = [this](QList<QKeySequence> keys) {
 		auto *shortcut = new QShortcut(snapshotList);
@@ -142,17 +142,19 @@ void Velkin::buildManagerDialog()
 	};
 	QShortcut *loadShortcut = listShortcut({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
 	QObject::connect(loadShortcut, &QShortcut::activated, this, [this] { loadSelectedSnapshot(); });
-	listShortcut({QKeySequence(Qt::Key_F2)});
-	listShortcut({QKeySequence(Qt::Key_Delete)});
+	QObject::connect(listShortcut({QKeySequence(Qt::Key_F2)}), &QShortcut::activated, this,
+			 [this] { renameSnapshot(); });
+	QObject::connect(listShortcut({QKeySequence(Qt::Key_Delete)}), &QShortcut::activated, this,
+			 [this] { deleteSnapshot(); });
 
 	int row = 0;
 	QPushButton *saveNew = addDialogButton(grid, row++, "SaveNew", false, [this] { saveNewSnapshot(); });
 	addDialogButton(grid, row++, "Overwrite", true, [this] { overwriteSnapshot(); });
 	addDialogButton(grid, row++, "Load", true, [this] { loadSelectedSnapshot(); });
-	addDialogButton(grid, row++, "Rename", true, nullptr);
-	addDialogButton(grid, row++, "Delete", true, nullptr);
-	addDialogButton(grid, row++, "Import", false, nullptr);
-	addDialogButton(grid, row++, "Export", true, nullptr);
+	addDialogButton(grid, row++, "Rename", true, [this] { renameSnapshot(); });
+	addDialogButton(grid, row++, "Delete", true, [this] { deleteSnapshot(); });
+	addDialogButton(grid, row++, "Import", false, [this] { importSnapshot(); });
+	addDialogButton(grid, row++, "Export", true, [this] { exportSnapshot(); });
 	addDialogButton(grid, row++, "Refresh", false, [this] {
 		refreshSnapshotList(QString());
 		saveSettings();

@@ -59,6 +59,13 @@ public:
 	QString promptSnapshotName(const QString &initialText, const QString &excludedPath);
 	QString storeSnapshot(const SnapshotData &data, const QString &oldPath);
 	void loadSnapshot(const QString &path);
+	void renameSnapshot();
+	void deleteSnapshot();
+	enum class FileDialogMode { Export, Import };
+	QString chooseSnapshotFile(FileDialogMode mode, const QString &suggestedName);
+	void exportSnapshot();
+	void importSnapshot();
+	void openSnapshotFolder();
 
 	// References that follow a snapshot file
 	void moveSnapshotReferences(const QString &oldPath, const QString &newPath);

@@ -2,8 +2,11 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFileDialog>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QThread>
 #include <QTimer>
 #include <QtTest/QTest>
 
@@ -14,6 +17,7 @@ QList<ModalRecord> answerModals(const ModalAnswer &answer, const std::function<v
 {
 	QList<ModalRecord> records;
 	QPointer<QWidget> answered;
+	const int baseLevel = QThread::currentThread()->loopLevel();
 	QTimer poll;
 	poll.setInterval(5);
 	QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -22,6 +26,15 @@ QList<ModalRecord> answerModals(const ModalAnswer &answer, const std::function<v
 			return;
 		}
 		if (modal == answered) {
+			return;
+		}
+		// Answer only from inside the modal's own event loop: a timer can also fire while the modal is being
+		// shown, before exec() has started its loop, and an answer then would leave exec() waiting for ever.
+		int modals = 0;
+		for (QWidget *widget : QApplication::topLevelWidgets()) {
+			modals += widget->isVisible() && widget->isModal();
+		}
+		if (QThread::currentThread()->loopLevel() < baseLevel + modals) {
 			return;
 		}
 		answered = modal;
@@ -37,6 +50,11 @@ QList<ModalRecord> answerModals(const ModalAnswer &answer, const std::function<v
 			}
 			record.defaultButton = box->defaultButton() ? box->defaultButton()->text() : QString();
 			record.textFormat = box->textFormat();
+		} else if (auto *files = qobject_cast<QFileDialog *>(modal)) {
+			record.isPrompt = true;
+			record.text = QString::number(int(files->acceptMode()));
+			record.value = files->selectedFiles().value(0);
+			record.buttons = files->nameFilters();
 		} else if (auto *prompt = qobject_cast<QInputDialog *>(modal)) {
 			record.isPrompt = true;
 			record.text = prompt->labelText();
@@ -44,6 +62,9 @@ QList<ModalRecord> answerModals(const ModalAnswer &answer, const std::function<v
 			record.buttons = {prompt->okButtonText(), prompt->cancelButtonText()};
 		}
 		records.append(record);
+		if (qEnvironmentVariableIsSet("VELKIN_TEST_VERBOSE")) {
+			fprintf(stderr, "modal %s: %s\n", modal->metaObject()->className(), qPrintable(record.text));
+		}
 		answer(modal);
 	});
 	// A modal that closes and opens again (a prompt shown anew) counts as a new one.
@@ -111,6 +132,33 @@ void clickOk(QWidget *modal)
 			ok->click();
 		}
 	}
+}
+
+ModalAnswer chooseFile(const QString &path)
+{
+	return [path](QWidget *modal) {
+		auto *dialog = qobject_cast<QFileDialog *>(modal);
+		if (!dialog) {
+			return;
+		}
+		// The widget dialog finishes setting itself up (directory, file name field) after it shows, and may
+		// overwrite a choice made too early: choose again until it has closed.
+		auto attempt = std::make_shared<std::function<void(int)>>();
+		*attempt = [dialog = QPointer<QFileDialog>(dialog), path, attempt](int left) {
+			if (!dialog || !dialog->isVisible() || left == 0) {
+				return;
+			}
+			// Typed into the file name field as a person would; selectFile() leaves a focused field alone.
+			dialog->selectFile(path);
+			if (auto *field = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))) {
+				field->setText(path);
+			}
+			// QFileDialog's own accept (checks, default suffix) through the public QDialog slot.
+			static_cast<QDialog *>(dialog.data())->accept();
+			QTimer::singleShot(100, dialog, [attempt, left] { (*attempt)(left - 1); });
+		};
+		(*attempt)(20);
+	};
 }
 
 ModalAnswer typeName(const QString &text)

@@ -35,5 +35,6 @@ ModalAnswer inOrder(std::initializer_list<ModalAnswer> answers);
 void clickAccept(QWidget *modal); // Continue in a question, the OK button of a prompt
 void clickReject(QWidget *modal); // Cancel
 void pressEscape(QWidget *modal);
-void clickOk(QWidget *modal);              // the OK of an error box
-ModalAnswer typeName(const QString &text); // fills a prompt and accepts it
+void clickOk(QWidget *modal);                // the OK of an error box
+ModalAnswer typeName(const QString &text);   // fills a prompt and accepts it
+ModalAnswer chooseFile(const QString &path); // picks a file in a file dialog and accepts it

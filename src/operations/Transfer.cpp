@@ -1,0 +1,90 @@
+#include "module/Module.hpp"
+#include "module/Velkin.hpp"
+#include "operations/OperationGuard.hpp"
+#include "store/SnapshotDocument.hpp"
+#include "store/SnapshotNames.hpp"
+
+#include <QDesktopServices>
+#include <QDialog>
+#include <QFileDialog>
+#include <QMainWindow>
+#include <QUrl>
+
+QString Velkin::chooseSnapshotFile(FileDialogMode mode, const QString &suggestedName)
+{
+	const bool exporting = mode == FileDialogMode::Export;
+	QPointer<QFileDialog> dialog = new QFileDialog(
+		managerDialog.data(), localeText(exporting ? "Export" : "Import"), QString(), localeText("FileFilter"));
+	dialog->setAcceptMode(exporting ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+	dialog->setFileMode(exporting ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+	dialog->setDefaultSuffix(QStringLiteral("json"));
+	if (!suggestedName.isEmpty()) {
+		dialog->selectFile(suggestedName);
+	}
+	const int result = dialog->exec();
+	QString chosen;
+	if (result == QDialog::Accepted && dialog && !shuttingDown && mainWindow) {
+		const QStringList files = dialog->selectedFiles();
+		chosen = files.isEmpty() ? QString() : files.first();
+	}
+	delete dialog.data();
+	return chosen;
+}
+
+void Velkin::exportSnapshot()
+{
+	if (!canStartOperation()) {
+		return;
+	}
+	OperationGuard guard(*this);
+	const QString path = selectedSnapshotPath();
+	if (path.isEmpty()) {
+		return;
+	}
+	SnapshotData data;
+	if (readSnapshotFile(path, data) != SnapshotIoResult::Ok) {
+		reportError("ReadFailed", path);
+		return;
+	}
+	const QString target =
+		chooseSnapshotFile(FileDialogMode::Export, data.name + QLatin1String(kSnapshotFileSuffix));
+	if (target.isEmpty()) {
+		return;
+	}
+	if (writeSnapshotFile(target, data) != SnapshotIoResult::Ok) {
+		reportError("WriteFailed", target);
+	}
+}
+
+void Velkin::importSnapshot()
+{
+	if (!canStartOperation()) {
+		return;
+	}
+	OperationGuard guard(*this);
+	if (!checkSnapshotLimit()) {
+		return;
+	}
+	const QString source = chooseSnapshotFile(FileDialogMode::Import, QString());
+	if (source.isEmpty()) {
+		return;
+	}
+	SnapshotData data;
+	if (readSnapshotFile(source, data) != SnapshotIoResult::Ok) {
+		reportError("ReadFailed", source);
+		return;
+	}
+	if (!storeSnapshot(data, QString()).isEmpty()) {
+		saveSettings();
+	}
+}
+
+void Velkin::openSnapshotFolder()
+{
+	if (!ensureSnapshotDirectory()) {
+		return;
+	}
+	if (!QDesktopServices::openUrl(QUrl::fromLocalFile(snapshotDirectory))) {
+		reportError("OpenFolderFailed", snapshotDirectory);
+	}
+}

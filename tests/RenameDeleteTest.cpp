@@ -1,0 +1,189 @@
+#include "settings/SettingsFile.hpp"
+#include "support/ControllerTest.hpp"
+#include "support/Documents.hpp"
+#include "support/DockWindow.hpp"
+#include "support/Modal.hpp"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QListWidget>
+#include <QProcess>
+#include <QTest>
+
+#include <obs.h>
+
+namespace {
+
+const QJsonArray kF9{QJsonObject{{QStringLiteral("key"), QStringLiteral("OBS_KEY_F9")}}};
+
+class RenameDeleteTest : public ControllerTest {
+protected:
+	void SetUp() override
+	{
+		ControllerTest::SetUp();
+		addTestDocks(window, false);
+		QDir().mkpath(snapshotDirectory());
+	}
+
+	void start(const QStringList &names)
+	{
+		for (const QString &name : names) {
+			writeTestDocument(snapshotDirectory(), name + QStringLiteral(".json"), name);
+		}
+		makeController();
+		velkin->snapshotOrder = QStringList();
+		for (const QString &name : names) {
+			velkin->snapshotOrder.append(name + QStringLiteral(".json"));
+		}
+		standin::fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
+		velkin->showManagerDialog();
+		ASSERT_TRUE(QTest::qWaitForWindowExposed(velkin->managerDialog));
+		velkin->managerDialog->activateWindow();
+		QApplication::processEvents();
+	}
+
+	void select(const QString &name) { velkin->refreshSnapshotList(path(name)); }
+
+	static QString path(const QString &name)
+	{
+		return QDir(snapshotDirectory()).filePath(name + QStringLiteral(".json"));
+	}
+
+	static QJsonObject savedSettings() { return QJsonDocument::fromJson(readTestBytes(settingsPath())).object(); }
+
+	static QString hotkeyName(obs_hotkey_id id)
+	{
+		QString found;
+		struct Search {
+			obs_hotkey_id id;
+			QString *name;
+		} search{id, &found};
+		obs_enum_hotkeys(
+			[](void *data, obs_hotkey_id hotkey, obs_hotkey_t *key) {
+				auto *s = static_cast<Search *>(data);
+				if (hotkey == s->id) {
+					*s->name = QString::fromUtf8(obs_hotkey_get_name(key)) + QLatin1Char('|') +
+						   QString::fromUtf8(obs_hotkey_get_description(key));
+				}
+				return true;
+			},
+			&search);
+		return found;
+	}
+};
+
+TEST_F(RenameDeleteTest, RenameToTheSameNameRewritesInPlace)
+{
+	start({QStringLiteral("Intro")});
+	select(QStringLiteral("Intro"));
+	const obs_hotkey_id id = velkin->loadHotkeys.value(path(QStringLiteral("Intro")));
+	const auto records = answerModals(clickAccept, [&] { velkin->renameSnapshot(); });
+	ASSERT_EQ(records.size(), 1);
+	EXPECT_EQ(records[0].value, QStringLiteral("Intro")) << "the prompt starts from the stored name";
+	EXPECT_EQ(QDir(snapshotDirectory()).entryList(QDir::Files), QStringList{QStringLiteral("Intro.json")});
+	EXPECT_EQ(velkin->loadHotkeys.value(path(QStringLiteral("Intro"))), id);
+}
+
+TEST_F(RenameDeleteTest, RenameMovesTheFileAndEveryReference)
+{
+	start({QStringLiteral("First"), QStringLiteral("intro"), QStringLiteral("Last")});
+	const obs_hotkey_id id = velkin->loadHotkeys.value(path(QStringLiteral("intro")));
+	hotkeyBindingsFromJson(id, kF9);
+	velkin->last = path(QStringLiteral("intro"));
+	select(QStringLiteral("intro"));
+
+	// A change of letter case alone is accepted and moves the file.
+	answerModals(typeName(QStringLiteral("Intro")), [&] { velkin->renameSnapshot(); });
+	EXPECT_EQ(
+		QDir(snapshotDirectory()).entryList(QDir::Files),
+		(QStringList{QStringLiteral("First.json"), QStringLiteral("Intro.json"), QStringLiteral("Last.json")}));
+	EXPECT_EQ(velkin->snapshotOrder, (QStringList{QStringLiteral("First.json"), QStringLiteral("Intro.json"),
+						      QStringLiteral("Last.json")}));
+	EXPECT_EQ(velkin->last, path(QStringLiteral("Intro")));
+	EXPECT_EQ(velkin->loadHotkeys.value(path(QStringLiteral("Intro"))), id);
+	EXPECT_EQ(hotkeyName(id), QStringLiteral("obs-velkin.load.Intro.json|") +
+					  localeText("LoadHotkey").arg(QStringLiteral("Intro")));
+	EXPECT_EQ(hotkeyBindingsToJson(id).size(), 1);
+	const QJsonObject saved = savedSettings();
+	EXPECT_EQ(saved.value(QStringLiteral("last")).toString(), path(QStringLiteral("Intro")));
+	EXPECT_EQ(saved.value(QStringLiteral("snapshotHotkeys"))
+			  .toObject()
+			  .value(QStringLiteral("Intro.json"))
+			  .toArray()
+			  .size(),
+		  1);
+
+	// Renaming another snapshot leaves last alone.
+	select(QStringLiteral("First"));
+	answerModals(typeName(QStringLiteral("Opening")), [&] { velkin->renameSnapshot(); });
+	EXPECT_EQ(velkin->last, path(QStringLiteral("Intro")));
+	EXPECT_EQ(velkin->snapshotOrder.first(), QStringLiteral("Opening.json"));
+	EXPECT_EQ(velkin->selectedSnapshotPath(), path(QStringLiteral("Opening")));
+}
+
+TEST_F(RenameDeleteTest, DeleteAsksWithContinueAsDefaultAndDropsEveryReference)
+{
+	start({QStringLiteral("One"), QStringLiteral("Two")});
+	const obs_hotkey_id id = velkin->loadHotkeys.value(path(QStringLiteral("Two")));
+	hotkeyBindingsFromJson(id, kF9);
+	velkin->last = path(QStringLiteral("Two"));
+	select(QStringLiteral("Two"));
+
+	// Cancel keeps everything; Return answers with the default, Continue.
+	answerModals(clickReject, [&] { velkin->deleteSnapshot(); });
+	EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("Two"))));
+	const auto records = answerModals([](QWidget *box) { QTest::keyClick(box, Qt::Key_Return); },
+					  [&] { velkin->deleteSnapshot(); });
+	ASSERT_EQ(records.size(), 1);
+	EXPECT_EQ(records[0].text, localeText("ConfirmDelete").arg(QStringLiteral("Two")));
+	EXPECT_EQ(records[0].defaultButton, localeText("Continue"));
+	EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("Two"))));
+	EXPECT_TRUE(velkin->last.isEmpty());
+	EXPECT_EQ(velkin->snapshotOrder, QStringList{QStringLiteral("One.json")});
+	EXPECT_FALSE(velkin->loadHotkeys.contains(path(QStringLiteral("Two"))));
+	EXPECT_TRUE(hotkeyName(id).isEmpty()) << "the hotkey is unregistered";
+	const QJsonObject saved = savedSettings();
+	EXPECT_EQ(saved.value(QStringLiteral("last")).toString(), QString());
+	EXPECT_FALSE(saved.value(QStringLiteral("snapshotHotkeys")).toObject().contains(QStringLiteral("Two.json")));
+}
+
+TEST_F(RenameDeleteTest, AFileThatCannotBeRemovedChangesNothing)
+{
+	start({QStringLiteral("Kept")});
+	const obs_hotkey_id id = velkin->loadHotkeys.value(path(QStringLiteral("Kept")));
+	hotkeyBindingsFromJson(id, kF9);
+	velkin->last = path(QStringLiteral("Kept"));
+	select(QStringLiteral("Kept"));
+	if (QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), snapshotDirectory()}) != 0) {
+		GTEST_SKIP() << "chattr is not supported here";
+	}
+	const auto records = answerModals(inOrder({clickAccept, clickOk}), [&] { velkin->deleteSnapshot(); });
+	QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), snapshotDirectory()});
+	ASSERT_EQ(records.size(), 2);
+	EXPECT_EQ(records[1].text, localeText("DeleteFailed") + QStringLiteral("\n\n") + path(QStringLiteral("Kept")));
+	EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("Kept"))));
+	EXPECT_EQ(velkin->last, path(QStringLiteral("Kept")));
+	EXPECT_EQ(velkin->snapshotOrder, QStringList{QStringLiteral("Kept.json")});
+	EXPECT_EQ(velkin->loadHotkeys.value(path(QStringLiteral("Kept"))), id);
+	EXPECT_EQ(hotkeyBindingsToJson(id).size(), 1);
+	EXPECT_EQ(velkin->snapshotList->count(), 1);
+}
+
+TEST_F(RenameDeleteTest, DeletingTheFifthOfEightRowsLeavesTheFifthRowCurrent)
+{
+	QStringList names;
+	for (int i = 1; i <= 8; ++i) {
+		names.append(QStringLiteral("Row %1").arg(i));
+	}
+	start(names);
+	select(QStringLiteral("Row 5"));
+	velkin->snapshotList->setFocus();
+	// The Delete key of the list, answered with Continue.
+	answerModals(clickAccept, [&] { QTest::keyClick(velkin->snapshotList, Qt::Key_Delete); });
+	EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("Row 5"))));
+	EXPECT_EQ(velkin->snapshotList->currentRow(), 4);
+	EXPECT_EQ(velkin->snapshotList->currentItem()->text(), QStringLiteral("Row 6"));
+}
+
+} // namespace
