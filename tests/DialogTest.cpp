@@ -267,6 +267,14 @@ TEST_F(DialogTest, ListKeysWorkOnlyWithFocusAndFindWorksAnywhere)
 	EXPECT_TRUE(search()->hasFocus());
 	EXPECT_EQ(search()->selectedText(), QStringLiteral("Two"));
 
+	// Tab walks from the search line to the list and then down the buttons.
+	search()->setFocus();
+	QTest::keyClick(search(), Qt::Key_Tab);
+	EXPECT_TRUE(list()->hasFocus());
+	QTest::keyClick(list(), Qt::Key_Tab);
+	EXPECT_TRUE(button("SaveNew")->hasFocus());
+	QTest::keyClick(button("SaveNew"), Qt::Key_Tab);
+	EXPECT_TRUE(button("Overwrite")->hasFocus());
 	velkin->last.clear();
 	const QRect rect = list()->visualItemRect(list()->item(0));
 	QTest::mouseClick(list()->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());

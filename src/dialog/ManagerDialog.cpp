@@ -178,6 +178,15 @@ void Velkin::buildManagerDialog()
 	about->setWordWrap(true);
 	layout->addWidget(about);
 
+	// Keyboard order follows the work: search, then the list, then the buttons from top to bottom.
+	QWidget *previous = snapshotList;
+	QWidget::setTabOrder(searchEdit, snapshotList);
+	for (int r = 0; r < buttonCount; ++r) {
+		QWidget *next = grid->itemAtPosition(r, 1)->widget();
+		QWidget::setTabOrder(previous, next);
+		previous = next;
+	}
+
 	QObject::connect(snapshotList, &QListWidget::itemSelectionChanged, this, [this] { updateButtonStates(); });
 	QObject::connect(snapshotList, &QListWidget::itemDoubleClicked, this, [this] { loadSelectedSnapshot(); });
 	QObject::connect(snapshotList->model(), &QAbstractItemModel::rowsMoved, this, [this] { storeListOrder(); });

@@ -291,6 +291,110 @@ def check_dialog(args, display):
     expect_clean_exit(obs, code)
 
 
+def keys(display, *sequence):
+    """Types into whatever window has the keyboard: strings are typed, names in angle brackets are pressed."""
+    for item in sequence:
+        if item.startswith("<") and item.endswith(">"):
+            xdotool(display, "key", "--delay", "30", item[1:-1])
+        else:
+            xdotool(display, "type", "--delay", "20", item)
+        time.sleep(0.15)
+
+
+def load_hotkey_names(obs):
+    _, hotkeys = obs.request("GetHotkeyList")
+    return sorted(name for name in hotkeys["hotkeys"] if name.startswith("obs-velkin.load."))
+
+
+@check
+def check_manage(args, display):
+    """Rename, delete, export and import from the keyboard in the running OBS's dialog."""
+    profile = Profile(args.build_dir, "manage")
+    for name, arrangement in [("Alpha", ()), ("Beta", ("float:statsDock",))]:
+        layout_document(args, profile.snapshot_dir, f"{name}.json", name, *arrangement)
+    f10 = [{"key": "OBS_KEY_F10"}]
+    with open(profile.settings_path, "w") as f:
+        json.dump({"snapshotOrder": ["Alpha.json", "Beta.json"], "snapshotHotkeys": {"Beta.json": f10}}, f)
+    exported = os.path.join(profile.home, "exported", "Gamma.json")
+    os.makedirs(os.path.dirname(exported))
+    snapshot = lambda name: os.path.join(profile.snapshot_dir, name)
+    title = "^OBS-Velkin Dock Layouts$"
+    obs = Obs(profile, display).start()
+    try:
+        obs.connect()
+
+        def until_new_window(before, pattern, message):
+            """Waits for a window that was not there before and gives it the keyboard."""
+            window = sorted(wait_for(lambda: set(visible_windows(display, pattern)) - before, 10, message))[-1]
+            time.sleep(0.3)
+            xdotool(display, "windowfocus", "--sync", window)
+            return window
+
+        before = set(visible_windows(display, title))
+        trigger(obs, "obs-velkin.open")
+        dialog = until_new_window(before, title, "the dialog did not open")
+
+        def in_dialog(*sequence):
+            xdotool(display, "windowfocus", "--sync", dialog)
+            keys(display, "<ctrl+f>", *sequence)
+
+        # Rename Beta to Gamma with F2 in the list.
+        before = set(visible_windows(display, title))
+        in_dialog("Beta", "<Tab>", "<F2>")
+        until_new_window(before, title, "F2 opened no prompt")
+        keys(display, "<ctrl+a>", "Gamma", "<Return>")
+        wait_for(lambda: os.path.exists(snapshot("Gamma.json")) and not os.path.exists(snapshot("Beta.json")), 10,
+                 "the rename did not move Beta.json to Gamma.json")
+        settings = read_settings(profile)
+        expect(settings["snapshotOrder"] == ["Alpha.json", "Gamma.json"], f"order {settings['snapshotOrder']}")
+        expect(settings["snapshotHotkeys"].get("Gamma.json") == f10, f"bindings {settings['snapshotHotkeys']}")
+        expect(load_hotkey_names(obs) == ["obs-velkin.load.Alpha.json", "obs-velkin.load.Gamma.json"],
+               f"hotkeys {load_hotkey_names(obs)}")
+
+        # Delete Alpha with the Delete key; Return answers the question with its default, Continue.
+        before = set(visible_windows(display, title))
+        in_dialog("Alpha", "<Tab>", "<Delete>")
+        until_new_window(before, title, "Delete asked nothing")
+        keys(display, "<Return>")
+        wait_for(lambda: not os.path.exists(snapshot("Alpha.json")), 10, "Alpha.json was not deleted")
+        expect(read_settings(profile)["snapshotOrder"] == ["Gamma.json"], "the order kept Alpha")
+        expect(load_hotkey_names(obs) == ["obs-velkin.load.Gamma.json"], f"hotkeys {load_hotkey_names(obs)}")
+
+        # Export Gamma: Tab from the list down to the Export button, then the save dialog.
+        before = set(visible_windows(display, "^Export$"))
+        in_dialog("Gamma", "<Tab>", *["<Tab>"] * 7, "<space>")
+        until_new_window(before, "^Export$", "no export dialog")
+        keys(display, "<ctrl+a>", exported, "<Return>")
+        wait_for(lambda: os.path.exists(exported), 10, "nothing was exported")
+        with open(exported) as f:
+            expect(json.load(f)["name"] == "Gamma", "the exported document lost its name")
+
+        # Delete Gamma, then import it back: it returns under its stored name, without its old binding.
+        before = set(visible_windows(display, title))
+        in_dialog("Gamma", "<Tab>", "<Delete>")
+        until_new_window(before, title, "Delete asked nothing")
+        keys(display, "<Return>")
+        wait_for(lambda: not os.path.exists(snapshot("Gamma.json")), 10, "Gamma.json was not deleted")
+        before = set(visible_windows(display, "^Import$"))
+        # With no snapshot the buttons that need one are disabled and out of the Tab chain.
+        in_dialog("<Tab>", "<Tab>", "<Tab>", "<space>")
+        until_new_window(before, "^Import$", "no import dialog")
+        keys(display, exported, "<Return>")
+        wait_for(lambda: os.path.exists(snapshot("Gamma.json")), 10, "nothing was imported")
+        settings = wait_for(lambda: (s := read_settings(profile)) and s["snapshotOrder"] == ["Gamma.json"] and s, 10,
+                            "the import did not reach settings.json")
+        expect(not settings["snapshotHotkeys"].get("Gamma.json"), "the re-imported snapshot kept an old binding")
+        expect(settings["last"] == "", "an import became the last snapshot")
+        expect(load_hotkey_names(obs) == ["obs-velkin.load.Gamma.json"], f"hotkeys {load_hotkey_names(obs)}")
+        expect(os.path.exists(exported), "the imported file was moved away")
+    except HostError:
+        obs.screenshot(os.path.join(args.build_dir, "artifacts", "manage-failure.png"))
+        raise
+    finally:
+        code = obs.stop()
+    expect_clean_exit(obs, code)
+
+
 def interactive(args):
     """Starts OBS with the plug-in for a person: prints the load line, saves a screenshot, runs until Ctrl+C."""
     with Display() as display:
