@@ -15,7 +15,10 @@ velkin_display() {
 		return 0
 	fi
 	local n=90
-	while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+	# A server of another mount namespace still answers on its abstract socket: skip those displays too.
+	while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || xdpyinfo -display ":$n" >/dev/null 2>&1; do
+		n=$((n + 1))
+	done
 	Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp >/tmp/xvfb.log 2>&1 &
 	VELKIN_XVFB_PID=$!
 	export DISPLAY=":$n"

@@ -35,7 +35,8 @@ class Display:
         if self.name and subprocess.run(["xdpyinfo"], capture_output=True).returncode == 0:
             return self
         number = 120
-        while os.path.exists(f"/tmp/.X{number}-lock") or os.path.exists(f"/tmp/.X11-unix/X{number}"):
+        while (os.path.exists(f"/tmp/.X{number}-lock") or os.path.exists(f"/tmp/.X11-unix/X{number}")
+               or subprocess.run(["xdpyinfo", "-display", f":{number}"], capture_output=True).returncode == 0):
             number += 1
         self.name = f":{number}"
         self.process = subprocess.Popen(
