@@ -35,19 +35,10 @@ protected:
 	// Stores the current layout under each name, in this order.
 	void addSnapshots(const QStringList &names)
 	{
+		addLayoutSnapshots(names);
 		for (const QString &name : names) {
-			SnapshotData data;
-			data.name = name;
-			data.state = window->saveState(0);
-			data.geometry = window->saveGeometry();
-			ASSERT_EQ(writeSnapshotFile(path(name), data), SnapshotIoResult::Ok);
 			velkin->snapshotOrder.append(name + QStringLiteral(".json"));
 		}
-	}
-
-	static QString path(const QString &name)
-	{
-		return QDir(snapshotDirectory()).filePath(name + QStringLiteral(".json"));
 	}
 
 	void show()

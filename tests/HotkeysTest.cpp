@@ -48,22 +48,7 @@ protected:
 		QDir().mkpath(snapshotDirectory());
 	}
 
-	// Snapshots of the current layout, so that loading them asks nothing.
-	void addSnapshots(const QStringList &names)
-	{
-		for (const QString &name : names) {
-			SnapshotData data;
-			data.name = name;
-			data.state = window->saveState(0);
-			data.geometry = window->saveGeometry();
-			ASSERT_EQ(writeSnapshotFile(path(name), data), SnapshotIoResult::Ok);
-		}
-	}
-
-	static QString path(const QString &name)
-	{
-		return QDir(snapshotDirectory()).filePath(name + QStringLiteral(".json"));
-	}
+	void addSnapshots(const QStringList &names) { addLayoutSnapshots(names); }
 
 	Velkin *start()
 	{

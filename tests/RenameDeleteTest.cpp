@@ -45,11 +45,6 @@ protected:
 
 	void select(const QString &name) { velkin->refreshSnapshotList(path(name)); }
 
-	static QString path(const QString &name)
-	{
-		return QDir(snapshotDirectory()).filePath(name + QStringLiteral(".json"));
-	}
-
 	static QJsonObject savedSettings() { return QJsonDocument::fromJson(readTestBytes(settingsPath())).object(); }
 
 	static QString hotkeyName(obs_hotkey_id id)

@@ -42,10 +42,6 @@ protected:
 	}
 
 	static QString outside() { return testhost::scratchDirectory() + QStringLiteral("/outside"); }
-	static QString path(const QString &name)
-	{
-		return QDir(snapshotDirectory()).filePath(name + QStringLiteral(".json"));
-	}
 };
 
 TEST_F(TransferTest, ExportThenImportComesBackOnlyWhenTheNameIsFree)

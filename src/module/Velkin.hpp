@@ -54,6 +54,9 @@ public:
 
 	// Snapshot operations
 	bool canStartOperation() const;
+	// The selected snapshot's path and document. False when nothing is selected (silently) or the file
+	// cannot be read (reported).
+	bool readSelectedSnapshot(QString &path, SnapshotData &data);
 	void saveNewSnapshot();
 	void overwriteSnapshot();
 	QString promptSnapshotName(const QString &initialText, const QString &excludedPath);

@@ -20,11 +20,6 @@ const char *nameCheckKey(NameCheckResult result)
 
 } // namespace
 
-bool Velkin::canStartOperation() const
-{
-	return !shuttingDown && !busy && mainWindow;
-}
-
 void Velkin::saveNewSnapshot()
 {
 	if (!canStartOperation()) {
@@ -51,13 +46,9 @@ void Velkin::overwriteSnapshot()
 		return;
 	}
 	OperationGuard guard(*this);
-	const QString path = selectedSnapshotPath();
-	if (path.isEmpty()) {
-		return;
-	}
+	QString path;
 	SnapshotData stored;
-	if (readSnapshotFile(path, stored) != SnapshotIoResult::Ok) {
-		reportError("ReadFailed", path);
+	if (!readSelectedSnapshot(path, stored)) {
 		return;
 	}
 	if (!confirmAction(localeText("ConfirmOverwrite").arg(stored.name), false) || !mainWindow) {

@@ -12,13 +12,9 @@ void Velkin::renameSnapshot()
 		return;
 	}
 	OperationGuard guard(*this);
-	const QString path = selectedSnapshotPath();
-	if (path.isEmpty()) {
-		return;
-	}
+	QString path;
 	SnapshotData data;
-	if (readSnapshotFile(path, data) != SnapshotIoResult::Ok) {
-		reportError("ReadFailed", path);
+	if (!readSelectedSnapshot(path, data)) {
 		return;
 	}
 	const QString name = promptSnapshotName(data.name, path);

@@ -37,13 +37,9 @@ void Velkin::exportSnapshot()
 		return;
 	}
 	OperationGuard guard(*this);
-	const QString path = selectedSnapshotPath();
-	if (path.isEmpty()) {
-		return;
-	}
+	QString path;
 	SnapshotData data;
-	if (readSnapshotFile(path, data) != SnapshotIoResult::Ok) {
-		reportError("ReadFailed", path);
+	if (!readSelectedSnapshot(path, data)) {
 		return;
 	}
 	const QString target =

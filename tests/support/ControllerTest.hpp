@@ -2,9 +2,11 @@
 
 #include "module/Module.hpp"
 #include "module/Velkin.hpp"
+#include "store/SnapshotDocument.hpp"
 #include "support/FrontendStandIn.hpp"
 #include "support/TestHost.hpp"
 
+#include <QDir>
 #include <QMainWindow>
 #include <QPointer>
 
@@ -36,6 +38,24 @@ protected:
 	static QString moduleConfigDirectory() { return testhost::configDirectory() + QStringLiteral("/obs-velkin"); }
 	static QString snapshotDirectory() { return moduleConfigDirectory() + QStringLiteral("/snapshots"); }
 	static QString settingsPath() { return moduleConfigDirectory() + QStringLiteral("/settings.json"); }
+
+	// The file of a snapshot named after its display name.
+	static QString path(const QString &name)
+	{
+		return QDir(snapshotDirectory()).filePath(name + QStringLiteral(".json"));
+	}
+
+	// Stores the window's current layout under each name, so that loading them asks nothing.
+	void addLayoutSnapshots(const QStringList &names)
+	{
+		for (const QString &name : names) {
+			SnapshotData data;
+			data.name = name;
+			data.state = window->saveState(0);
+			data.geometry = window->saveGeometry();
+			ASSERT_EQ(writeSnapshotFile(path(name), data), SnapshotIoResult::Ok);
+		}
+	}
 
 	QPointer<QMainWindow> window;
 	QPointer<Velkin> velkin;
