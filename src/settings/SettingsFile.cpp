@@ -54,7 +54,7 @@ void Velkin::readSettings()
 	QFile file(settingsPath);
 	if (QFileInfo(settingsPath).isFile() && file.open(QIODevice::ReadOnly) &&
 	    file.size() <= kMaxSettingsFileBytes) {
-		settings = QJsonDocument::fromJson(file.read(kMaxSettingsFileBytes)).object();
+		settings = QJsonDocument::fromJson(file.read(file.size())).object();
 	}
 	last = settings.value(kKeyLast).toString();
 	snapshotOrder.clear();

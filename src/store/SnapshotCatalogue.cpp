@@ -101,13 +101,19 @@ void Velkin::refreshSnapshotList(const QString &targetPath)
 		presentPaths.insert(path);
 		registerLoadHotkey(path, entry.name);
 		if (list) {
+			// "yyyy-MM-dd HH:mm", and with seconds for the tool tip, formatted directly: QDateTime::toString
+			// parses its format anew for every row.
 			const QDateTime local = entry.modified.toLocalTime();
+			const QDate date = local.date();
+			const QTime time = local.time();
+			const QString minutes = QString::asprintf("%04d-%02d-%02d %02d:%02d", date.year(), date.month(),
+								  date.day(), time.hour(), time.minute());
 			auto *item = new QListWidgetItem(entry.name, list);
 			item->setData(Qt::UserRole, path);
-			item->setData(Qt::UserRole + 1, local.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+			item->setData(Qt::UserRole + 1, minutes);
 			item->setToolTip(
 				entry.name + QLatin1Char('\n') +
-				localeText("Modified").arg(local.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))) +
+				localeText("Modified").arg(minutes + QString::asprintf(":%02d", time.second())) +
 				QLatin1Char('\n') + path);
 			if (!topPath.isEmpty() && path == topPath) {
 				newTop = item;

@@ -44,10 +44,13 @@ SnapshotIoResult readSnapshotFile(const QString &path, SnapshotData &data)
 	if (!file.open(QIODevice::ReadOnly)) {
 		return SnapshotIoResult::OpenError;
 	}
-	if (file.size() > kMaxSnapshotFileBytes) {
+	const qint64 size = file.size();
+	if (size > kMaxSnapshotFileBytes) {
 		return SnapshotIoResult::TooLarge;
 	}
-	const QByteArray bytes = file.read(kMaxSnapshotFileBytes + 1);
+	// One byte more than the file holds shows whether it grew meanwhile; QIODevice::read allocates the
+	// whole request up front, so ask for no more than that.
+	const QByteArray bytes = file.read(size + 1);
 	file.close();
 	if (bytes.size() > kMaxSnapshotFileBytes) {
 		// The file grew after its size was taken.

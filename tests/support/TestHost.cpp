@@ -5,7 +5,6 @@
 #include <QMutex>
 #include <QTemporaryDir>
 
-#include <gtest/gtest.h>
 #include <obs.h>
 #include <util/base.h>
 
@@ -75,33 +74,28 @@ QString scratchDirectory()
 
 } // namespace testhost
 
-int main(int argc, char **argv)
+namespace testhost {
+
+bool start()
 {
-	testing::InitGoogleTest(&argc, argv);
-	if (GTEST_FLAG_GET(list_tests)) {
-		return RUN_ALL_TESTS();
-	}
-
-	QApplication app(argc, argv);
 	base_set_log_handler(captureLog, nullptr);
-
 	const QString scratchBase = qEnvironmentVariable("VELKIN_TEST_SCRATCH", QDir::tempPath());
 	QDir().mkpath(scratchBase);
 	configDir = std::make_unique<QTemporaryDir>(scratchBase + QStringLiteral("/velkin-config-XXXXXX"));
 	scratchDir = std::make_unique<QTemporaryDir>(scratchBase + QStringLiteral("/velkin-scratch-XXXXXX"));
 	if (!configDir->isValid() || !scratchDir->isValid()) {
 		fprintf(stderr, "cannot create the test directories\n");
-		return 1;
+		return false;
 	}
 	if (!obs_startup("en-US", configDir->path().toUtf8().constData(), nullptr)) {
 		fprintf(stderr, "obs_startup failed\n");
-		return 1;
+		return false;
 	}
 	// libobs hands out module handles only for real module files, so open the built plug-in and give
 	// its handle to the copy of the plug-in code linked into this binary.
 	if (obs_open_module(&moduleHandle, VELKIN_MODULE_FILE, VELKIN_DATA_DIR) != MODULE_SUCCESS) {
 		fprintf(stderr, "obs_open_module failed for %s\n", VELKIN_MODULE_FILE);
-		return 1;
+		return false;
 	}
 	// As OBS's frontend does: hotkey presses are routed to the UI thread, where the callback then runs;
 	// obs-websocket calls obs_hotkey_trigger_routed_callback from its own thread.
@@ -115,10 +109,15 @@ int main(int argc, char **argv)
 	obs_hotkey_enable_callback_rerouting(true);
 	obs_module_set_pointer(moduleHandle);
 	obs_module_set_locale("en-US");
+	return true;
+}
 
-	const int result = RUN_ALL_TESTS();
-
+void stop()
+{
 	obs_module_free_locale();
 	obs_shutdown();
-	return result;
+	scratchDir.reset();
+	configDir.reset();
 }
+
+} // namespace testhost

@@ -8,6 +8,10 @@
 // The real libobs started for the test process, with the plug-in's module handle and locale.
 namespace testhost {
 
+// Starts libobs in fresh directories and opens the built plug-in (a QApplication must exist); stop() undoes it.
+bool start();
+void stop();
+
 // Directory libobs was started with as the module configuration directory.
 QString configDirectory();
 

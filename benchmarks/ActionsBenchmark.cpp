@@ -1,0 +1,304 @@
+// What each user action costs on OBS's UI thread, next to the unavoidable work it stands on: reading and
+// parsing every snapshot document (F), or restoring the same blobs onto the window (R). scripts/bench turns
+// the results into ratios.
+#include "module/Velkin.hpp"
+#include "operations/Layout.hpp"
+#include "settings/SettingsFile.hpp"
+#include "store/SnapshotCatalogue.hpp"
+#include "store/SnapshotDocument.hpp"
+#include "store/SnapshotNames.hpp"
+#include "support/FrontendStandIn.hpp"
+#include "support/TestHost.hpp"
+
+#include <QApplication>
+#include <QDir>
+#include <QDockWidget>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QListWidget>
+#include <QMainWindow>
+
+#include <benchmark/benchmark.h>
+
+#include <malloc.h>
+
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace {
+
+QMainWindow *window = nullptr;
+
+// A main window with a dozen docks: most docked, two tabified pairs, two floating.
+void buildWindow()
+{
+	window = new QMainWindow;
+	window->setCentralWidget(new QLabel(QStringLiteral("preview")));
+	const char *names[] = {"scenesDock",   "sourcesDock", "mixerDock",   "transitionsDock",
+			       "controlsDock", "statsDock",   "chatDock",    "eventsDock",
+			       "captionsDock", "timerDock",   "browserDock", "notesDock"};
+	QList<QDockWidget *> docks;
+	for (const char *name : names) {
+		auto *dock = new QDockWidget(QString::fromLatin1(name), window);
+		dock->setObjectName(QString::fromLatin1(name));
+		dock->setWidget(new QLabel(QString::fromLatin1(name)));
+		window->addDockWidget(docks.size() % 3 == 0 ? Qt::LeftDockWidgetArea : Qt::BottomDockWidgetArea, dock);
+		docks.append(dock);
+	}
+	window->tabifyDockWidget(docks[1], docks[2]);
+	window->tabifyDockWidget(docks[7], docks[8]);
+	docks[5]->setFloating(true);
+	docks[11]->setFloating(true);
+	window->setGeometry(80, 80, 1280, 760);
+	window->show();
+	QApplication::processEvents();
+}
+
+// A page-cached directory with n snapshot documents of the window, made once per n.
+QString snapshotDirectory(int n)
+{
+	static std::map<int, QString> made;
+	auto it = made.find(n);
+	if (it != made.end()) {
+		return it->second;
+	}
+	const QString dir = testhost::scratchDirectory() + QStringLiteral("/snapshots-%1").arg(n);
+	QDir().mkpath(dir);
+	for (int i = 0; i < n; ++i) {
+		const QString name = QStringLiteral("Layout %1").arg(i, 4, 10, QLatin1Char('0'));
+		writeSnapshotFile(snapshotFilePath(dir, name), captureLayout(window, name));
+	}
+	made[n] = dir;
+	return dir;
+}
+
+// A ready controller working on the directory of n snapshots.
+std::unique_ptr<Velkin> controllerFor(const QString &dir)
+{
+	auto velkin = std::make_unique<Velkin>(window);
+	velkin->snapshotDirectory = dir;
+	velkin->settingsPath = testhost::scratchDirectory() + QStringLiteral("/settings.json");
+	velkin->ready = true;
+	return velkin;
+}
+
+void BM_Floor(benchmark::State &state)
+{
+	const QString dir = snapshotDirectory(int(state.range(0)));
+	for (auto _ : state) {
+		const QStringList files = QDir(dir).entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name);
+		for (const QString &file : files) {
+			QFile f(dir + QLatin1Char('/') + file);
+			f.open(QIODevice::ReadOnly);
+			benchmark::DoNotOptimize(QJsonDocument::fromJson(f.readAll()));
+		}
+	}
+}
+
+void BM_Scan(benchmark::State &state)
+{
+	const QString dir = snapshotDirectory(int(state.range(0)));
+	for (auto _ : state) {
+		benchmark::DoNotOptimize(scanSnapshots(dir, {}));
+	}
+}
+
+void BM_RefreshFirst(benchmark::State &state)
+{
+	const QString dir = snapshotDirectory(int(state.range(0)));
+	for (auto _ : state) {
+		state.PauseTiming();
+		auto velkin = controllerFor(dir);
+		state.ResumeTiming();
+		velkin->refreshSnapshotList(QString());
+		state.PauseTiming();
+		velkin.reset();
+		state.ResumeTiming();
+	}
+}
+
+void BM_Refresh(benchmark::State &state)
+{
+	auto velkin = controllerFor(snapshotDirectory(int(state.range(0))));
+	velkin->refreshSnapshotList(QString());
+	for (auto _ : state) {
+		velkin->refreshSnapshotList(QString());
+	}
+}
+
+long residentKiB(const char *field)
+{
+	std::ifstream status("/proc/self/status");
+	std::string line;
+	while (std::getline(status, line)) {
+		if (line.rfind(field, 0) == 0) {
+			return std::stol(line.substr(std::string(field).size()));
+		}
+	}
+	return 0;
+}
+
+void BM_RefreshDialog(benchmark::State &state)
+{
+	// The dialog opens idle on an empty folder; the peak memory of filling it is measured once.
+	const QString empty = testhost::scratchDirectory() + QStringLiteral("/empty");
+	QDir().mkpath(empty);
+	auto velkin = controllerFor(empty);
+	velkin->showManagerDialog();
+	QApplication::processEvents();
+	velkin->snapshotDirectory = snapshotDirectory(int(state.range(0)));
+	// Freed memory goes back to the system first, so that the peak counts only what the refresh needs.
+	malloc_trim(0);
+	const long idle = residentKiB("VmRSS:");
+	std::ofstream("/proc/self/clear_refs") << "5";
+	velkin->refreshSnapshotList(QString());
+	QApplication::processEvents();
+	state.counters["peak_added_KiB"] = double(residentKiB("VmHWM:") - idle);
+	for (auto _ : state) {
+		velkin->refreshSnapshotList(QString());
+		// Painting belongs to the event loop, not to the refresh.
+		state.PauseTiming();
+		QApplication::processEvents();
+		state.ResumeTiming();
+	}
+}
+
+void BM_Validate(benchmark::State &state)
+{
+	const QString dir = snapshotDirectory(int(state.range(0)));
+	for (auto _ : state) {
+		benchmark::DoNotOptimize(validateSnapshotName(dir, QStringLiteral("A brand new layout"), QString()));
+	}
+}
+
+// Save New from the accepted name to the refreshed list and the saved settings. The directory holds one
+// snapshot fewer than the size, so that the new one fits under the limit.
+void BM_SaveNew(benchmark::State &state)
+{
+	const int n = int(state.range(0));
+	const QString dir = testhost::scratchDirectory() + QStringLiteral("/save-%1").arg(n);
+	QDir().mkpath(dir);
+	for (const QString &file : QDir(snapshotDirectory(n)).entryList(QDir::Files).mid(1)) {
+		QFile::copy(snapshotDirectory(n) + QLatin1Char('/') + file, dir + QLatin1Char('/') + file);
+	}
+	auto velkin = controllerFor(dir);
+	velkin->refreshSnapshotList(QString());
+	const QString name = QStringLiteral("A brand new layout");
+	for (auto _ : state) {
+		const QString path = velkin->storeSnapshot(captureLayout(window, name), QString());
+		velkin->last = path;
+		velkin->saveSettings();
+		state.PauseTiming();
+		QFile::remove(path);
+		velkin->refreshSnapshotList(QString());
+		state.ResumeTiming();
+	}
+}
+
+void BM_SaveSettings(benchmark::State &state)
+{
+	auto velkin = controllerFor(snapshotDirectory(int(state.range(0))));
+	velkin->settingsPath = testhost::scratchDirectory() + QStringLiteral("/settings.json");
+	velkin->refreshSnapshotList(QString());
+	const QJsonArray binding{QJsonObject{{QStringLiteral("key"), QStringLiteral("OBS_KEY_F9")}}};
+	for (const obs_hotkey_id id : velkin->loadHotkeys) {
+		hotkeyBindingsFromJson(id, binding);
+	}
+	for (auto _ : state) {
+		velkin->saveSettings();
+	}
+}
+
+// Two stored layouts of the window, loaded in turn.
+struct TwoLayouts {
+	QString paths[2];
+	SnapshotData data[2];
+};
+
+const TwoLayouts &twoLayouts()
+{
+	static TwoLayouts layouts = [] {
+		TwoLayouts made;
+		const QString dir = testhost::scratchDirectory() + QStringLiteral("/two");
+		QDir().mkpath(dir);
+		for (int i = 0; i < 2; ++i) {
+			auto *dock = window->findChild<QDockWidget *>(QStringLiteral("controlsDock"));
+			window->addDockWidget(i == 0 ? Qt::RightDockWidgetArea : Qt::LeftDockWidgetArea, dock);
+			window->resize(i == 0 ? QSize(1280, 760) : QSize(1100, 700));
+			QApplication::processEvents();
+			made.data[i] = captureLayout(window, QStringLiteral("Layout %1").arg(i));
+			made.paths[i] = snapshotFilePath(dir, made.data[i].name);
+			writeSnapshotFile(made.paths[i], made.data[i]);
+		}
+		return made;
+	}();
+	return layouts;
+}
+
+void BM_RestoreFloor(benchmark::State &state)
+{
+	const TwoLayouts &layouts = twoLayouts();
+	int next = 0;
+	for (auto _ : state) {
+		window->restoreGeometry(layouts.data[next].geometry);
+		window->restoreState(layouts.data[next].state, 0);
+		QApplication::processEvents();
+		next ^= 1;
+	}
+}
+
+void BM_ReadOne(benchmark::State &state)
+{
+	const TwoLayouts &layouts = twoLayouts();
+	for (auto _ : state) {
+		SnapshotData data;
+		benchmark::DoNotOptimize(readSnapshotFile(layouts.paths[0], data));
+	}
+}
+
+void BM_LoadSnapshot(benchmark::State &state)
+{
+	const TwoLayouts &layouts = twoLayouts();
+	auto velkin = controllerFor(snapshotDirectory(10));
+	int next = 0;
+	for (auto _ : state) {
+		velkin->loadSnapshot(layouts.paths[next]);
+		QApplication::processEvents();
+		next ^= 1;
+	}
+}
+
+} // namespace
+
+BENCHMARK(BM_Floor)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Scan)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RefreshFirst)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Refresh)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RefreshDialog)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Validate)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveNew)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveSettings)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RestoreFloor)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadOne)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadSnapshot)->Unit(benchmark::kMillisecond);
+
+int main(int argc, char **argv)
+{
+	QApplication app(argc, argv);
+	benchmark::Initialize(&argc, argv);
+	if (!testhost::start()) {
+		return 1;
+	}
+	standin::mainWindow = nullptr;
+	buildWindow();
+	benchmark::RunSpecifiedBenchmarks();
+	benchmark::Shutdown();
+	delete window;
+	testhost::stop();
+	return 0;
+}
