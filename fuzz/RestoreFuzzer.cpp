@@ -1,0 +1,64 @@
+// The whole restore path on arbitrary state and geometry blobs: a document is written and read back, then
+// applied to a main window with docks. Qt's own parser of the blobs is part of what is tested.
+#include "FuzzHost.hpp"
+#include "operations/Layout.hpp"
+#include "store/SnapshotDocument.hpp"
+
+#include <QDockWidget>
+#include <QLabel>
+#include <QMainWindow>
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+QMainWindow *window = nullptr;
+QByteArray initialState;
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+	startFuzzHost();
+	window = new QMainWindow;
+	window->setCentralWidget(new QLabel(QStringLiteral("preview")));
+	const char *names[] = {"scenesDock", "sourcesDock", "mixerDock", "transitionsDock", "controlsDock", "statsDock"};
+	QList<QDockWidget *> docks;
+	for (const char *name : names) {
+		auto *dock = new QDockWidget(QString::fromLatin1(name), window);
+		dock->setObjectName(QString::fromLatin1(name));
+		dock->setWidget(new QLabel(QString::fromLatin1(name)));
+		window->addDockWidget(Qt::BottomDockWidgetArea, dock);
+		docks.append(dock);
+	}
+	window->tabifyDockWidget(docks[0], docks[1]);
+	docks[5]->setFloating(true);
+	window->resize(1000, 700);
+	initialState = window->saveState(0);
+	return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
+{
+	// The first byte splits the input into the geometry and the state.
+	if (size < 1) {
+		return 0;
+	}
+	const size_t split = std::min<size_t>(bytes[0], size - 1);
+	SnapshotData data;
+	data.name = QStringLiteral("Fuzzed");
+	data.geometry = QByteArray(reinterpret_cast<const char *>(bytes + 1), qsizetype(split));
+	data.state = QByteArray(reinterpret_cast<const char *>(bytes + 1 + split), qsizetype(size - 1 - split));
+	data.docks = {QStringLiteral("scenesDock")};
+
+	static const QString path = testhost::scratchDirectory() + QStringLiteral("/fuzzed.json");
+	SnapshotData read;
+	if (writeSnapshotFile(path, data) != SnapshotIoResult::Ok || readSnapshotFile(path, read) != SnapshotIoResult::Ok) {
+		return 0;
+	}
+	applyLayout(window, read);
+	// Back to a known layout for the next input.
+	window->restoreState(initialState, 0);
+	return 0;
+}

@@ -1,0 +1,45 @@
+// The settings read on arbitrary bytes, with the global bindings handed to the host as at start-up.
+#include "FuzzHost.hpp"
+#include "module/Velkin.hpp"
+#include "settings/SettingsFile.hpp"
+#include "support/FrontendStandIn.hpp"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QMainWindow>
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+Velkin *velkin = nullptr;
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+	startFuzzHost();
+	auto *window = new QMainWindow;
+	standin::mainWindow = window;
+	velkin = new Velkin(window);
+	velkin->settingsPath = testhost::scratchDirectory() + QStringLiteral("/settings.json");
+	return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
+{
+	QFile file(velkin->settingsPath);
+	if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+		std::abort();
+	}
+	file.write(reinterpret_cast<const char *>(bytes), qint64(size));
+	file.close();
+
+	velkin->readSettings();
+	hotkeyBindingsFromJson(velkin->cycleHotkeyId, velkin->settings.value(QStringLiteral("cycleHotkey")).toArray());
+	hotkeyBindingsFromJson(velkin->openHotkeyId, velkin->settings.value(QStringLiteral("openHotkey")).toArray());
+	// Whatever came in, what goes out is a binding array the host made.
+	hotkeyBindingsToJson(velkin->cycleHotkeyId);
+	return 0;
+}
