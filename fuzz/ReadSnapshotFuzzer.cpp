@@ -25,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 
 	SnapshotData data;
 	if (readSnapshotFile(path, data) == SnapshotIoResult::Ok) {
-		if (data.name.isEmpty() || data.name.size() > kMaxSnapshotNameLength || data.name != data.name.trimmed() ||
-		    data.state.isEmpty() || data.geometry.isEmpty()) {
+		if (data.name.isEmpty() || data.name.size() > kMaxSnapshotNameLength ||
+		    data.name != data.name.trimmed() || data.state.isEmpty() || data.geometry.isEmpty()) {
 			std::abort();
 		}
 		// What was accepted can be written and read back unchanged.

@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 	startFuzzHost();
 	window = new QMainWindow;
 	window->setCentralWidget(new QLabel(QStringLiteral("preview")));
-	const char *names[] = {"scenesDock", "sourcesDock", "mixerDock", "transitionsDock", "controlsDock", "statsDock"};
+	const char *names[] = {"scenesDock",      "sourcesDock",  "mixerDock",
+			       "transitionsDock", "controlsDock", "statsDock"};
 	QList<QDockWidget *> docks;
 	for (const char *name : names) {
 		auto *dock = new QDockWidget(QString::fromLatin1(name), window);
@@ -54,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 
 	static const QString path = testhost::scratchDirectory() + QStringLiteral("/fuzzed.json");
 	SnapshotData read;
-	if (writeSnapshotFile(path, data) != SnapshotIoResult::Ok || readSnapshotFile(path, read) != SnapshotIoResult::Ok) {
+	if (writeSnapshotFile(path, data) != SnapshotIoResult::Ok ||
+	    readSnapshotFile(path, read) != SnapshotIoResult::Ok) {
 		return 0;
 	}
 	applyLayout(window, read);

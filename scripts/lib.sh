@@ -1,5 +1,17 @@
 # Shared by the scripts that run inside the build root.
 
+# Configures (with the given cache settings) and builds the project in the given folder.
+velkin_cmake() {
+	local dir=$1
+	shift
+	cmake -S "$VELKIN_PROJECT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+	echo "building $dir"
+	cmake --build "$dir" >"$dir/build.log" 2>&1 || {
+		tail -n 60 "$dir/build.log"
+		return 1
+	}
+}
+
 # Configures and builds the project in $VELKIN_BUILD (default: build/ in the project).
 velkin_build() {
 	local build=${VELKIN_BUILD:-$VELKIN_PROJECT/build}

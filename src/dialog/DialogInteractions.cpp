@@ -66,7 +66,9 @@ void Velkin::updateSearchNotice()
 
 bool Velkin::eventFilter(QObject *watched, QEvent *event)
 {
-	if (watched != searchEdit || event->type() != QEvent::KeyPress) {
+	// The event type first: while the line edit is being destroyed it still sends events here, and the
+	// guarded pointer must not be read then.
+	if (event->type() != QEvent::KeyPress || watched != searchEdit) {
 		return QObject::eventFilter(watched, event);
 	}
 	const auto *key = static_cast<QKeyEvent *>(event);

@@ -141,23 +141,25 @@ ModalAnswer chooseFile(const QString &path)
 		if (!dialog) {
 			return;
 		}
-		// The widget dialog finishes setting itself up (directory, file name field) after it shows, and may
-		// overwrite a choice made too early: choose again until it has closed.
-		auto attempt = std::make_shared<std::function<void(int)>>();
-		*attempt = [dialog = QPointer<QFileDialog>(dialog), path, attempt](int left) {
-			if (!dialog || !dialog->isVisible() || left == 0) {
-				return;
-			}
+		const auto choose = [dialog, path] {
 			// Typed into the file name field as a person would; selectFile() leaves a focused field alone.
 			dialog->selectFile(path);
 			if (auto *field = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))) {
 				field->setText(path);
 			}
 			// QFileDialog's own accept (checks, default suffix) through the public QDialog slot.
-			static_cast<QDialog *>(dialog.data())->accept();
-			QTimer::singleShot(100, dialog, [attempt, left] { (*attempt)(left - 1); });
+			static_cast<QDialog *>(dialog)->accept();
 		};
-		(*attempt)(20);
+		choose();
+		// The widget dialog finishes setting itself up after it shows and may overwrite a choice made too
+		// early: choose again until it has closed. The timer goes with the dialog.
+		auto *retry = new QTimer(dialog);
+		QObject::connect(retry, &QTimer::timeout, dialog, [dialog, choose] {
+			if (dialog->isVisible()) {
+				choose();
+			}
+		});
+		retry->start(100);
 	};
 }
 
