@@ -1,0 +1,57 @@
+// Saves three snapshot documents and settings.json through the controller, generation after generation,
+// until it is killed: velkin-crash-writer FOLDER [--once]. It prints "ready" once it starts writing.
+#include "module/Velkin.hpp"
+#include "store/SnapshotDocument.hpp"
+#include "support/FrontendStandIn.hpp"
+#include "support/TestHost.hpp"
+
+#include <QApplication>
+#include <QDir>
+#include <QMainWindow>
+
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+	qputenv("QT_QPA_PLATFORM", "offscreen");
+	QApplication app(argc, argv);
+	const QStringList args = app.arguments();
+	if (args.size() < 2 || !testhost::start()) {
+		return 2;
+	}
+	const QString folder = args.at(1);
+	auto *window = new QMainWindow;
+	standin::mainWindow = window;
+	auto *controller = new Velkin(window);
+	Velkin &velkin = *controller;
+	velkin.snapshotDirectory = folder + QStringLiteral("/snapshots");
+	velkin.settingsPath = folder + QStringLiteral("/settings.json");
+	velkin.ready = true;
+	QDir().mkpath(velkin.snapshotDirectory);
+
+	printf("ready\n");
+	fflush(stdout);
+	for (long generation = 0;; ++generation) {
+		for (int k = 1; k <= 3; ++k) {
+			SnapshotData data;
+			data.name = QStringLiteral("S%1").arg(k);
+			// Large enough that a write takes a while, so that kills land inside writes too.
+			data.state = QByteArray("generation ") + QByteArray::number(generation) + ' ' +
+				     QByteArray(64 * 1024, 's');
+			data.geometry = QByteArray("geometry ") + QByteArray::number(generation);
+			data.docks = {QStringLiteral("scenesDock")};
+			writeSnapshotFile(QDir(velkin.snapshotDirectory).filePath(data.name + QStringLiteral(".json")),
+					  data);
+		}
+		velkin.last = QStringLiteral("%1/generation-%2.json").arg(velkin.snapshotDirectory).arg(generation);
+		velkin.snapshotOrder = {QStringLiteral("S1.json"), QStringLiteral("S2.json"),
+					QStringLiteral("S3.json")};
+		velkin.saveSettings();
+		if (args.contains(QStringLiteral("--once"))) {
+			break;
+		}
+	}
+	delete window;
+	testhost::stop();
+	return 0;
+}
