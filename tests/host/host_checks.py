@@ -184,20 +184,24 @@ def check_hotkeys(args, display):
             trigger(obs, name)
             wait_for_last(profile, paths[expected])
 
-        # A storm of presses: OBS keeps answering and writes the settings only a few times.
+        # A storm of cycle and load presses: OBS keeps answering and writes the settings only a few times,
+        # and the last press decides the last snapshot.
         writes = FileWrites(profile.plugin_config, "settings.json")
-        presses = 2000
+        presses = 3000
         slowest = 0.0
+        names = ["obs-velkin.cycle", "obs-velkin.load.S1.json", "obs-velkin.previous"]
         for start in range(0, presses, 100):
-            batch = [{"requestType": "TriggerHotkeyByName", "requestData": {"hotkeyName": "obs-velkin.cycle"}}
-                     for _ in range(100)]
+            batch = [{"requestType": "TriggerHotkeyByName", "requestData": {"hotkeyName": names[(start + i) % 3]}}
+                     for i in range(100)]
+            if start + 100 >= presses:
+                batch[-1]["requestData"]["hotkeyName"] = "obs-velkin.load.S2.json"
             obs.request_batch(batch)
             began = time.time()
             status, _ = obs.request("GetVersion")
             slowest = max(slowest, time.time() - began)
             expect(status["result"], "OBS stopped answering during the storm")
             writes.poll()
-        # From S3, 2000 steps forward land on S2; each press restores a layout, so this takes a while.
+        # Each press restores a layout, so working through the storm takes a while.
         try:
             wait_for_last(profile, paths[1], timeout=150)
         except HostError:
@@ -206,7 +210,7 @@ def check_hotkeys(args, display):
         time.sleep(1)
         count = writes.poll()
         writes.close()
-        print(f"  {presses} cycle presses: {count} settings writes, slowest answer {slowest * 1000:.0f} ms")
+        print(f"  {presses} cycle and load presses: {count} settings writes, slowest answer {slowest * 1000:.0f} ms")
         expect(slowest < 1.0, f"a request took {slowest:.2f} s during the storm")
         expect(count <= 20, f"the storm wrote settings.json {count} times")
     finally:
@@ -393,6 +397,33 @@ def check_manage(args, display):
     finally:
         code = obs.stop()
     expect_clean_exit(obs, code)
+
+
+@check
+def check_exit_during_question(args, display):
+    """Quitting OBS while the missing-docks question is open shuts down cleanly and applies nothing."""
+    profile = Profile(args.build_dir, "exit-question")
+    plain = layout_document(args, profile.snapshot_dir, "Plain.json", "Plain")
+    elsewhere = layout_document(args, profile.snapshot_dir, "Elsewhere.json", "Elsewhere", "float:statsDock")
+    with open(elsewhere) as f:
+        document = json.load(f)
+    document["docks"].append("chatDock")
+    with open(elsewhere, "w") as f:
+        json.dump(document, f)
+    obs = Obs(profile, display).start()
+    try:
+        obs.connect()
+        trigger(obs, "obs-velkin.load.Plain.json")
+        wait_for_last(profile, plain)
+        trigger(obs, "obs-velkin.load.Elsewhere.json")
+        wait_for(lambda: visible_windows(display, "^OBS-Velkin Dock Layouts$"), 10, "no missing-docks question")
+        time.sleep(0.5)
+    finally:
+        code = obs.stop()
+    expect_clean_exit(obs, code)
+    settings = read_settings(profile)
+    expect(settings["last"] == plain, f"the unanswered load became the last one: {settings['last']}")
+    expect(not visible_windows(display, "^Stats$"), "the unanswered layout was applied")
 
 
 def interactive(args):
