@@ -2,6 +2,7 @@
 #include "store/SnapshotNames.hpp"
 #include "support/ControllerTest.hpp"
 #include "support/Documents.hpp"
+#include "support/SmallDisk.hpp"
 #include "support/DockWindow.hpp"
 #include "support/Modal.hpp"
 
@@ -11,8 +12,6 @@
 #include <QListWidget>
 #include <QProcess>
 #include <QTest>
-
-#include <sys/mount.h>
 
 namespace {
 
@@ -340,14 +339,10 @@ TEST_F(CaptureRestoreTest, StoreFailuresLoseNothing)
 
 TEST_F(CaptureRestoreTest, WriteFailureOnAFullDiskMovesTheFileBack)
 {
-	// The test scripts run every test in a private mount namespace, so this mount never leaks out.
-	if (mount("tmpfs", snapshotDirectory().toUtf8().constData(), "tmpfs", 0, "size=64k") != 0) {
+	const SmallDisk disk(snapshotDirectory(), "64k");
+	if (!disk.mounted) {
 		GTEST_SKIP() << "cannot mount a tmpfs here";
 	}
-	struct Unmount {
-		QString at;
-		~Unmount() { umount2(at.toUtf8().constData(), MNT_DETACH); }
-	} unmount{snapshotDirectory()};
 	const QString hand =
 		writeTestDocument(snapshotDirectory(), QStringLiteral("by hand.json"), QStringLiteral("Talk"));
 	const QByteArray before = readTestBytes(hand);

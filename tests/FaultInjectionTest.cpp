@@ -1,5 +1,6 @@
 #include "support/ControllerTest.hpp"
 #include "support/Documents.hpp"
+#include "support/SmallDisk.hpp"
 #include "support/DockWindow.hpp"
 #include "support/Modal.hpp"
 
@@ -8,7 +9,6 @@
 #include <QListWidget>
 
 #include <map>
-#include <sys/mount.h>
 #include <sys/stat.h>
 
 namespace {
@@ -59,13 +59,10 @@ TEST_F(FaultInjectionTest, AFullDiskLosesNothingOnAnyWritePath)
 {
 	// The module's whole configuration folder on a small tmpfs, in the private mount namespace of the tests.
 	QDir().mkpath(moduleConfigDirectory());
-	if (mount("tmpfs", moduleConfigDirectory().toUtf8().constData(), "tmpfs", 0, "size=96k") != 0) {
+	const SmallDisk disk(moduleConfigDirectory(), "96k");
+	if (!disk.mounted) {
 		GTEST_SKIP() << "cannot mount a tmpfs here";
 	}
-	struct Unmount {
-		QString at;
-		~Unmount() { umount2(at.toUtf8().constData(), MNT_DETACH); }
-	} unmount{moduleConfigDirectory()};
 	QDir().mkpath(snapshotDirectory());
 	addLayoutSnapshots({QStringLiteral("Live"), QStringLiteral("Talk")});
 	start();

@@ -1,4 +1,5 @@
 #include "store/SnapshotDocument.hpp"
+#include "support/SmallDisk.hpp"
 #include "support/TestHost.hpp"
 
 #include <QDir>
@@ -11,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/mount.h>
 #include <sys/stat.h>
 
 void PrintTo(SnapshotIoResult result, std::ostream *out)
@@ -318,14 +318,10 @@ TEST_F(SnapshotDocumentTest, FailedWriteOnFullDiskKeepsTheOldDocument)
 {
 	const QString mountPoint = path(QStringLiteral("small"));
 	ASSERT_TRUE(QDir().mkpath(mountPoint));
-	// The test scripts run every test in a private mount namespace, so this mount never leaks out.
-	if (mount("tmpfs", mountPoint.toUtf8().constData(), "tmpfs", 0, "size=64k") != 0) {
+	const SmallDisk disk(mountPoint, "64k");
+	if (!disk.mounted) {
 		GTEST_SKIP() << "cannot mount a tmpfs here";
 	}
-	struct Unmount {
-		QString at;
-		~Unmount() { umount2(at.toUtf8().constData(), MNT_DETACH); }
-	} unmount{mountPoint};
 
 	const QString file = mountPoint + QStringLiteral("/full.json");
 	ASSERT_EQ(writeSnapshotFile(file, sample()), SnapshotIoResult::Ok);
