@@ -21,17 +21,31 @@ constexpr char kBindings[] = "bindings";
 
 } // namespace
 
+QList<QJsonArray> hotkeyBindingsToJson(const QList<obs_hotkey_id> &ids)
+{
+	// One host data object holds every array, under "bindings" and its position, so that the host writes
+	// and Qt parses one JSON text however many hotkeys there are.
+	obs_data_t *data = obs_data_create();
+	for (qsizetype i = 0; i < ids.size(); ++i) {
+		obs_data_array_t *array = obs_hotkey_save(ids.at(i));
+		if (array) {
+			obs_data_set_array(data, (QByteArray(kBindings) + QByteArray::number(i)).constData(), array);
+		}
+		obs_data_array_release(array);
+	}
+	const QJsonObject object = QJsonDocument::fromJson(QByteArray(obs_data_get_json(data))).object();
+	obs_data_release(data);
+	QList<QJsonArray> bindings;
+	bindings.reserve(ids.size());
+	for (qsizetype i = 0; i < ids.size(); ++i) {
+		bindings.append(object.value(QLatin1String(kBindings) + QString::number(i)).toArray());
+	}
+	return bindings;
+}
+
 QJsonArray hotkeyBindingsToJson(obs_hotkey_id id)
 {
-	obs_data_t *data = obs_data_create();
-	obs_data_array_t *array = obs_hotkey_save(id);
-	if (array) {
-		obs_data_set_array(data, kBindings, array);
-	}
-	const QJsonDocument document = QJsonDocument::fromJson(QByteArray(obs_data_get_json(data)));
-	obs_data_array_release(array);
-	obs_data_release(data);
-	return document.object().value(QLatin1String(kBindings)).toArray();
+	return hotkeyBindingsToJson(QList<obs_hotkey_id>{id}).first();
 }
 
 void hotkeyBindingsFromJson(obs_hotkey_id id, const QJsonArray &bindings)
@@ -72,14 +86,18 @@ void Velkin::saveSettings()
 		return;
 	}
 
+	QList<obs_hotkey_id> ids{cycleHotkeyId, previousHotkeyId, openHotkeyId};
+	ids.append(loadHotkeys.values());
+	const QList<QJsonArray> bindings = hotkeyBindingsToJson(ids);
 	QJsonObject snapshotHotkeys;
+	qsizetype next = 3;
 	for (auto it = loadHotkeys.cbegin(); it != loadHotkeys.cend(); ++it) {
-		snapshotHotkeys.insert(QFileInfo(it.key()).fileName(), hotkeyBindingsToJson(it.value()));
+		snapshotHotkeys.insert(QFileInfo(it.key()).fileName(), bindings.at(next++));
 	}
 	settings = QJsonObject{
-		{kKeyCycle, hotkeyBindingsToJson(cycleHotkeyId)},
-		{kKeyPrevious, hotkeyBindingsToJson(previousHotkeyId)},
-		{kKeyOpen, hotkeyBindingsToJson(openHotkeyId)},
+		{kKeyCycle, bindings.at(0)},
+		{kKeyPrevious, bindings.at(1)},
+		{kKeyOpen, bindings.at(2)},
 		{kKeySnapshotHotkeys, snapshotHotkeys},
 		{kKeyLast, last},
 		{kKeyOrder, QJsonArray::fromStringList(snapshotOrder)},
