@@ -39,10 +39,12 @@ class Display:
                or subprocess.run(["xdpyinfo", "-display", f":{number}"], capture_output=True).returncode == 0):
             number += 1
         self.name = f":{number}"
+        # A session of its own: Ctrl+C in the terminal must not take the display away from a quitting OBS.
         self.process = subprocess.Popen(
             ["Xvfb", self.name, "-screen", "0", "1920x1080x24", "-nolisten", "tcp"],
             stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL,
+            start_new_session=True,
         )
         deadline = time.time() + 10
         while time.time() < deadline:
@@ -121,12 +123,14 @@ class Obs:
         }
         self.started = time.time()
         self.output = open(os.path.join(self.profile.home, "obs-output.txt"), "w")
+        # A session of its own too: OBS quits on the one SIGINT that stop() sends, not on the terminal's.
         self.process = subprocess.Popen(
             ["obs", "--disable-updater", "--disable-shutdown-check", "--multi"],
             cwd=self.profile.home,
             env=env,
             stdout=self.output,
             stderr=subprocess.STDOUT,
+            start_new_session=True,
         )
         return self
 
