@@ -14,13 +14,23 @@ import sys
 import time
 
 
+def leftovers(names, prefix):
+    """Temporary files that a killed atomic write leaves beside its target: the target's name and six characters."""
+    return [n for n in names if n.startswith(prefix + ".") and len(n) == len(prefix) + 7]
+
+
 def check(folder):
     """Returns a description of what is wrong with the folder, or None."""
     snapshots = os.path.join(folder, "snapshots")
-    names = sorted(os.listdir(snapshots))
-    if names != ["S1.json", "S2.json", "S3.json"]:
-        return f"the snapshot folder holds {names}"
-    for name in names:
+    entries = os.listdir(snapshots)
+    # What the catalogue would list: files ending in .json, in any letter case.
+    listed = sorted(n for n in entries if n.lower().endswith(".json"))
+    if listed != ["S1.json", "S2.json", "S3.json"]:
+        return f"the catalogue would list {listed}"
+    strays = set(entries) - set(listed) - {t for n in listed for t in leftovers(entries, n)}
+    if strays:
+        return f"the snapshot folder holds {sorted(strays)}"
+    for name in listed:
         with open(os.path.join(snapshots, name), "rb") as f:
             document = json.loads(f.read())
         state = base64.b64decode(document["state"], validate=True)
@@ -35,7 +45,8 @@ def check(folder):
     if sorted(settings) != ["cycleHotkey", "last", "openHotkey", "previousHotkey", "snapshotHotkeys",
                             "snapshotOrder"] or not settings["last"].endswith(".json"):
         return f"settings.json holds {settings}"
-    extra = sorted(set(os.listdir(folder)) - {"snapshots", "settings.json"})
+    names = os.listdir(folder)
+    extra = sorted(set(names) - {"snapshots", "settings.json"} - set(leftovers(names, "settings.json")))
     if extra:
         return f"left behind: {extra}"
     return None
@@ -65,7 +76,10 @@ def main():
         if problem:
             print(f"FAILED after kill {kill}: {problem}")
             return 1
-    print(f"{args.kills} kills survived in {time.time() - started:.0f} s: every file whole, nothing left behind")
+    temporary = sum(len(leftovers(os.listdir(d), n)) for d, n in [(os.path.join(args.folder, "snapshots"), f"S{k}.json")
+                                                                  for k in (1, 2, 3)] + [(args.folder, "settings.json")])
+    print(f"{args.kills} kills survived in {time.time() - started:.0f} s: every file whole, the catalogue never saw a"
+          f" stray file; {temporary} temporary files of interrupted writes lie beside their targets")
     print(f"1 passed, 0 failed")
     return 0
 
