@@ -1,8 +1,7 @@
 #include "module/Module.hpp"
 #include "module/Velkin.hpp"
 #include "store/SnapshotDocument.hpp"
-#include "support/FrontendStandIn.hpp"
-#include "support/TestHost.hpp"
+#include "support/ControllerTest.hpp"
 
 #include <QAction>
 #include <QDialog>
@@ -30,20 +29,13 @@ bool obs_module_get_string(const char *key, const char **out);
 
 namespace {
 
-class LifecycleTest : public testing::Test {
+// The module's own entry points create and destroy the controller here.
+class LifecycleTest : public ControllerTest {
 protected:
-	void SetUp() override
-	{
-		window = new QMainWindow;
-		standin::mainWindow = window;
-		testhost::clearLog();
-	}
-
 	void TearDown() override
 	{
 		obs_module_unload();
-		delete window.data();
-		standin::eventCallbacks.clear();
+		ControllerTest::TearDown();
 	}
 
 	QList<Velkin *> controllers() const
@@ -76,8 +68,6 @@ protected:
 			.arg(LIBOBS_API_MINOR_VER)
 			.arg(LIBOBS_API_PATCH_VER);
 	}
-
-	QPointer<QMainWindow> window;
 };
 
 TEST_F(LifecycleTest, LoadCreatesOneControllerOnTheMainWindow)
