@@ -14,7 +14,7 @@
 namespace {
 
 QMainWindow *window = nullptr;
-QByteArray initialState;
+SnapshotData initialLayout;
 
 } // namespace
 
@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 	window->tabifyDockWidget(docks[0], docks[1]);
 	docks[5]->setFloating(true);
 	window->resize(1000, 700);
-	initialState = window->saveState(0);
+	initialLayout = captureLayout(window, QStringLiteral("Initial"));
 	return 0;
 }
 
@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 		return 0;
 	}
 	applyLayout(window, read);
-	// Back to a known layout for the next input.
-	window->restoreState(initialState, 0);
+	// Back to a known layout for the next input, through the same path, as the plug-in itself would do it.
+	applyLayout(window, initialLayout);
 	return 0;
 }

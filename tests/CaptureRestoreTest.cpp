@@ -164,6 +164,34 @@ TEST_F(CaptureRestoreTest, RefusedGeometryOrStateRollsBack)
 	EXPECT_NE(before, rearranged);
 }
 
+// OBS hidden in the tray still takes hotkeys. A maximized layout too large for the hidden window is kept aside by
+// Qt until the window is shown; a second load before that must not leave it pointing at freed layout items.
+TEST_F(CaptureRestoreTest, TwoLoadsIntoAHiddenWindowSurviveShowingIt)
+{
+	addLayoutSnapshots({QStringLiteral("Small")});
+	const QByteArray small = window->saveState(0);
+	{
+		QMainWindow wide;
+		addTestDocks(&wide, false);
+		wide.resize(3000, 2000);
+		wide.setWindowState(Qt::WindowMaximized);
+		QApplication::processEvents();
+		SnapshotData data = captureLayout(&wide, QStringLiteral("Wide"));
+		ASSERT_EQ(writeSnapshotFile(path(QStringLiteral("Wide")), data), SnapshotIoResult::Ok);
+	}
+	window->hide();
+	QApplication::processEvents();
+	for (const char *name : {"Wide", "Small", "Wide", "Wide", "Small"}) {
+		const auto records =
+			answerModals(clickOk, [&] { velkin->loadSnapshot(path(QString::fromLatin1(name))); });
+		EXPECT_TRUE(records.isEmpty()) << name;
+	}
+	window->show();
+	QApplication::processEvents();
+	EXPECT_EQ(velkin->last, path(QStringLiteral("Small")));
+	EXPECT_EQ(window->saveState(0), small);
+}
+
 TEST_F(CaptureRestoreTest, NothingElseRunsWhileAPromptIsOpen)
 {
 	const QString first = saveNew(QStringLiteral("First"));

@@ -47,6 +47,24 @@ static void activateLayout(QMainWindow *window)
 	}
 }
 
+// A state restored into a hidden, maximized or full-screen main window that is too small for it is kept aside by
+// Qt, to be applied once the window has its final size. That copy shares its layout items with the live
+// arrangement, and the next restore frees them: showing the window (OBS coming back from the tray) would then
+// touch freed memory. Splitting beside a dock that is in no layout makes Qt apply and drop the copy first and
+// changes nothing else.
+static void settleDeferredState(QMainWindow *window)
+{
+	QDockWidget probe(window);
+	probe.hide();
+	window->splitDockWidget(&probe, &probe, Qt::Horizontal);
+}
+
+static bool restoreState(QMainWindow *window, const QByteArray &state)
+{
+	settleDeferredState(window);
+	return window->restoreState(state, 0);
+}
+
 bool applyLayout(QMainWindow *window, const SnapshotData &data)
 {
 	const QByteArray previousState = window->saveState(0);
@@ -55,14 +73,14 @@ bool applyLayout(QMainWindow *window, const SnapshotData &data)
 
 	// The state is only tried once the window has taken the geometry.
 	if (!data.state.isEmpty() && !data.geometry.isEmpty() && window->restoreGeometry(data.geometry) &&
-	    window->restoreState(data.state, 0)) {
+	    restoreState(window, data.state)) {
 		activateLayout(window);
 		return true;
 	}
 
 	// Roll back: the window refused the snapshot.
 	window->restoreGeometry(previousGeometry);
-	window->restoreState(previousState, 0);
+	restoreState(window, previousState);
 	activateLayout(window);
 	if (window->windowState() == Qt::WindowNoState) {
 		window->setGeometry(previousRect);
