@@ -52,16 +52,11 @@ static void activateLayout(QMainWindow *window)
 // arrangement, and the next restore frees them: showing the window (OBS coming back from the tray) would then
 // touch freed memory. Splitting beside a dock that is in no layout makes Qt apply and drop the copy first and
 // changes nothing else.
-static void settleDeferredState(QMainWindow *window)
+static bool restoreDockState(QMainWindow *window, const QByteArray &state)
 {
 	QDockWidget probe(window);
 	probe.hide();
 	window->splitDockWidget(&probe, &probe, Qt::Horizontal);
-}
-
-static bool restoreState(QMainWindow *window, const QByteArray &state)
-{
-	settleDeferredState(window);
 	return window->restoreState(state, 0);
 }
 
@@ -73,14 +68,14 @@ bool applyLayout(QMainWindow *window, const SnapshotData &data)
 
 	// The state is only tried once the window has taken the geometry.
 	if (!data.state.isEmpty() && !data.geometry.isEmpty() && window->restoreGeometry(data.geometry) &&
-	    restoreState(window, data.state)) {
+	    restoreDockState(window, data.state)) {
 		activateLayout(window);
 		return true;
 	}
 
 	// Roll back: the window refused the snapshot.
 	window->restoreGeometry(previousGeometry);
-	restoreState(window, previousState);
+	restoreDockState(window, previousState);
 	activateLayout(window);
 	if (window->windowState() == Qt::WindowNoState) {
 		window->setGeometry(previousRect);
