@@ -1,9 +1,11 @@
 #include "module/Velkin.hpp"
 #include "module/Module.hpp"
 #include "settings/SettingsFile.hpp"
+#include "store/SnapshotNames.hpp"
 
 #include <QAction>
 #include <QDialog>
+#include <QDir>
 #include <QMainWindow>
 
 #include <util/bmem.h>
@@ -30,8 +32,10 @@ void frontendEventCallback(enum obs_frontend_event event, void *data)
 
 Velkin::Velkin(QMainWindow *window) : QObject(window), mainWindow(window)
 {
-	snapshotDirectory = configPath(kSnapshotDirectoryName);
-	settingsPath = configPath(kSettingsFileName);
+	// OBS may hand over a relative path (portable mode), doubled or trailing slashes, or a folder behind a link.
+	// Every path the module holds is derived from these two, in this one spelling.
+	snapshotDirectory = normalizedPath(configPath(kSnapshotDirectoryName));
+	settingsPath = normalizedPath(configPath(kSettingsFileName));
 	readSettings();
 	registerGlobalHotkeys();
 	settingsSaveTimer.setSingleShot(true);
@@ -43,6 +47,31 @@ Velkin::Velkin(QMainWindow *window) : QObject(window), mainWindow(window)
 Velkin::~Velkin()
 {
 	shutdown();
+}
+
+QString Velkin::snapshotPath(const QString &fileName) const
+{
+	return QDir(snapshotDirectory).filePath(fileName);
+}
+
+QString Velkin::heldSnapshotPath(const QString &path) const
+{
+	const QString clean = normalizedPath(path);
+	if (clean.isEmpty() || snapshotDirectory.isEmpty()) {
+		return clean;
+	}
+	// A file of the snapshot folder, however it was spelled (another working folder, a link, an older
+	// version), is held as the catalogue lists it.
+	const QFileInfo info(clean);
+	const QString listed = snapshotPath(info.fileName());
+	if (clean == listed) {
+		return listed;
+	}
+	const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+	if (!folder.isEmpty() && folder == QFileInfo(snapshotDirectory).canonicalFilePath()) {
+		return listed;
+	}
+	return clean;
 }
 
 void Velkin::onFrontendEvent(enum obs_frontend_event event)

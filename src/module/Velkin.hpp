@@ -42,6 +42,10 @@ public:
 	void onFrontendEvent(enum obs_frontend_event event);
 	void shutdown();
 
+	// Paths: the snapshot folder's file of that name, and any path to a snapshot in the spelling the module holds.
+	QString snapshotPath(const QString &fileName) const;
+	QString heldSnapshotPath(const QString &path) const;
+
 	// Catalogue
 	void refreshSnapshotList(const QString &targetPath);
 	QString selectedSnapshotPath() const;

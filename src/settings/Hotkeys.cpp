@@ -104,7 +104,9 @@ void Velkin::dispatchHotkey(obs_hotkey_id id)
 	} else {
 		for (auto it = loadHotkeys.cbegin(); it != loadHotkeys.cend(); ++it) {
 			if (it.value() == id) {
-				loadSnapshot(it.key());
+				// A copy: the load's questions run event loops in which a shutdown empties the map.
+				const QString path = it.key();
+				loadSnapshot(path);
 				return;
 			}
 		}
@@ -119,7 +121,7 @@ void Velkin::cycleSnapshot(int step)
 	const int count = int(snapshotOrder.size());
 	const int current = int(snapshotOrder.indexOf(QFileInfo(last).fileName()));
 	const int target = current >= 0 ? (count + step + current) % count : (step < 0 ? count - 1 : 0);
-	loadSnapshot(QDir(snapshotDirectory).absoluteFilePath(snapshotOrder.at(target)));
+	loadSnapshot(snapshotPath(snapshotOrder.at(target)));
 }
 
 void Velkin::registerLoadHotkey(const QString &path, const QString &displayName)

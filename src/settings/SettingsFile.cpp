@@ -70,7 +70,7 @@ void Velkin::readSettings()
 	    file.size() <= kMaxSettingsFileBytes) {
 		settings = QJsonDocument::fromJson(file.read(file.size())).object();
 	}
-	last = settings.value(kKeyLast).toString();
+	last = heldSnapshotPath(settings.value(kKeyLast).toString());
 	snapshotOrder.clear();
 	const QJsonArray order = settings.value(kKeyOrder).toArray();
 	for (const QJsonValue &fileName : order) {

@@ -92,12 +92,11 @@ void Velkin::refreshSnapshotList(const QString &targetPath)
 	const QList<SnapshotEntry> catalogue = scanSnapshots(snapshotDirectory, snapshotOrder, &unreadable, &overflow);
 	snapshotOrder.clear();
 
-	const QDir dir(snapshotDirectory);
 	QSet<QString> presentPaths;
 	QListWidgetItem *newTop = nullptr;
 	for (const SnapshotEntry &entry : catalogue) {
 		snapshotOrder.append(entry.fileName);
-		const QString path = dir.absoluteFilePath(entry.fileName);
+		const QString path = snapshotPath(entry.fileName);
 		presentPaths.insert(path);
 		registerLoadHotkey(path, entry.name);
 		if (list) {

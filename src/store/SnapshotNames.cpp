@@ -75,3 +75,11 @@ QString snapshotFilePath(const QString &directory, const QString &name)
 {
 	return QDir(directory).filePath(name + QLatin1String(kSnapshotFileSuffix));
 }
+
+QString normalizedPath(const QString &path)
+{
+	if (path.isEmpty()) {
+		return QString();
+	}
+	return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}

@@ -19,3 +19,8 @@ NameCheckResult validateSnapshotName(const QString &directory, const QString &na
 
 // The file of an accepted name: the name verbatim, followed by ".json", in the directory.
 QString snapshotFilePath(const QString &directory, const QString &name);
+
+// The one spelling the module holds a path in: absolute (against the working folder) and cleaned of doubled and
+// trailing separators, "." and "..". Links are kept: a folder reached through a link stays that path. An empty
+// path stays empty.
+QString normalizedPath(const QString &path);

@@ -74,20 +74,11 @@ QString scratchDirectory()
 
 } // namespace testhost
 
-namespace testhost {
+namespace {
 
-bool start()
+bool startLibobs(const QString &moduleConfigPath)
 {
-	base_set_log_handler(captureLog, nullptr);
-	const QString scratchBase = qEnvironmentVariable("VELKIN_TEST_SCRATCH", QDir::tempPath());
-	QDir().mkpath(scratchBase);
-	configDir = std::make_unique<QTemporaryDir>(scratchBase + QStringLiteral("/velkin-config-XXXXXX"));
-	scratchDir = std::make_unique<QTemporaryDir>(scratchBase + QStringLiteral("/velkin-scratch-XXXXXX"));
-	if (!configDir->isValid() || !scratchDir->isValid()) {
-		fprintf(stderr, "cannot create the test directories\n");
-		return false;
-	}
-	if (!obs_startup("en-US", configDir->path().toUtf8().constData(), nullptr)) {
+	if (!obs_startup("en-US", moduleConfigPath.toUtf8().constData(), nullptr)) {
 		fprintf(stderr, "obs_startup failed\n");
 		return false;
 	}
@@ -110,6 +101,31 @@ bool start()
 	obs_module_set_pointer(moduleHandle);
 	obs_module_set_locale("en-US");
 	return true;
+}
+
+} // namespace
+
+namespace testhost {
+
+bool start()
+{
+	base_set_log_handler(captureLog, nullptr);
+	const QString scratchBase = qEnvironmentVariable("VELKIN_TEST_SCRATCH", QDir::tempPath());
+	QDir().mkpath(scratchBase);
+	configDir = std::make_unique<QTemporaryDir>(scratchBase + QStringLiteral("/velkin-config-XXXXXX"));
+	scratchDir = std::make_unique<QTemporaryDir>(scratchBase + QStringLiteral("/velkin-scratch-XXXXXX"));
+	if (!configDir->isValid() || !scratchDir->isValid()) {
+		fprintf(stderr, "cannot create the test directories\n");
+		return false;
+	}
+	return startLibobs(configDir->path());
+}
+
+bool restart(const QString &moduleConfigPath)
+{
+	obs_module_free_locale();
+	obs_shutdown();
+	return startLibobs(moduleConfigPath);
 }
 
 void stop()

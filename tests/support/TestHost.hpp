@@ -12,10 +12,14 @@ namespace testhost {
 bool start();
 void stop();
 
-// Directory libobs was started with as the module configuration directory.
+// Shuts libobs down and starts it again with this module configuration path, spelled exactly as given (relative,
+// with doubled slashes, through a link...), and opens the plug-in anew. Every controller must be gone first.
+bool restart(const QString &moduleConfigPath);
+
+// Directory libobs was started with as the module configuration directory (the fresh one of start()).
 QString configDirectory();
 
-// The handle libobs gave the built plug-in file, and the plug-in's own data directory.
+// The handle libobs gave the built plug-in file; its data directory is the project's data folder.
 obs_module_t *module();
 
 // Every line libobs logged since the last clear, oldest first.
@@ -23,7 +27,8 @@ QStringList logLines();
 void clearLog();
 int countLogLines(const QString &line);
 
-// A scratch directory on a disk file system (chattr works there), removed at exit.
+// A scratch directory under VELKIN_TEST_SCRATCH, which the test command puts on a disk file system where chattr
+// works (the system's temporary folder otherwise); stop() removes it.
 QString scratchDirectory();
 
 } // namespace testhost
