@@ -257,4 +257,72 @@ TEST_F(HotkeysTest, AMovedFileTakesItsHotkeyAlong)
 		  QStringList{QStringLiteral("Talk.json")});
 }
 
+// A file deleted outside the plug-in keeps its hotkey until the next refresh. Moving another snapshot onto that
+// file name must not leave the old hotkey in the host's list, bound and pointing at the controller, nor let its
+// binding pass to the moved snapshot.
+TEST_F(HotkeysTest, AMoveOntoAFileDeletedOutsideDropsWhatWasLeftUnderThatName)
+{
+	addSnapshots({QStringLiteral("Live"), QStringLiteral("Talk")});
+	start();
+	const obs_hotkey_id live = velkin->loadHotkeys.value(path(QStringLiteral("Live")));
+	const obs_hotkey_id stale = velkin->loadHotkeys.value(path(QStringLiteral("Talk")));
+	hotkeyBindingsFromJson(stale, kF9);
+	velkin->saveSettings();
+	ASSERT_TRUE(QFile::remove(path(QStringLiteral("Talk"))));
+	// The moved snapshot has no bindings entry of its own.
+	QJsonObject bindings = velkin->settings.value(QStringLiteral("snapshotHotkeys")).toObject();
+	bindings.remove(QStringLiteral("Live.json"));
+	velkin->settings.insert(QStringLiteral("snapshotHotkeys"), bindings);
+
+	SnapshotData data;
+	data.name = QStringLiteral("Talk");
+	data.state = window->saveState(0);
+	data.geometry = window->saveGeometry();
+	EXPECT_EQ(velkin->storeSnapshot(data, path(QStringLiteral("Live"))), path(QStringLiteral("Talk")));
+	EXPECT_FALSE(velkin->settings.value(QStringLiteral("snapshotHotkeys"))
+			     .toObject()
+			     .contains(QStringLiteral("Talk.json")));
+	EXPECT_EQ(velkin->snapshotOrder, QStringList{QStringLiteral("Talk.json")});
+	EXPECT_EQ(velkin->loadHotkeys.keys(), QStringList{path(QStringLiteral("Talk"))});
+	EXPECT_EQ(velkin->loadHotkeys.value(path(QStringLiteral("Talk"))), live);
+	auto hotkeys = registeredHotkeys();
+	ASSERT_EQ(hotkeys.count(QStringLiteral("obs-velkin.load.Talk.json")), 1u);
+	EXPECT_EQ(hotkeys.at(QStringLiteral("obs-velkin.load.Talk.json")).id, live);
+	for (const auto &[name, info] : hotkeys) {
+		EXPECT_NE(info.id, stale) << "the deleted file's hotkey is still registered as " << name.toStdString();
+	}
+	EXPECT_TRUE(hotkeyBindingsToJson(live).isEmpty());
+
+	delete velkin.data();
+	for (const auto &[name, info] : registeredHotkeys()) {
+		EXPECT_FALSE(name.startsWith(QStringLiteral("obs-velkin.")))
+			<< name.toStdString() << " outlived the controller";
+	}
+}
+
+// The host quits while a load hotkey's question is open: the shutdown empties the hotkey map under the load that
+// the hotkey started, which must not depend on it afterwards.
+TEST_F(HotkeysTest, AnExitWhileALoadHotkeyAsksLeavesEverythingAsItWas)
+{
+	SnapshotData data;
+	data.name = QStringLiteral("Elsewhere");
+	data.state = window->saveState(0);
+	data.geometry = window->saveGeometry();
+	data.docks = {QStringLiteral("scenesDock"), QStringLiteral("chatDock")};
+	ASSERT_EQ(writeSnapshotFile(path(QStringLiteral("Elsewhere")), data), SnapshotIoResult::Ok);
+	start();
+	velkin->last = QStringLiteral("/before.json");
+	const auto records = answerModals(
+		[](QWidget *question) {
+			standin::fireEvent(OBS_FRONTEND_EVENT_EXIT);
+			clickAccept(question);
+		},
+		[&] { velkin->dispatchHotkey(velkin->loadHotkeys.value(path(QStringLiteral("Elsewhere")))); });
+	ASSERT_EQ(records.size(), 1);
+	EXPECT_TRUE(velkin->shuttingDown);
+	EXPECT_TRUE(velkin->loadHotkeys.isEmpty());
+	EXPECT_EQ(velkin->last, QStringLiteral("/before.json"));
+	EXPECT_FALSE(velkin->busy);
+}
+
 } // namespace

@@ -16,9 +16,19 @@ QString fileNameOf(const QString &path)
 
 void Velkin::moveSnapshotReferences(const QString &oldPath, const QString &newPath)
 {
+	if (oldPath == newPath) {
+		return;
+	}
 	const QString oldName = fileNameOf(oldPath);
 	const QString newName = fileNameOf(newPath);
 
+	// Whatever is still registered or stored under the new name belongs to a file that is gone (deleted outside
+	// the plug-in before the list was refreshed): it goes, so that nothing of it survives under the moved file.
+	const auto stale = loadHotkeys.find(newPath);
+	if (stale != loadHotkeys.end()) {
+		obs_hotkey_unregister(stale.value());
+		loadHotkeys.erase(stale);
+	}
 	const auto hotkey = loadHotkeys.find(oldPath);
 	if (hotkey != loadHotkeys.end()) {
 		const obs_hotkey_id id = hotkey.value();
@@ -27,12 +37,14 @@ void Velkin::moveSnapshotReferences(const QString &oldPath, const QString &newPa
 	}
 
 	QJsonObject bindings = settings.value(kKeySnapshotHotkeys).toObject();
-	if (bindings.contains(oldName)) {
-		const QJsonValue moved = bindings.take(oldName);
+	const QJsonValue moved = bindings.take(oldName);
+	bindings.remove(newName);
+	if (!moved.isUndefined()) {
 		bindings.insert(newName, moved);
 	}
 	settings.insert(kKeySnapshotHotkeys, bindings);
 
+	snapshotOrder.removeAll(newName);
 	const qsizetype index = snapshotOrder.indexOf(oldName);
 	if (index >= 0) {
 		snapshotOrder[index] = newName;
