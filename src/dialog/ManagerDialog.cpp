@@ -23,23 +23,22 @@
 
 namespace {
 
-// The About line's link: a help page shipped in the plug-in's data folder, and the text shown for it.
-constexpr struct {
-	const char *page;
-	const char *text;
-} kAboutLink = {"help.html", "Help"};
+// The About line's link: a help page shipped in the plug-in's data folder.
+constexpr char kHelpPage[] = "help.html";
 
 QString aboutText()
 {
-	QString target;
-	if (char *page = obs_find_module_file(velkinModule(), kAboutLink.page)) {
-		target = QUrl::fromLocalFile(QString::fromUtf8(page)).toString(QUrl::FullyEncoded);
-		bfree(page);
-	}
-	const QString about = QStringLiteral("OBS-Velkin %1 \u00b7 %2 \u00b7 ")
+	const QString about = QStringLiteral("OBS-Velkin %1 \u00b7 %2")
 				      .arg(QString::fromLatin1(kModuleVersion), localeText("Author").toHtmlEscaped());
-	return about + QStringLiteral("<a href=\"%1\">%2</a>")
-			       .arg(target.toHtmlEscaped(), QString::fromUtf8(kAboutLink.text).toHtmlEscaped());
+	char *page = obs_find_module_file(velkinModule(), kHelpPage);
+	if (!page) {
+		// No page to open: the line carries no link rather than a dead one.
+		return about;
+	}
+	const QString target = QUrl::fromLocalFile(QString::fromUtf8(page)).toString(QUrl::FullyEncoded);
+	bfree(page);
+	return about + QStringLiteral(" \u00b7 <a href=\"%1\">%2</a>")
+			       .arg(target.toHtmlEscaped(), localeText("HelpLink").toHtmlEscaped());
 }
 
 } // namespace
@@ -119,6 +118,9 @@ void Velkin::buildManagerDialog()
 	snapshotList->setDragDropMode(QAbstractItemView::InternalMove);
 	snapshotList->setDefaultDropAction(Qt::MoveAction);
 	snapshotList->setContextMenuPolicy(Qt::ActionsContextMenu);
+	// Rows are never edited in place. With an edit trigger left on, newer Qts let the view claim F2, its edit
+	// key, before the rename shortcut below sees it, and the key then went nowhere.
+	snapshotList->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
 	auto *find = new QAction(localeText("Search"), managerDialog);
 	find->setShortcut(QKeySequence::Find);

@@ -2,7 +2,7 @@
 
 #include <QStyledItemDelegate>
 
-// Paints a snapshot row: a bold row number in a column sized for "1000.", the name elided in the middle,
+// Paints a snapshot row: a bold row number in a column sized for "1000.", the name elided at the right,
 // and the modification time right-aligned.
 class SnapshotDelegate : public QStyledItemDelegate {
 public:
