@@ -39,7 +39,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 	velkin->readSettings();
 	hotkeyBindingsFromJson(velkin->cycleHotkeyId, velkin->settings.value(QStringLiteral("cycleHotkey")).toArray());
 	hotkeyBindingsFromJson(velkin->openHotkeyId, velkin->settings.value(QStringLiteral("openHotkey")).toArray());
-	// Whatever came in, what goes out is a binding array the host made.
-	hotkeyBindingsToJson(velkin->cycleHotkeyId);
+	// Whatever came in, what goes out is a binding array the host made, and it survives a round trip: handed
+	// back to the host and saved again, it comes out the same.
+	for (const obs_hotkey_id id : {velkin->cycleHotkeyId, velkin->openHotkeyId}) {
+		const QJsonArray written = hotkeyBindingsToJson(id);
+		hotkeyBindingsFromJson(id, written);
+		if (hotkeyBindingsToJson(id) != written) {
+			std::abort();
+		}
+	}
 	return 0;
 }

@@ -1,3 +1,4 @@
+#include "support/Facility.hpp"
 #include "support/ControllerTest.hpp"
 #include "support/Documents.hpp"
 #include "support/SmallDisk.hpp"
@@ -60,9 +61,7 @@ TEST_F(FaultInjectionTest, AFullDiskLosesNothingOnAnyWritePath)
 	// The module's whole configuration folder on a small tmpfs, in the private mount namespace of the tests.
 	QDir().mkpath(moduleConfigDirectory());
 	const SmallDisk disk(moduleConfigDirectory(), "96k");
-	if (!disk.mounted) {
-		GTEST_SKIP() << "cannot mount a tmpfs here";
-	}
+	VELKIN_REQUIRE_FACILITY(disk.mounted, "a tmpfs mount");
 	QDir().mkpath(snapshotDirectory());
 	addLayoutSnapshots({QStringLiteral("Live"), QStringLiteral("Talk")});
 	start();

@@ -1,4 +1,5 @@
 #include "settings/SettingsFile.hpp"
+#include "support/Facility.hpp"
 #include "support/ControllerTest.hpp"
 #include "support/Documents.hpp"
 #include "support/DockWindow.hpp"
@@ -150,9 +151,9 @@ TEST_F(RenameDeleteTest, AFileThatCannotBeRemovedChangesNothing)
 	hotkeyBindingsFromJson(id, kF9);
 	velkin->last = path(QStringLiteral("Kept"));
 	select(QStringLiteral("Kept"));
-	if (QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), snapshotDirectory()}) != 0) {
-		GTEST_SKIP() << "chattr is not supported here";
-	}
+	VELKIN_REQUIRE_FACILITY(
+		QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), snapshotDirectory()}) == 0,
+		"chattr");
 	const auto records = answerModals(inOrder({clickAccept, clickOk}), [&] { velkin->deleteSnapshot(); });
 	QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), snapshotDirectory()});
 	ASSERT_EQ(records.size(), 2);

@@ -1,4 +1,5 @@
 #include "store/SnapshotDocument.hpp"
+#include "support/Facility.hpp"
 #include "support/SmallDisk.hpp"
 #include "support/TestHost.hpp"
 
@@ -298,9 +299,8 @@ TEST_F(SnapshotDocumentTest, FailedWriteToImmutableFileOrFolderKeepsTheOldDocume
 	SnapshotData changed = sample();
 	changed.name = QStringLiteral("Changed");
 
-	if (QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), file}) != 0) {
-		GTEST_SKIP() << "chattr is not supported on " << dir.path().toStdString();
-	}
+	VELKIN_REQUIRE_FACILITY(QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), file}) == 0,
+				"chattr on " << dir.path().toStdString());
 	const SnapshotIoResult immutableFile = writeSnapshotFile(file, changed);
 	QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), file});
 	EXPECT_NE(immutableFile, SnapshotIoResult::Ok);
@@ -319,9 +319,7 @@ TEST_F(SnapshotDocumentTest, FailedWriteOnFullDiskKeepsTheOldDocument)
 	const QString mountPoint = path(QStringLiteral("small"));
 	ASSERT_TRUE(QDir().mkpath(mountPoint));
 	const SmallDisk disk(mountPoint, "64k");
-	if (!disk.mounted) {
-		GTEST_SKIP() << "cannot mount a tmpfs here";
-	}
+	VELKIN_REQUIRE_FACILITY(disk.mounted, "a tmpfs mount");
 
 	const QString file = mountPoint + QStringLiteral("/full.json");
 	ASSERT_EQ(writeSnapshotFile(file, sample()), SnapshotIoResult::Ok);
