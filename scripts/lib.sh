@@ -12,9 +12,22 @@ velkin_cmake() {
 	}
 }
 
-# Configures and builds the project in $VELKIN_BUILD (default: build/ in the project).
+# The build folder: $VELKIN_BUILD, or else build/ in the project for Debian 13's OBS Studio 30 and
+# build-testing/ for Debian testing's OBS Studio 32.
+velkin_build_dir() {
+	if [ -n "${VELKIN_BUILD:-}" ]; then
+		echo "$VELKIN_BUILD"
+	elif [ "${VELKIN_HOST:-trixie}" = testing ]; then
+		echo "$VELKIN_PROJECT/build-testing"
+	else
+		echo "$VELKIN_PROJECT/build"
+	fi
+}
+
+# Configures and builds the project in the build folder.
 velkin_build() {
-	local build=${VELKIN_BUILD:-$VELKIN_PROJECT/build}
+	local build
+	build=$(velkin_build_dir)
 	if [ ! -f "$build/CMakeCache.txt" ]; then
 		cmake -S "$VELKIN_PROJECT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	fi
