@@ -102,6 +102,14 @@ class Profile:
     def settings_path(self):
         return os.path.join(self.plugin_config, "settings.json")
 
+    def settings_identity(self):
+        """Which settings.json is there now: the plug-in replaces the whole file at every save."""
+        try:
+            status = os.stat(self.settings_path)
+        except FileNotFoundError:
+            return None
+        return status.st_ino, status.st_mtime_ns
+
 
 class Obs:
     """One run of OBS Studio in a profile."""
@@ -122,6 +130,7 @@ class Obs:
             "QT_QPA_PLATFORM": "xcb",
         }
         self.started = time.time()
+        self.settings_before = self.profile.settings_identity()
         self.output = open(os.path.join(self.profile.home, "obs-output.txt"), "w")
         # A session of its own too: OBS quits on the one SIGINT that stop() sends, not on the terminal's.
         self.process = subprocess.Popen(
@@ -169,7 +178,7 @@ class Obs:
             raise HostError(f"OBS ended early with code {self.process.returncode}")
 
     def connect(self, timeout=60):
-        """Connects to obs-websocket and waits until OBS has finished loading."""
+        """Connects to obs-websocket and waits until OBS has finished loading and the plug-in is active."""
         deadline = time.time() + timeout
         while time.time() < deadline:
             self.check_alive()
@@ -189,11 +198,22 @@ class Obs:
         while time.time() < deadline:
             status, _ = self.request("GetVersion")
             if status["result"]:
-                return self
+                break
             if status.get("code") != WEBSOCKET_NOT_READY:
                 raise HostError(f"GetVersion failed: {status}")
             time.sleep(0.3)
-        raise HostError("OBS did not finish loading")
+        else:
+            raise HostError("OBS did not finish loading")
+        # obs-websocket turns ready when OBS has finished loading, and also whenever a scene collection has
+        # changed: OBS 32 sets up its first collection while it starts, before it has finished loading. So
+        # also wait for the plug-in's activation at finished loading, which registers the snapshots'
+        # hotkeys and then saves the settings.
+        while time.time() < deadline:
+            if self.profile.settings_identity() != self.settings_before:
+                return self
+            self.check_alive()
+            time.sleep(0.1)
+        raise HostError("the plug-in saved no settings after OBS started: it was not activated")
 
     def request(self, request_type, data=None):
         """Sends one request and returns (requestStatus, responseData)."""
