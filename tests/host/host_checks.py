@@ -11,7 +11,7 @@ import time
 
 import subprocess
 
-from obs_host import Display, FileWrites, HostError, Obs, Profile, visible_windows, xdotool
+from obs_host import Display, FileWrites, HostError, Obs, Profile, key_name, visible_windows, xdotool
 
 CHECKS = {}
 
@@ -299,7 +299,7 @@ def keys(display, *sequence):
     """Types into whatever window has the keyboard: strings are typed, names in angle brackets are pressed."""
     for item in sequence:
         if item.startswith("<") and item.endswith(">"):
-            xdotool(display, "key", "--delay", "30", item[1:-1])
+            xdotool(display, "key", "--delay", "30", key_name(display, item[1:-1]))
         else:
             xdotool(display, "type", "--delay", "20", item)
         time.sleep(0.15)

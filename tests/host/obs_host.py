@@ -3,6 +3,7 @@
 import glob
 import json
 import os
+import re
 import shutil
 import signal
 import socket
@@ -305,6 +306,33 @@ def visible_windows(display, name_pattern):
     result = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name_pattern],
                             env={**os.environ, "DISPLAY": display.name}, capture_output=True, text=True)
     return [line for line in result.stdout.split() if line]
+
+
+def key_name(display, name):
+    """A key for xdotool. A function key goes by its keycode: the xdotool of Debian testing, with xkb-data 2.48,
+    holds Alt down when it types a function key by its name, so F2 would arrive as Alt+F2."""
+    if not re.fullmatch(r"F[0-9]+", name):
+        return name
+    import ctypes
+
+    x11 = ctypes.CDLL("libX11.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XStringToKeysym.restype = ctypes.c_ulong
+    x11.XStringToKeysym.argtypes = [ctypes.c_char_p]
+    x11.XKeysymToKeycode.restype = ctypes.c_ubyte
+    x11.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    connection = x11.XOpenDisplay(display.name.encode())
+    if not connection:
+        raise HostError(f"cannot open display {display.name}")
+    try:
+        code = x11.XKeysymToKeycode(connection, x11.XStringToKeysym(name.encode()))
+    finally:
+        x11.XCloseDisplay(connection)
+    if not code:
+        raise HostError(f"the display has no key {name}")
+    return str(code)
 
 
 def xdotool(display, *args):
