@@ -410,6 +410,70 @@ def check_manage(args, display):
 
 
 @check
+def check_xdg_trailing_slash(args, display):
+    """With XDG_CONFIG_HOME ending in "/", OBS gives the plug-in a path with "//": Overwrite in the dialog works."""
+    profile = Profile(args.build_dir, "xdg-slash")
+    live = layout_document(args, profile.snapshot_dir, "Live.json", "Live", "float:statsDock")
+    layout_document(args, profile.snapshot_dir, "Talk.json", "Talk")
+    with open(live, "rb") as f:
+        stored = f.read()
+    with open(profile.settings_path, "w") as f:
+        json.dump({"snapshotOrder": ["Live.json", "Talk.json"]}, f)
+    title = "^OBS-Velkin Dock Layouts$"
+    obs = Obs(profile, display, env={"XDG_CONFIG_HOME": os.path.join(profile.home, ".config") + "/"}).start()
+    try:
+        obs.connect()
+        # The window as it is now (Stats docked) differs from the stored Live, which floats it.
+        expect(not visible_windows(display, "^Stats$"), "the Stats dock floats before any restore")
+        before = set(visible_windows(display, title))
+        trigger(obs, "obs-velkin.open")
+        dialog = sorted(wait_for(lambda: set(visible_windows(display, title)) - before, 10, "the dialog did not open"))[-1]
+        time.sleep(0.5)
+        # Search selects Live; Tab goes to the list, Save New and then Overwrite.
+        xdotool(display, "windowfocus", "--sync", dialog)
+        keys(display, "<ctrl+f>", "Live", "<Tab>", "<Tab>", "<Tab>")
+        before = set(visible_windows(display, title))
+        for attempt in range(3):
+            keys(display, "<space>")
+            try:
+                question = sorted(wait_for(lambda: set(visible_windows(display, title)) - before, 3, ""))[-1]
+                break
+            except HostError:
+                xdotool(display, "windowfocus", "--sync", dialog)
+        else:
+            raise HostError("Overwrite asked nothing")
+        # Cancel is the question's default: Shift+Tab reaches Continue.
+        time.sleep(0.3)
+        xdotool(display, "windowfocus", "--sync", question)
+        keys(display, "<shift+Tab>", "<space>")
+
+        def rewritten():
+            with open(live, "rb") as f:
+                return f.read() != stored
+
+        wait_for(rewritten, 10, "Overwrite did not rewrite Live.json")
+        wait_for_last(profile, live)
+        time.sleep(0.5)
+        obs.screenshot(os.path.join(args.build_dir, "artifacts", "xdg-trailing-slash.png"))
+    except HostError:
+        obs.screenshot(os.path.join(args.build_dir, "artifacts", "xdg-trailing-slash-failure.png"))
+        raise
+    finally:
+        code = obs.stop()
+    expect_clean_exit(obs, code)
+    with open(live) as f:
+        document = json.load(f)
+    expect(document["name"] == "Live", f"the overwritten document is named {document['name']!r}")
+    expect(sorted(os.listdir(profile.snapshot_dir)) == ["Live.json", "Talk.json"],
+           f"the snapshot folder holds {sorted(os.listdir(profile.snapshot_dir))}")
+    settings = read_settings(profile)
+    expect(settings["last"] == live, f"last is {settings['last']!r}")
+    expect(settings["snapshotOrder"] == ["Live.json", "Talk.json"], f"the order is {settings['snapshotOrder']}")
+    expect(obs.log_lines("[obs-velkin] ") == [load_line(args)],
+           f"unexpected plug-in log lines: {obs.log_lines('[obs-velkin] ')}")
+
+
+@check
 def check_exit_during_question(args, display):
     """Quitting OBS while the missing-docks question is open shuts down cleanly and applies nothing."""
     profile = Profile(args.build_dir, "exit-question")

@@ -115,9 +115,10 @@ class Profile:
 class Obs:
     """One run of OBS Studio in a profile."""
 
-    def __init__(self, profile, display):
+    def __init__(self, profile, display, env=None):
         self.profile = profile
         self.display = display
+        self.extra_env = env or {}
         self.process = None
         self.ws = None
         self.request_id = 0
@@ -129,6 +130,7 @@ class Obs:
             "DISPLAY": self.display.name,
             "LANG": os.environ.get("VELKIN_HOST_LANG", "en_US.UTF-8"),
             "QT_QPA_PLATFORM": "xcb",
+            **self.extra_env,
         }
         self.started = time.time()
         self.settings_before = self.profile.settings_identity()
