@@ -149,8 +149,7 @@ TEST_F(DialogTest, AboutLineHasNoDeadLinkWithoutTheHelpPage)
 	EXPECT_TRUE(texts.filter(QStringLiteral("<a ")).isEmpty());
 }
 
-// F2 is the list's rename key on every Qt. An edit trigger left on the view lets newer Qts claim it for editing in
-// place, which these rows do not allow, and the key then went nowhere.
+// F2 is the list's rename key, also on the Qt of OBS 32; the view itself never edits a row in place.
 TEST_F(DialogTest, F2OnTheListOpensTheRenamePrompt)
 {
 	addSnapshots({QStringLiteral("One"), QStringLiteral("Two")});

@@ -118,8 +118,7 @@ void Velkin::buildManagerDialog()
 	snapshotList->setDragDropMode(QAbstractItemView::InternalMove);
 	snapshotList->setDefaultDropAction(Qt::MoveAction);
 	snapshotList->setContextMenuPolicy(Qt::ActionsContextMenu);
-	// Rows are never edited in place. With an edit trigger left on, newer Qts let the view claim F2, its edit
-	// key, before the rename shortcut below sees it, and the key then went nowhere.
+	// Rows are never edited in place: F2, the view's own edit key, belongs to the rename shortcut below.
 	snapshotList->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
 	auto *find = new QAction(localeText("Search"), managerDialog);
