@@ -119,7 +119,8 @@ TEST_F(DialogTest, AboutLineEscapesTheAuthorAndLinksTheHelpPage)
 	show();
 	QLabel *about = nullptr;
 	for (QLabel *label : velkin->managerDialog->findChildren<QLabel *>()) {
-		if (label->text().startsWith(QStringLiteral("OBS-Velkin 1.0.0 \u00b7 "))) {
+		if (label->text().startsWith(
+			    QStringLiteral("OBS-Velkin %1 \u00b7 ").arg(QLatin1String(kModuleVersion)))) {
 			about = label;
 		}
 	}
@@ -144,7 +145,8 @@ TEST_F(DialogTest, AboutLineHasNoDeadLinkWithoutTheHelpPage)
 	for (QLabel *label : velkin->managerDialog->findChildren<QLabel *>()) {
 		texts.append(label->text());
 	}
-	const QString about = QStringLiteral("OBS-Velkin 1.0.0 \u00b7 ") + localeText("Author").toHtmlEscaped();
+	const QString about = QStringLiteral("OBS-Velkin %1 \u00b7 ").arg(QLatin1String(kModuleVersion)) +
+			      localeText("Author").toHtmlEscaped();
 	EXPECT_TRUE(texts.contains(about)) << texts.join(QLatin1Char('\n')).toStdString();
 	EXPECT_TRUE(texts.filter(QStringLiteral("<a ")).isEmpty());
 }

@@ -63,7 +63,8 @@ protected:
 
 	static QString loadLine()
 	{
-		return QStringLiteral("[obs-velkin] Loaded version 1.0.0 (OBS %1.%2.%3)")
+		return QStringLiteral("[obs-velkin] Loaded version %1 (OBS %2.%3.%4)")
+			.arg(QLatin1String(kModuleVersion))
 			.arg(LIBOBS_API_MAJOR_VER)
 			.arg(LIBOBS_API_MINOR_VER)
 			.arg(LIBOBS_API_PATCH_VER);

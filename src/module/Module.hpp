@@ -1,5 +1,7 @@
 #pragma once
 
+#include "module/Version.hpp"
+
 #include <QString>
 
 #include <obs-module.h>
@@ -7,7 +9,6 @@
 constexpr char kModuleName[] = "OBS-Velkin";
 constexpr char kModuleDescription[] = "Save and restore OBS dock layout snapshots.";
 constexpr char kModuleAuthor[] = "The OBS-Velkin developers";
-constexpr char kModuleVersion[] = "1.0.0";
 constexpr char kDefaultLocale[] = "en-US";
 constexpr char kSettingsFileName[] = "settings.json";
 constexpr char kSnapshotDirectoryName[] = "snapshots";
