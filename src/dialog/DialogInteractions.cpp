@@ -1,4 +1,6 @@
+#include "module/Keys.hpp"
 #include "module/Velkin.hpp"
+#include "store/SnapshotNames.hpp"
 
 #include <QEvent>
 #include <QFileInfo>
@@ -13,7 +15,7 @@ namespace {
 
 QString queryOf(const QLineEdit *edit)
 {
-	return edit->text().trimmed().normalized(QString::NormalizationForm_C);
+	return normalizedSnapshotName(edit->text());
 }
 
 } // namespace
@@ -88,7 +90,7 @@ bool Velkin::eventFilter(QObject *watched, QEvent *event)
 		target = findSnapshotItem(query);
 	}
 	if (target) {
-		loadSnapshot(target->data(Qt::UserRole).toString());
+		loadSnapshot(target->data(kPathRole).toString());
 	}
 	return true;
 }
@@ -122,8 +124,7 @@ void Velkin::storeListOrder()
 	snapshotOrder.clear();
 	if (snapshotList) {
 		for (int row = 0; row < snapshotList->count(); ++row) {
-			snapshotOrder.append(
-				QFileInfo(snapshotList->item(row)->data(Qt::UserRole).toString()).fileName());
+			snapshotOrder.append(QFileInfo(snapshotList->item(row)->data(kPathRole).toString()).fileName());
 		}
 	}
 	saveSettings();

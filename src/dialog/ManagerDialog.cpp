@@ -17,7 +17,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include <util/bmem.h>
+#include <util/util.hpp>
 
 #include <algorithm>
 
@@ -30,13 +30,12 @@ QString aboutText()
 {
 	const QString about = QStringLiteral("OBS-Velkin %1 \u00b7 %2")
 				      .arg(QString::fromLatin1(kModuleVersion), localeText("Author").toHtmlEscaped());
-	char *page = obs_find_module_file(velkinModule(), kHelpPage);
+	BPtr<char> page = obs_find_module_file(velkinModule(), kHelpPage);
 	if (!page) {
 		// No page to open: the line carries no link rather than a dead one.
 		return about;
 	}
-	const QString target = QUrl::fromLocalFile(QString::fromUtf8(page)).toString(QUrl::FullyEncoded);
-	bfree(page);
+	const QString target = QUrl::fromLocalFile(QString::fromUtf8(page.Get())).toString(QUrl::FullyEncoded);
 	return about + QStringLiteral(" \u00b7 <a href=\"%1\">%2</a>")
 			       .arg(target.toHtmlEscaped(), localeText("HelpLink").toHtmlEscaped());
 }

@@ -1,3 +1,4 @@
+#include "module/Keys.hpp"
 #include "dialog/SnapshotDelegate.hpp"
 
 #include <QAbstractItemView>
@@ -34,7 +35,7 @@ void SnapshotDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
 	const QFontMetrics boldMetrics(boldFont);
 	const int numberWidth = boldMetrics.horizontalAdvance(QStringLiteral("%1.").arg(1000));
 
-	const QString detail = index.model() ? index.model()->data(index, Qt::UserRole + 1).toString() : QString();
+	const QString detail = index.model() ? index.model()->data(index, kModifiedRole).toString() : QString();
 	const int detailWidth = std::max(0, std::min(metrics.horizontalAdvance(detail) + 2, rect.width() / 2));
 	const int gap = detail.isEmpty() ? 0 : kDetailGap;
 	const int space = boldMetrics.horizontalAdvance(QLatin1Char(' '));

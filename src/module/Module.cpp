@@ -9,6 +9,8 @@
 #include <obs-frontend-api.h>
 #include <util/text-lookup.h>
 
+#include <cstdarg>
+
 namespace {
 
 obs_module_t *moduleHandle = nullptr;
@@ -20,6 +22,15 @@ QPointer<Velkin> controller;
 obs_module_t *velkinModule()
 {
 	return moduleHandle;
+}
+
+void velkinLog(int level, const char *format, ...)
+{
+	const QByteArray prefixed = QByteArray("[obs-velkin] ") + format;
+	va_list args;
+	va_start(args, format);
+	blogva(level, prefixed.constData(), args);
+	va_end(args);
 }
 
 QString localeText(const char *key)
@@ -89,7 +100,7 @@ MODULE_EXPORT bool obs_module_load(void)
 	}
 
 	controller = new Velkin(mainWindow);
-	blog(LOG_INFO, "[obs-velkin] Loaded version %s (OBS %s)", kModuleVersion, kHostVersionString);
+	velkinLog(LOG_INFO, "Loaded version %s (OBS %s)", kModuleVersion, kHostVersionString);
 	return true;
 }
 

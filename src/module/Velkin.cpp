@@ -8,19 +8,14 @@
 #include <QDir>
 #include <QMainWindow>
 
-#include <util/bmem.h>
+#include <util/util.hpp>
 
 namespace {
 
 QString configPath(const char *file)
 {
-	char *path = obs_module_get_config_path(velkinModule(), file);
-	if (!path) {
-		return QString();
-	}
-	QString result = QString::fromUtf8(path);
-	bfree(path);
-	return result;
+	BPtr<char> path = obs_module_get_config_path(velkinModule(), file);
+	return path ? QString::fromUtf8(path.Get()) : QString();
 }
 
 void frontendEventCallback(enum obs_frontend_event event, void *data)

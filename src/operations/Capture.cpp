@@ -2,6 +2,7 @@
 #include "module/Velkin.hpp"
 #include "operations/Layout.hpp"
 #include "operations/OperationGuard.hpp"
+#include "operations/ModalWindow.hpp"
 #include "store/SnapshotDocument.hpp"
 #include "store/SnapshotNames.hpp"
 
@@ -22,10 +23,10 @@ const char *nameCheckKey(NameCheckResult result)
 
 void Velkin::saveNewSnapshot()
 {
-	if (!canStartOperation()) {
+	const OperationGuard guard(*this);
+	if (!guard) {
 		return;
 	}
-	OperationGuard guard(*this);
 	if (!checkSnapshotLimit()) {
 		return;
 	}
@@ -42,10 +43,10 @@ void Velkin::saveNewSnapshot()
 
 void Velkin::overwriteSnapshot()
 {
-	if (!canStartOperation()) {
+	const OperationGuard guard(*this);
+	if (!guard) {
 		return;
 	}
-	OperationGuard guard(*this);
 	QString path;
 	SnapshotData stored;
 	if (!readSelectedSnapshot(path, stored)) {
@@ -64,7 +65,7 @@ void Velkin::overwriteSnapshot()
 
 QString Velkin::promptSnapshotName(const QString &initialText, const QString &excludedPath)
 {
-	QPointer<QInputDialog> prompt = new QInputDialog(managerDialog.data());
+	ModalWindow<QInputDialog> prompt(new QInputDialog(managerDialog.data()));
 	prompt->setWindowTitle(localeText("Title"));
 	prompt->setLabelText(localeText("NamePrompt"));
 	prompt->setTextValue(initialText);
@@ -72,14 +73,13 @@ QString Velkin::promptSnapshotName(const QString &initialText, const QString &ex
 	prompt->setCancelButtonText(localeText("Cancel"));
 
 	for (;;) {
-		const int result = prompt->exec();
+		const int result = prompt.exec();
 		if (result != QDialog::Accepted || !prompt || shuttingDown || !mainWindow) {
 			break;
 		}
-		const QString name = prompt->textValue().trimmed().normalized(QString::NormalizationForm_C);
+		const QString name = normalizedSnapshotName(prompt->textValue());
 		const NameCheckResult check = validateSnapshotName(snapshotDirectory, name, excludedPath);
 		if (check == NameCheckResult::NameAccepted) {
-			delete prompt.data();
 			return name;
 		}
 		prompt->setTextValue(name);
@@ -89,7 +89,6 @@ QString Velkin::promptSnapshotName(const QString &initialText, const QString &ex
 			break;
 		}
 	}
-	delete prompt.data();
 	return QString();
 }
 

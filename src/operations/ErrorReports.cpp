@@ -1,5 +1,6 @@
 #include "module/Module.hpp"
 #include "module/Velkin.hpp"
+#include "operations/ModalWindow.hpp"
 #include "store/SnapshotCatalogue.hpp"
 
 #include <QAbstractButton>
@@ -18,7 +19,7 @@ constexpr Qt::WindowFlags kBoxFlags = Qt::Dialog | Qt::MSWindowsFixedSizeDialogH
 
 void Velkin::reportError(const char *key, const QString &detail)
 {
-	blog(LOG_WARNING, "[obs-velkin] %s: %s", key, detail.toUtf8().constData());
+	velkinLog(LOG_WARNING, "%s: %s", key, detail.toUtf8().constData());
 	if (shuttingDown || !mainWindow) {
 		return;
 	}
@@ -27,26 +28,22 @@ void Velkin::reportError(const char *key, const QString &detail)
 	if (!detail.isEmpty()) {
 		text += QStringLiteral("\n\n") + detail;
 	}
-	QPointer<QMessageBox> box =
-		new QMessageBox(QMessageBox::Warning, localeText("Title"), text, QMessageBox::Ok, parent, kBoxFlags);
+	ModalWindow<QMessageBox> box(
+		new QMessageBox(QMessageBox::Warning, localeText("Title"), text, QMessageBox::Ok, parent, kBoxFlags));
 	box->setTextFormat(Qt::PlainText);
-	box->exec();
-	// The box may have gone with its parent while it ran.
-	delete box.data();
+	box.exec();
 }
 
 bool Velkin::confirmAction(const QString &text, bool continueIsDefault)
 {
-	QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Question, localeText("Title"), text,
-						    QMessageBox::NoButton, managerDialog.data(), kBoxFlags);
+	ModalWindow<QMessageBox> box(new QMessageBox(QMessageBox::Question, localeText("Title"), text,
+						     QMessageBox::NoButton, managerDialog.data(), kBoxFlags));
 	box->setTextFormat(Qt::PlainText);
 	QPushButton *continueButton = box->addButton(localeText("Continue"), QMessageBox::AcceptRole);
 	QPushButton *cancelButton = box->addButton(localeText("Cancel"), QMessageBox::RejectRole);
 	box->setDefaultButton(continueIsDefault ? continueButton : cancelButton);
-	box->exec();
-	const bool accepted = box && !shuttingDown && box->clickedButton() == continueButton;
-	delete box.data();
-	return accepted;
+	box.exec();
+	return box && !shuttingDown && box->clickedButton() == continueButton;
 }
 
 bool Velkin::ensureSnapshotDirectory()

@@ -2,20 +2,30 @@
 
 #include "module/Velkin.hpp"
 
-// Marks a snapshot operation as running for as long as the guard lives, and puts the busy flag back on every
-// way out. Construct it only after Velkin::canStartOperation() said yes.
+// The one way a snapshot operation starts: when one may start now (not shutting down, no other operation running,
+// the main window present), the busy flag is set for as long as the guard lives and cleared on every way out.
+// The guard tests false when the operation must not start.
 class OperationGuard {
 public:
-	explicit OperationGuard(Velkin &controller) : velkin(controller), previous(controller.busy)
+	explicit OperationGuard(Velkin &controller) : velkin(controller), started(controller.canStartOperation())
 	{
-		velkin.busy = true;
+		if (started) {
+			velkin.busy = true;
+		}
 	}
-	~OperationGuard() { velkin.busy = previous; }
+	~OperationGuard()
+	{
+		if (started) {
+			velkin.busy = false;
+		}
+	}
+
+	explicit operator bool() const { return started; }
 
 	OperationGuard(const OperationGuard &) = delete;
 	OperationGuard &operator=(const OperationGuard &) = delete;
 
 private:
 	Velkin &velkin;
-	bool previous;
+	const bool started;
 };

@@ -8,10 +8,10 @@
 
 void Velkin::renameSnapshot()
 {
-	if (!canStartOperation()) {
+	const OperationGuard guard(*this);
+	if (!guard) {
 		return;
 	}
-	OperationGuard guard(*this);
 	QString path;
 	SnapshotData data;
 	if (!readSelectedSnapshot(path, data)) {
@@ -29,10 +29,10 @@ void Velkin::renameSnapshot()
 
 void Velkin::deleteSnapshot()
 {
-	if (!canStartOperation()) {
+	const OperationGuard guard(*this);
+	if (!guard) {
 		return;
 	}
-	OperationGuard guard(*this);
 	const QString path = selectedSnapshotPath();
 	if (path.isEmpty()) {
 		return;

@@ -1,3 +1,4 @@
+#include "module/Keys.hpp"
 #include "module/Module.hpp"
 #include "module/Velkin.hpp"
 #include "operations/Layout.hpp"
@@ -10,10 +11,13 @@
 
 void Velkin::loadSnapshot(const QString &path)
 {
-	if (path.isEmpty() || !canStartOperation()) {
+	if (path.isEmpty()) {
 		return;
 	}
-	OperationGuard guard(*this);
+	const OperationGuard guard(*this);
+	if (!guard) {
+		return;
+	}
 
 	SnapshotData data;
 	if (readSnapshotFile(path, data) != SnapshotIoResult::Ok) {
@@ -37,7 +41,7 @@ void Velkin::loadSnapshot(const QString &path)
 	settingsSaveTimer.start(kSettingsSaveDelayMs);
 	if (snapshotList) {
 		for (int row = 0; row < snapshotList->count(); ++row) {
-			if (snapshotList->item(row)->data(Qt::UserRole).toString() == path) {
+			if (snapshotList->item(row)->data(kPathRole).toString() == path) {
 				snapshotList->setCurrentRow(row);
 				break;
 			}

@@ -1,6 +1,7 @@
 #include "module/Module.hpp"
 #include "module/Velkin.hpp"
 #include "operations/OperationGuard.hpp"
+#include "operations/ModalWindow.hpp"
 #include "store/SnapshotDocument.hpp"
 #include "store/SnapshotNames.hpp"
 
@@ -13,30 +14,30 @@
 QString Velkin::chooseSnapshotFile(FileDialogMode mode, const QString &suggestedName)
 {
 	const bool exporting = mode == FileDialogMode::Export;
-	QPointer<QFileDialog> dialog = new QFileDialog(
-		managerDialog.data(), localeText(exporting ? "Export" : "Import"), QString(), localeText("FileFilter"));
+	ModalWindow<QFileDialog> dialog(new QFileDialog(managerDialog.data(),
+							localeText(exporting ? "Export" : "Import"), QString(),
+							localeText("FileFilter")));
 	dialog->setAcceptMode(exporting ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
 	dialog->setFileMode(exporting ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
 	dialog->setDefaultSuffix(QStringLiteral("json"));
 	if (!suggestedName.isEmpty()) {
 		dialog->selectFile(suggestedName);
 	}
-	const int result = dialog->exec();
+	const int result = dialog.exec();
 	QString chosen;
 	if (result == QDialog::Accepted && dialog && !shuttingDown && mainWindow) {
 		const QStringList files = dialog->selectedFiles();
 		chosen = files.isEmpty() ? QString() : files.first();
 	}
-	delete dialog.data();
 	return chosen;
 }
 
 void Velkin::exportSnapshot()
 {
-	if (!canStartOperation()) {
+	const OperationGuard guard(*this);
+	if (!guard) {
 		return;
 	}
-	OperationGuard guard(*this);
 	QString path;
 	SnapshotData data;
 	if (!readSelectedSnapshot(path, data)) {
@@ -54,10 +55,10 @@ void Velkin::exportSnapshot()
 
 void Velkin::importSnapshot()
 {
-	if (!canStartOperation()) {
+	const OperationGuard guard(*this);
+	if (!guard) {
 		return;
 	}
-	OperationGuard guard(*this);
 	if (!checkSnapshotLimit()) {
 		return;
 	}

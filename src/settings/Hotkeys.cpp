@@ -1,3 +1,4 @@
+#include "module/Keys.hpp"
 #include "module/Module.hpp"
 #include "module/Velkin.hpp"
 #include "settings/SettingsFile.hpp"
@@ -64,9 +65,9 @@ void Velkin::registerGlobalHotkeys()
 		kPreviousName, localeText("PreviousHotkey").toUtf8().constData(), hotkeyCallback, this);
 	openHotkeyId = obs_hotkey_register_frontend(kOpenName, localeText("OpenHotkey").toUtf8().constData(),
 						    hotkeyCallback, this);
-	hotkeyBindingsFromJson(cycleHotkeyId, settings.value(QStringLiteral("cycleHotkey")).toArray());
-	hotkeyBindingsFromJson(previousHotkeyId, settings.value(QStringLiteral("previousHotkey")).toArray());
-	hotkeyBindingsFromJson(openHotkeyId, settings.value(QStringLiteral("openHotkey")).toArray());
+	hotkeyBindingsFromJson(cycleHotkeyId, settings.value(kSettingsCycleHotkey).toArray());
+	hotkeyBindingsFromJson(previousHotkeyId, settings.value(kSettingsPreviousHotkey).toArray());
+	hotkeyBindingsFromJson(openHotkeyId, settings.value(kSettingsOpenHotkey).toArray());
 }
 
 void Velkin::unregisterHotkeys()
@@ -139,12 +140,11 @@ void Velkin::registerLoadHotkey(const QString &path, const QString &displayName)
 	const obs_hotkey_id id =
 		obs_hotkey_register_frontend(name.constData(), description.constData(), hotkeyCallback, this);
 	if (id == OBS_INVALID_HOTKEY_ID) {
-		blog(LOG_WARNING, "[obs-velkin] Could not register snapshot hotkey: %s", name.constData());
+		velkinLog(LOG_WARNING, "Could not register snapshot hotkey: %s", name.constData());
 		return;
 	}
 	loadHotkeys.insert(path, id);
-	hotkeyBindingsFromJson(id,
-			       settings.value(QStringLiteral("snapshotHotkeys")).toObject().value(fileName).toArray());
+	hotkeyBindingsFromJson(id, settings.value(kSettingsSnapshotHotkeys).toObject().value(fileName).toArray());
 }
 
 void Velkin::pruneLoadHotkeys(const QSet<QString> &listedPaths)

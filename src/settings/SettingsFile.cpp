@@ -1,4 +1,6 @@
 #include "settings/SettingsFile.hpp"
+#include "module/Keys.hpp"
+#include "module/Module.hpp"
 #include "module/Velkin.hpp"
 
 #include <QFile>
@@ -7,16 +9,10 @@
 #include <QJsonObject>
 #include <QSaveFile>
 
-#include <obs.h>
+#include <obs.hpp>
 
 namespace {
 
-const QString kKeyLast = QStringLiteral("last");
-const QString kKeyOrder = QStringLiteral("snapshotOrder");
-const QString kKeyCycle = QStringLiteral("cycleHotkey");
-const QString kKeyPrevious = QStringLiteral("previousHotkey");
-const QString kKeyOpen = QStringLiteral("openHotkey");
-const QString kKeySnapshotHotkeys = QStringLiteral("snapshotHotkeys");
 constexpr char kBindings[] = "bindings";
 
 } // namespace
@@ -25,16 +21,14 @@ QList<QJsonArray> hotkeyBindingsToJson(const QList<obs_hotkey_id> &ids)
 {
 	// One host data object holds every array, under "bindings" and its position, so that the host writes
 	// and Qt parses one JSON text however many hotkeys there are.
-	obs_data_t *data = obs_data_create();
+	const OBSDataAutoRelease data = obs_data_create();
 	for (qsizetype i = 0; i < ids.size(); ++i) {
-		obs_data_array_t *array = obs_hotkey_save(ids.at(i));
+		const OBSDataArrayAutoRelease array = obs_hotkey_save(ids.at(i));
 		if (array) {
 			obs_data_set_array(data, (QByteArray(kBindings) + QByteArray::number(i)).constData(), array);
 		}
-		obs_data_array_release(array);
 	}
 	const QJsonObject object = QJsonDocument::fromJson(QByteArray(obs_data_get_json(data))).object();
-	obs_data_release(data);
 	QList<QJsonArray> bindings;
 	bindings.reserve(ids.size());
 	for (qsizetype i = 0; i < ids.size(); ++i) {
@@ -52,13 +46,11 @@ void hotkeyBindingsFromJson(obs_hotkey_id id, const QJsonArray &bindings)
 {
 	const QByteArray json =
 		QJsonDocument(QJsonObject{{QLatin1String(kBindings), bindings}}).toJson(QJsonDocument::Compact);
-	obs_data_t *data = obs_data_create_from_json(json.constData());
-	obs_data_array_t *array = obs_data_get_array(data, kBindings);
+	const OBSDataAutoRelease data = obs_data_create_from_json(json.constData());
+	const OBSDataArrayAutoRelease array = obs_data_get_array(data, kBindings);
 	if (array) {
 		obs_hotkey_load(id, array);
 	}
-	obs_data_array_release(array);
-	obs_data_release(data);
 }
 
 void Velkin::readSettings()
@@ -70,9 +62,9 @@ void Velkin::readSettings()
 	    file.size() <= kMaxSettingsFileBytes) {
 		settings = QJsonDocument::fromJson(file.read(file.size())).object();
 	}
-	last = heldSnapshotPath(settings.value(kKeyLast).toString());
+	last = heldSnapshotPath(settings.value(kSettingsLast).toString());
 	snapshotOrder.clear();
-	const QJsonArray order = settings.value(kKeyOrder).toArray();
+	const QJsonArray order = settings.value(kSettingsOrder).toArray();
 	for (const QJsonValue &fileName : order) {
 		if (fileName.isString()) {
 			snapshotOrder.append(fileName.toString());
@@ -95,12 +87,12 @@ void Velkin::saveSettings()
 		snapshotHotkeys.insert(QFileInfo(it.key()).fileName(), bindings.at(next++));
 	}
 	settings = QJsonObject{
-		{kKeyCycle, bindings.at(0)},
-		{kKeyPrevious, bindings.at(1)},
-		{kKeyOpen, bindings.at(2)},
-		{kKeySnapshotHotkeys, snapshotHotkeys},
-		{kKeyLast, last},
-		{kKeyOrder, QJsonArray::fromStringList(snapshotOrder)},
+		{kSettingsCycleHotkey, bindings.at(0)},
+		{kSettingsPreviousHotkey, bindings.at(1)},
+		{kSettingsOpenHotkey, bindings.at(2)},
+		{kSettingsSnapshotHotkeys, snapshotHotkeys},
+		{kSettingsLast, last},
+		{kSettingsOrder, QJsonArray::fromStringList(snapshotOrder)},
 	};
 
 	const QByteArray bytes = QJsonDocument(settings).toJson(QJsonDocument::Indented);
@@ -108,7 +100,7 @@ void Velkin::saveSettings()
 	if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) {
 		return;
 	}
-	blog(LOG_WARNING, "[obs-velkin] Could not save settings: %s", file.errorString().toUtf8().constData());
+	velkinLog(LOG_WARNING, "Could not save settings: %s", file.errorString().toUtf8().constData());
 }
 
 void Velkin::onSettingsSaveTimer()

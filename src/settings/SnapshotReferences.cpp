@@ -1,11 +1,10 @@
+#include "module/Keys.hpp"
 #include "module/Velkin.hpp"
 
 #include <QFileInfo>
 #include <QJsonObject>
 
 namespace {
-
-const QString kKeySnapshotHotkeys = QStringLiteral("snapshotHotkeys");
 
 QString fileNameOf(const QString &path)
 {
@@ -36,13 +35,13 @@ void Velkin::moveSnapshotReferences(const QString &oldPath, const QString &newPa
 		loadHotkeys.insert(newPath, id);
 	}
 
-	QJsonObject bindings = settings.value(kKeySnapshotHotkeys).toObject();
+	QJsonObject bindings = settings.value(kSettingsSnapshotHotkeys).toObject();
 	const QJsonValue moved = bindings.take(oldName);
 	bindings.remove(newName);
 	if (!moved.isUndefined()) {
 		bindings.insert(newName, moved);
 	}
-	settings.insert(kKeySnapshotHotkeys, bindings);
+	settings.insert(kSettingsSnapshotHotkeys, bindings);
 
 	snapshotOrder.removeAll(newName);
 	const qsizetype index = snapshotOrder.indexOf(oldName);
@@ -63,9 +62,9 @@ void Velkin::forgetSnapshotReferences(const QString &path)
 		loadHotkeys.erase(hotkey);
 	}
 
-	QJsonObject bindings = settings.value(kKeySnapshotHotkeys).toObject();
+	QJsonObject bindings = settings.value(kSettingsSnapshotHotkeys).toObject();
 	bindings.remove(fileName);
-	settings.insert(kKeySnapshotHotkeys, bindings);
+	settings.insert(kSettingsSnapshotHotkeys, bindings);
 
 	snapshotOrder.removeAll(fileName);
 }

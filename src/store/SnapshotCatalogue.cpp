@@ -1,3 +1,4 @@
+#include "module/Keys.hpp"
 #include "store/SnapshotCatalogue.hpp"
 #include "store/SnapshotDocument.hpp"
 #include "module/Module.hpp"
@@ -63,7 +64,7 @@ QString Velkin::selectedSnapshotPath() const
 	if (!snapshotList || !snapshotList->currentItem()) {
 		return QString();
 	}
-	return snapshotList->currentItem()->data(Qt::UserRole).toString();
+	return snapshotList->currentItem()->data(kPathRole).toString();
 }
 
 void Velkin::refreshSnapshotList(const QString &targetPath)
@@ -81,7 +82,7 @@ void Velkin::refreshSnapshotList(const QString &targetPath)
 		rememberedRow = list->currentRow();
 		rememberedScroll = list->verticalScrollBar()->value();
 		if (QListWidgetItem *top = list->itemAt(1, 1)) {
-			topPath = top->data(Qt::UserRole).toString();
+			topPath = top->data(kPathRole).toString();
 			topOffset = list->visualItemRect(top).top();
 		}
 		list->clear();
@@ -108,8 +109,8 @@ void Velkin::refreshSnapshotList(const QString &targetPath)
 			const QString minutes = QString::asprintf("%04d-%02d-%02d %02d:%02d", date.year(), date.month(),
 								  date.day(), time.hour(), time.minute());
 			auto *item = new QListWidgetItem(entry.name, list);
-			item->setData(Qt::UserRole, path);
-			item->setData(Qt::UserRole + 1, minutes);
+			item->setData(kPathRole, path);
+			item->setData(kModifiedRole, minutes);
 			item->setToolTip(
 				entry.name + QLatin1Char('\n') +
 				localeText("Modified").arg(minutes + QString::asprintf(":%02d", time.second())) +
@@ -126,11 +127,11 @@ void Velkin::refreshSnapshotList(const QString &targetPath)
 	pruneLoadHotkeys(presentPaths);
 
 	if (unreadable != 0) {
-		blog(LOG_WARNING, "[obs-velkin] Skipped %d unreadable snapshot file(s)", unreadable);
+		velkinLog(LOG_WARNING, "Skipped %d unreadable snapshot file(s)", unreadable);
 	}
 	if (overflow != 0) {
-		blog(LOG_WARNING, "[obs-velkin] %d snapshot file(s) exceed the %d-snapshot limit; files remain on disk",
-		     overflow, kMaxSnapshots);
+		velkinLog(LOG_WARNING, "%d snapshot file(s) exceed the %d-snapshot limit; files remain on disk",
+			  overflow, kMaxSnapshots);
 	}
 
 	// The list may have gone with the dialog while the items were being added.

@@ -1,4 +1,5 @@
 #include "store/SnapshotDocument.hpp"
+#include "store/SnapshotNames.hpp"
 
 #include <QFile>
 #include <QFileInfo>
@@ -78,7 +79,7 @@ SnapshotIoResult readSnapshotFile(const QString &path, SnapshotData &data)
 
 	const std::optional<QByteArray> state = decodeBase64(stateValue.toString());
 	const std::optional<QByteArray> geometry = decodeBase64(geometryValue.toString());
-	const QString name = nameValue.toString().trimmed().normalized(QString::NormalizationForm_C);
+	const QString name = normalizedSnapshotName(nameValue.toString());
 	if (!state || !geometry || name.isEmpty() || name.size() > kMaxSnapshotNameLength || state->isEmpty() ||
 	    geometry->isEmpty()) {
 		return SnapshotIoResult::Invalid;

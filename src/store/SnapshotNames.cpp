@@ -37,6 +37,11 @@ bool hasAcceptableForm(const QString &name)
 
 } // namespace
 
+QString normalizedSnapshotName(const QString &text)
+{
+	return text.trimmed().normalized(QString::NormalizationForm_C);
+}
+
 QString snapshotNameKey(const QString &name)
 {
 	return name.toCaseFolded().normalized(QString::NormalizationForm_C);

@@ -10,6 +10,9 @@ enum class NameCheckResult {
 
 constexpr char kSnapshotFileSuffix[] = ".json";
 
+// A name as the user typed or a document stored it, in the form every rule judges: trimmed, then NFC.
+QString normalizedSnapshotName(const QString &text);
+
 // Two names are the same snapshot exactly when these keys are equal: case-folded, then NFC.
 QString snapshotNameKey(const QString &name);
 
