@@ -7,6 +7,7 @@
 #include "store/SnapshotCatalogue.hpp"
 #include "store/SnapshotDocument.hpp"
 #include "store/SnapshotNames.hpp"
+#include "support/DockWindow.hpp"
 #include "support/FrontendStandIn.hpp"
 #include "support/TestHost.hpp"
 
@@ -17,7 +18,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLabel>
 #include <QListWidget>
 #include <QMainWindow>
 
@@ -38,25 +38,21 @@ QMainWindow *window = nullptr;
 void buildWindow()
 {
 	window = new QMainWindow;
-	window->setCentralWidget(new QLabel(QStringLiteral("preview")));
-	const char *names[] = {"scenesDock",   "sourcesDock", "mixerDock",   "transitionsDock",
-			       "controlsDock", "statsDock",   "chatDock",    "eventsDock",
-			       "captionsDock", "timerDock",   "browserDock", "notesDock"};
-	QList<QDockWidget *> docks;
-	for (const char *name : names) {
-		auto *dock = new QDockWidget(QString::fromLatin1(name), window);
-		dock->setObjectName(QString::fromLatin1(name));
-		dock->setWidget(new QLabel(QString::fromLatin1(name)));
-		window->addDockWidget(docks.size() % 3 == 0 ? Qt::LeftDockWidgetArea : Qt::BottomDockWidgetArea, dock);
-		docks.append(dock);
+	DockWindowPlan plan;
+	plan.docks = coreDocks();
+	for (const char *name : {"chatDock", "eventsDock", "captionsDock", "timerDock", "browserDock", "notesDock"}) {
+		plan.docks.append({QString::fromLatin1(name)});
 	}
-	window->tabifyDockWidget(docks[1], docks[2]);
-	window->tabifyDockWidget(docks[7], docks[8]);
-	docks[5]->setFloating(true);
-	docks[11]->setFloating(true);
-	window->setGeometry(80, 80, 1280, 760);
-	window->show();
-	QApplication::processEvents();
+	// Every third dock on the left, from the first.
+	for (qsizetype i = 0; i < plan.docks.size(); i += 3) {
+		plan.docks[i].area = Qt::LeftDockWidgetArea;
+	}
+	plan.tabified = {{QStringLiteral("sourcesDock"), QStringLiteral("mixerDock")},
+			 {QStringLiteral("eventsDock"), QStringLiteral("captionsDock")}};
+	plan.floating = {{QStringLiteral("statsDock")}, {QStringLiteral("notesDock")}};
+	plan.position = QPoint(80, 80);
+	plan.size = QSize(1280, 760);
+	buildDockWindow(window, plan);
 }
 
 // A page-cached directory with n snapshot documents of the window, made once per n.

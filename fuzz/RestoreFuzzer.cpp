@@ -3,9 +3,8 @@
 #include "FuzzHost.hpp"
 #include "operations/Layout.hpp"
 #include "store/SnapshotDocument.hpp"
+#include "support/DockWindow.hpp"
 
-#include <QDockWidget>
-#include <QLabel>
 #include <QMainWindow>
 
 #include <cstdint>
@@ -22,20 +21,14 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
 	startFuzzHost();
 	window = new QMainWindow;
-	window->setCentralWidget(new QLabel(QStringLiteral("preview")));
-	const char *names[] = {"scenesDock",      "sourcesDock",  "mixerDock",
-			       "transitionsDock", "controlsDock", "statsDock"};
-	QList<QDockWidget *> docks;
-	for (const char *name : names) {
-		auto *dock = new QDockWidget(QString::fromLatin1(name), window);
-		dock->setObjectName(QString::fromLatin1(name));
-		dock->setWidget(new QLabel(QString::fromLatin1(name)));
-		window->addDockWidget(Qt::BottomDockWidgetArea, dock);
-		docks.append(dock);
-	}
-	window->tabifyDockWidget(docks[0], docks[1]);
-	docks[5]->setFloating(true);
-	window->resize(1000, 700);
+	// OBS's core docks, not shown: fuzzers run offscreen.
+	DockWindowPlan plan;
+	plan.docks = coreDocks();
+	plan.tabified = {{QStringLiteral("scenesDock"), QStringLiteral("sourcesDock")}};
+	plan.floating = {{QStringLiteral("statsDock")}};
+	plan.size = QSize(1000, 700);
+	plan.show = false;
+	buildDockWindow(window, plan);
 	initialLayout = captureLayout(window, QStringLiteral("Initial"));
 	return 0;
 }

@@ -1,39 +1,54 @@
 #pragma once
 
+// Main windows with docks, built the same way for the tests, the fuzzers, the benchmarks and the layout tool.
 #include <QApplication>
 #include <QDockWidget>
 #include <QLabel>
+#include <QList>
 #include <QMainWindow>
+#include <QPoint>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <utility>
+
+struct DockSpec {
+	// The object name; it may be empty or shared with another dock.
+	QString name;
+	// The title and the label inside; the name when empty (a dock without a name is titled "unnamed").
+	QString title;
+	Qt::DockWidgetArea area = Qt::BottomDockWidgetArea;
+};
+
+struct FloatingDock {
+	QString name;
+	// Where the floating dock goes; where Qt puts it when not given.
+	std::optional<QPoint> position;
+};
+
+// The docks and their arrangement, applied in this order: docks added, tabified pairs, floating docks, hidden
+// docks, the window's size (and position when given), then the window shown. Docks are named by object name:
+// the first dock of that name.
+struct DockWindowPlan {
+	QList<DockSpec> docks;
+	QList<std::pair<QString, QString>> tabified;
+	QList<FloatingDock> floating;
+	QStringList hidden;
+	QSize size;
+	std::optional<QPoint> position;
+	bool show = true;
+};
+
+// OBS's core docks in the order OBS adds them, all at the bottom; with OBS's English titles when obsTitles.
+QList<DockSpec> coreDocks(bool obsTitles = false);
+
+// Gives the window a central widget and the planned docks and arrangement; shows it and processes the events
+// that follow when plan.show. Returns the docks in the order of plan.docks.
+QList<QDockWidget *> buildDockWindow(QMainWindow *window, const DockWindowPlan &plan);
 
 // Fills a main window the way OBS arranges its docks: some docked side by side, two tabified, one floating,
 // one hidden; with odd docks also one without an object name and two sharing one name, which Qt itself
 // cannot put back in place.
-inline void addTestDocks(QMainWindow *window, bool oddDocks = true)
-{
-	window->setCentralWidget(new QLabel(QStringLiteral("preview")));
-	const auto dock = [window](const QString &name, Qt::DockWidgetArea area) {
-		auto *widget = new QDockWidget(name.isEmpty() ? QStringLiteral("unnamed") : name, window);
-		widget->setObjectName(name);
-		widget->setWidget(new QLabel(name));
-		window->addDockWidget(area, widget);
-		return widget;
-	};
-	QDockWidget *scenes = dock(QStringLiteral("scenesDock"), Qt::BottomDockWidgetArea);
-	QDockWidget *sources = dock(QStringLiteral("sourcesDock"), Qt::BottomDockWidgetArea);
-	dock(QStringLiteral("mixerDock"), Qt::BottomDockWidgetArea);
-	QDockWidget *transitions = dock(QStringLiteral("transitionsDock"), Qt::RightDockWidgetArea);
-	dock(QStringLiteral("controlsDock"), Qt::RightDockWidgetArea);
-	QDockWidget *stats = dock(QStringLiteral("statsDock"), Qt::LeftDockWidgetArea);
-	if (oddDocks) {
-		dock(QString(), Qt::LeftDockWidgetArea);
-		dock(QStringLiteral("Browser"), Qt::LeftDockWidgetArea);
-		dock(QStringLiteral("Browser"), Qt::TopDockWidgetArea);
-	}
-	window->tabifyDockWidget(scenes, sources);
-	stats->setFloating(true);
-	stats->move(700, 500);
-	transitions->hide();
-	window->setGeometry(120, 140, 1000, 700);
-	window->show();
-	QApplication::processEvents();
-}
+void addTestDocks(QMainWindow *window, bool oddDocks = true);

@@ -2,10 +2,10 @@
 // real-host checks: velkin-layout-tool OUTPUT NAME [float:DOCK] [hide:DOCK] [show:DOCK] [right:DOCK] ...
 #include "operations/Layout.hpp"
 #include "store/SnapshotDocument.hpp"
+#include "support/DockWindow.hpp"
 
 #include <QApplication>
 #include <QDockWidget>
-#include <QLabel>
 #include <QMainWindow>
 
 #include <cstdio>
@@ -20,23 +20,12 @@ int main(int argc, char **argv)
 		return 2;
 	}
 	QMainWindow window;
-	window.setCentralWidget(new QLabel(QStringLiteral("preview")));
-	const struct {
-		const char *name;
-		const char *title;
-	} docks[] = {{"scenesDock", "Scenes"},     {"sourcesDock", "Sources"},
-		     {"mixerDock", "Audio Mixer"}, {"transitionsDock", "Scene Transitions"},
-		     {"controlsDock", "Controls"}, {"statsDock", "Stats"}};
-	for (const auto &d : docks) {
-		auto *dock = new QDockWidget(QString::fromLatin1(d.title), &window);
-		dock->setObjectName(QString::fromLatin1(d.name));
-		dock->setWidget(new QLabel(QString::fromLatin1(d.title)));
-		window.addDockWidget(Qt::BottomDockWidgetArea, dock);
-	}
-	window.findChild<QDockWidget *>(QStringLiteral("statsDock"))->hide();
-	window.setGeometry(60, 60, 1280, 800);
-	window.show();
-	app.processEvents();
+	DockWindowPlan plan;
+	plan.docks = coreDocks(true);
+	plan.hidden = {QStringLiteral("statsDock")};
+	plan.position = QPoint(60, 60);
+	plan.size = QSize(1280, 800);
+	buildDockWindow(&window, plan);
 
 	for (const QString &arg : args.mid(3)) {
 		const QString action = arg.section(QLatin1Char(':'), 0, 0);

@@ -1,0 +1,90 @@
+#include "support/DockWindow.hpp"
+
+#include <QApplication>
+#include <QDockWidget>
+#include <QLabel>
+#include <QMainWindow>
+
+QList<DockSpec> coreDocks(bool obsTitles)
+{
+	const struct {
+		const char *name;
+		const char *title;
+	} docks[] = {{"scenesDock", "Scenes"},     {"sourcesDock", "Sources"},
+		     {"mixerDock", "Audio Mixer"}, {"transitionsDock", "Scene Transitions"},
+		     {"controlsDock", "Controls"}, {"statsDock", "Stats"}};
+	QList<DockSpec> specs;
+	for (const auto &d : docks) {
+		specs.append({QString::fromLatin1(d.name), obsTitles ? QString::fromLatin1(d.title) : QString()});
+	}
+	return specs;
+}
+
+QList<QDockWidget *> buildDockWindow(QMainWindow *window, const DockWindowPlan &plan)
+{
+	window->setCentralWidget(new QLabel(QStringLiteral("preview")));
+	QList<QDockWidget *> docks;
+	for (const DockSpec &spec : plan.docks) {
+		const QString label = spec.title.isEmpty() ? spec.name : spec.title;
+		const QString title = label.isEmpty() ? QStringLiteral("unnamed") : label;
+		auto *dock = new QDockWidget(title, window);
+		dock->setObjectName(spec.name);
+		dock->setWidget(new QLabel(label));
+		window->addDockWidget(spec.area, dock);
+		docks.append(dock);
+	}
+	const auto named = [&](const QString &name) -> QDockWidget * {
+		for (QDockWidget *dock : docks) {
+			if (dock->objectName() == name) {
+				return dock;
+			}
+		}
+		qFatal("no dock named %s in the plan", qPrintable(name));
+		return nullptr;
+	};
+	for (const auto &[first, second] : plan.tabified) {
+		window->tabifyDockWidget(named(first), named(second));
+	}
+	for (const FloatingDock &floating : plan.floating) {
+		QDockWidget *dock = named(floating.name);
+		dock->setFloating(true);
+		if (floating.position) {
+			dock->move(*floating.position);
+		}
+	}
+	for (const QString &name : plan.hidden) {
+		named(name)->hide();
+	}
+	if (plan.position) {
+		window->setGeometry(QRect(*plan.position, plan.size));
+	} else {
+		window->resize(plan.size);
+	}
+	if (plan.show) {
+		window->show();
+		QApplication::processEvents();
+	}
+	return docks;
+}
+
+void addTestDocks(QMainWindow *window, bool oddDocks)
+{
+	DockWindowPlan plan;
+	plan.docks = coreDocks();
+	// Scenes, Sources and the mixer at the bottom, the transitions and the controls on the right, the stats
+	// on the left.
+	plan.docks[3].area = Qt::RightDockWidgetArea;
+	plan.docks[4].area = Qt::RightDockWidgetArea;
+	plan.docks[5].area = Qt::LeftDockWidgetArea;
+	if (oddDocks) {
+		plan.docks.append({QString(), QString(), Qt::LeftDockWidgetArea});
+		plan.docks.append({QStringLiteral("Browser"), QString(), Qt::LeftDockWidgetArea});
+		plan.docks.append({QStringLiteral("Browser"), QString(), Qt::TopDockWidgetArea});
+	}
+	plan.tabified = {{QStringLiteral("scenesDock"), QStringLiteral("sourcesDock")}};
+	plan.floating = {{QStringLiteral("statsDock"), QPoint(700, 500)}};
+	plan.hidden = {QStringLiteral("transitionsDock")};
+	plan.position = QPoint(120, 140);
+	plan.size = QSize(1000, 700);
+	buildDockWindow(window, plan);
+}
