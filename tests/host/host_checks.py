@@ -1,16 +1,17 @@
 #!/usr/bin/env python3
-"""Checks the plug-in inside the real OBS Studio, or starts OBS with it for a person to use (--interactive)."""
+"""Checks the plug-in inside the real OBS Studio."""
 
 import argparse
 import base64
 import json
 import os
-import signal
 import sys
 import time
 
 import subprocess
 
+# The OBS launcher lives with the scripts, which start OBS for a person with it too (scripts/run).
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir, "scripts"))
 from obs_host import Display, FileWrites, HostError, Obs, Profile, key_name, visible_windows, xdotool
 
 CHECKS = {}
@@ -500,44 +501,13 @@ def check_exit_during_question(args, display):
     expect(not visible_windows(display, "^Stats$"), "the unanswered layout was applied")
 
 
-def interactive(args):
-    """Starts OBS with the plug-in for a person: prints the load line, saves a screenshot, runs until Ctrl+C."""
-    with Display() as display:
-        profile = Profile(args.build_dir, "profile", keep=args.keep_profile)
-        obs = Obs(profile, display).start()
-        interrupted = False
-
-        def on_interrupt(signum, frame):
-            nonlocal interrupted
-            interrupted = True
-
-        signal.signal(signal.SIGINT, on_interrupt)
-        try:
-            print(obs.wait_for_log("[obs-velkin] Loaded version"), flush=True)
-            obs.connect()
-            time.sleep(2)
-            shot = obs.screenshot(os.path.join(args.build_dir, "obs-screenshot.png"))
-            print(f"OBS is running with the plug-in on display {display.name} (profile: {profile.home}).")
-            print(f"Screenshot saved to {shot}. Press Ctrl+C to quit OBS.", flush=True)
-            while not interrupted and obs.process.poll() is None:
-                time.sleep(0.3)
-        finally:
-            code = obs.stop()
-        print(f"OBS exited with code {code}. Log: {obs.log_path()}")
-        return 0
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--build-dir", required=True)
     parser.add_argument("--obs-version", default="")
     parser.add_argument("--check", action="append", choices=sorted(CHECKS), default=[])
-    parser.add_argument("--interactive", action="store_true")
-    parser.add_argument("--keep-profile", action="store_true")
     args = parser.parse_args()
     args.build_dir = os.path.abspath(args.build_dir)
-    if args.interactive:
-        return interactive(args)
     with Display() as display:
         for name in args.check or sorted(CHECKS):
             print(f"host check {name}: {CHECKS[name].__doc__}", flush=True)
