@@ -65,7 +65,7 @@ def wait_for(condition, timeout, message):
 
 
 def load_line(args):
-    return f"[obs-velkin] Loaded version 1.0.0 (OBS {args.obs_version})"
+    return f"[obs-velkin] Loaded version {args.plugin_version} (OBS {args.obs_version})"
 
 
 def expect_clean_exit(obs, code):
@@ -505,6 +505,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--build-dir", required=True)
     parser.add_argument("--obs-version", default="")
+    parser.add_argument("--plugin-version", required=True, help="the version the plug-in's load line names")
     parser.add_argument("--check", action="append", choices=sorted(CHECKS), default=[])
     args = parser.parse_args()
     args.build_dir = os.path.abspath(args.build_dir)
