@@ -11,11 +11,12 @@
 #include <QTimer>
 
 #include <functional>
+#include <optional>
 
 #include <obs-frontend-api.h>
 #include <obs.h>
 
-struct SnapshotData;
+#include "store/SnapshotDocument.hpp"
 
 class QAction;
 class QGridLayout;
@@ -58,9 +59,13 @@ public:
 
 	// Snapshot operations
 	bool canStartOperation() const;
-	// The selected snapshot's path and document. False when nothing is selected (silently) or the file
-	// cannot be read (reported).
-	bool readSelectedSnapshot(QString &path, SnapshotData &data);
+	// The selected snapshot's path and document, where Overwrite, Rename and Export start. Nothing when no
+	// snapshot is selected (silently) or its file cannot be read (reported).
+	struct SelectedSnapshot {
+		QString path;
+		SnapshotData data;
+	};
+	std::optional<SelectedSnapshot> readSelectedSnapshot();
 	void saveNewSnapshot();
 	void overwriteSnapshot();
 	QString promptSnapshotName(const QString &initialText, const QString &excludedPath);

@@ -24,10 +24,7 @@ const char *nameCheckKey(NameCheckResult result)
 void Velkin::saveNewSnapshot()
 {
 	const OperationGuard guard(*this);
-	if (!guard) {
-		return;
-	}
-	if (!checkSnapshotLimit()) {
+	if (!guard || !checkSnapshotLimit()) {
 		return;
 	}
 	const QString name = promptSnapshotName(QString(), QString());
@@ -44,19 +41,12 @@ void Velkin::saveNewSnapshot()
 void Velkin::overwriteSnapshot()
 {
 	const OperationGuard guard(*this);
-	if (!guard) {
-		return;
-	}
-	QString path;
-	SnapshotData stored;
-	if (!readSelectedSnapshot(path, stored)) {
-		return;
-	}
-	if (!confirmAction(localeText("ConfirmOverwrite").arg(stored.name), false) || !mainWindow) {
+	const auto stored = guard ? readSelectedSnapshot() : std::nullopt;
+	if (!stored || !confirmAction(localeText("ConfirmOverwrite").arg(stored->data.name), false) || !mainWindow) {
 		return;
 	}
 	// Only the name survives from the old document; everything else is the layout as it is now.
-	const QString written = storeSnapshot(captureLayout(mainWindow, stored.name), path);
+	const QString written = storeSnapshot(captureLayout(mainWindow, stored->data.name), stored->path);
 	if (!written.isEmpty()) {
 		last = written;
 		saveSettings();

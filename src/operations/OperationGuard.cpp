@@ -8,15 +8,15 @@ bool Velkin::canStartOperation() const
 	return !shuttingDown && !busy && mainWindow;
 }
 
-bool Velkin::readSelectedSnapshot(QString &path, SnapshotData &data)
+std::optional<Velkin::SelectedSnapshot> Velkin::readSelectedSnapshot()
 {
-	path = selectedSnapshotPath();
-	if (path.isEmpty()) {
-		return false;
+	SelectedSnapshot selected{selectedSnapshotPath(), SnapshotData()};
+	if (selected.path.isEmpty()) {
+		return std::nullopt;
 	}
-	if (readSnapshotFile(path, data) != SnapshotIoResult::Ok) {
-		reportError("ReadFailed", path);
-		return false;
+	if (readSnapshotFile(selected.path, selected.data) != SnapshotIoResult::Ok) {
+		reportError("ReadFailed", selected.path);
+		return std::nullopt;
 	}
-	return true;
+	return selected;
 }

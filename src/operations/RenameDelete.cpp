@@ -9,20 +9,13 @@
 void Velkin::renameSnapshot()
 {
 	const OperationGuard guard(*this);
-	if (!guard) {
-		return;
-	}
-	QString path;
-	SnapshotData data;
-	if (!readSelectedSnapshot(path, data)) {
-		return;
-	}
-	const QString name = promptSnapshotName(data.name, path);
+	auto selected = guard ? readSelectedSnapshot() : std::nullopt;
+	const QString name = selected ? promptSnapshotName(selected->data.name, selected->path) : QString();
 	if (name.isEmpty()) {
 		return;
 	}
-	data.name = name;
-	if (!storeSnapshot(data, path).isEmpty()) {
+	selected->data.name = name;
+	if (!storeSnapshot(selected->data, selected->path).isEmpty()) {
 		saveSettings();
 	}
 }

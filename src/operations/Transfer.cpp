@@ -35,20 +35,14 @@ QString Velkin::chooseSnapshotFile(FileDialogMode mode, const QString &suggested
 void Velkin::exportSnapshot()
 {
 	const OperationGuard guard(*this);
-	if (!guard) {
-		return;
-	}
-	QString path;
-	SnapshotData data;
-	if (!readSelectedSnapshot(path, data)) {
-		return;
-	}
-	const QString target =
-		chooseSnapshotFile(FileDialogMode::Export, data.name + QLatin1String(kSnapshotFileSuffix));
+	const auto selected = guard ? readSelectedSnapshot() : std::nullopt;
+	const QString target = selected ? chooseSnapshotFile(FileDialogMode::Export,
+							     selected->data.name + QLatin1String(kSnapshotFileSuffix))
+					: QString();
 	if (target.isEmpty()) {
 		return;
 	}
-	if (writeSnapshotFile(target, data) != SnapshotIoResult::Ok) {
+	if (writeSnapshotFile(target, selected->data) != SnapshotIoResult::Ok) {
 		reportError("WriteFailed", target);
 	}
 }
@@ -56,10 +50,7 @@ void Velkin::exportSnapshot()
 void Velkin::importSnapshot()
 {
 	const OperationGuard guard(*this);
-	if (!guard) {
-		return;
-	}
-	if (!checkSnapshotLimit()) {
+	if (!guard || !checkSnapshotLimit()) {
 		return;
 	}
 	const QString source = chooseSnapshotFile(FileDialogMode::Import, QString());
