@@ -15,7 +15,8 @@ QList<DockSpec> coreDocks(bool obsTitles)
 		     {"controlsDock", "Controls"}, {"statsDock", "Stats"}};
 	QList<DockSpec> specs;
 	for (const auto &d : docks) {
-		specs.append({QString::fromLatin1(d.name), obsTitles ? QString::fromLatin1(d.title) : QString()});
+		specs.append(
+			DockSpec(QString::fromLatin1(d.name), obsTitles ? QString::fromLatin1(d.title) : QString()));
 	}
 	return specs;
 }
@@ -77,9 +78,9 @@ void addTestDocks(QMainWindow *window, bool oddDocks)
 	plan.docks[4].area = Qt::RightDockWidgetArea;
 	plan.docks[5].area = Qt::LeftDockWidgetArea;
 	if (oddDocks) {
-		plan.docks.append({QString(), QString(), Qt::LeftDockWidgetArea});
-		plan.docks.append({QStringLiteral("Browser"), QString(), Qt::LeftDockWidgetArea});
-		plan.docks.append({QStringLiteral("Browser"), QString(), Qt::TopDockWidgetArea});
+		plan.docks.append(DockSpec(QString(), QString(), Qt::LeftDockWidgetArea));
+		plan.docks.append(DockSpec(QStringLiteral("Browser"), QString(), Qt::LeftDockWidgetArea));
+		plan.docks.append(DockSpec(QStringLiteral("Browser"), QString(), Qt::TopDockWidgetArea));
 	}
 	plan.tabified = {{QStringLiteral("scenesDock"), QStringLiteral("sourcesDock")}};
 	plan.floating = {{QStringLiteral("statsDock"), QPoint(700, 500)}};

@@ -15,6 +15,11 @@
 #include <utility>
 
 struct DockSpec {
+	DockSpec(QString name, QString title = QString(), Qt::DockWidgetArea area = Qt::BottomDockWidgetArea)
+	    : name(std::move(name)), title(std::move(title)), area(area)
+	{
+	}
+
 	// The object name; it may be empty or shared with another dock.
 	QString name;
 	// The title and the label inside; the name when empty (a dock without a name is titled "unnamed").
@@ -23,6 +28,11 @@ struct DockSpec {
 };
 
 struct FloatingDock {
+	FloatingDock(QString name, std::optional<QPoint> position = std::nullopt)
+	    : name(std::move(name)), position(position)
+	{
+	}
+
 	QString name;
 	// Where the floating dock goes; where Qt puts it when not given.
 	std::optional<QPoint> position;
