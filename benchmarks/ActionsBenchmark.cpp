@@ -41,7 +41,7 @@ void buildWindow()
 	DockWindowPlan plan;
 	plan.docks = coreDocks();
 	for (const char *name : {"chatDock", "eventsDock", "captionsDock", "timerDock", "browserDock", "notesDock"}) {
-		plan.docks.append(DockSpec(QString::fromLatin1(name)));
+		plan.docks.append(PlannedDock(QString::fromLatin1(name)));
 	}
 	// Every third dock on the left, from the first.
 	for (qsizetype i = 0; i < plan.docks.size(); i += 3) {

@@ -5,10 +5,9 @@ Ctrl+C (scripts/run)."""
 import argparse
 import os
 import signal
-import sys
 import time
 
-from obs_host import Display, HostError, Obs, Profile
+from obs_host import Display, Obs, Profile, run_main
 
 
 def main():
@@ -43,8 +42,4 @@ def main():
 
 
 if __name__ == "__main__":
-    try:
-        sys.exit(main())
-    except HostError as error:
-        print(f"FAILED: {error}", file=sys.stderr)
-        sys.exit(1)
+    run_main(main)

@@ -7,6 +7,7 @@ import re
 import shutil
 import signal
 import socket
+import sys
 import subprocess
 import time
 
@@ -17,6 +18,15 @@ WEBSOCKET_NOT_READY = 207
 
 class HostError(Exception):
     pass
+
+
+def run_main(main):
+    """Exits with what main returns, or with 1 and the message of a HostError it raised."""
+    try:
+        sys.exit(main())
+    except HostError as error:
+        print(f"FAILED: {error}", file=sys.stderr)
+        sys.exit(1)
 
 
 def free_port():

@@ -5,7 +5,7 @@
 
 #include <QAction>
 #include <QDialog>
-#include <QDir>
+#include <QFileInfo>
 #include <QMainWindow>
 
 #include <util/util.hpp>
@@ -46,7 +46,12 @@ Velkin::~Velkin()
 
 QString Velkin::snapshotPath(const QString &fileName) const
 {
-	return QDir(snapshotDirectory).filePath(fileName);
+	// The folder is clean, so joining is all it takes (the list refresh calls this once a row); only the file
+	// system's root already ends in a separator.
+	if (snapshotDirectory.endsWith(QLatin1Char('/'))) {
+		return snapshotDirectory + fileName;
+	}
+	return snapshotDirectory + QLatin1Char('/') + fileName;
 }
 
 QString Velkin::heldSnapshotPath(const QString &path) const

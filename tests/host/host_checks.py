@@ -12,7 +12,7 @@ import subprocess
 
 # The OBS launcher lives with the scripts, which start OBS for a person with it too (scripts/run).
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir, "scripts"))
-from obs_host import Display, FileWrites, HostError, Obs, Profile, key_name, visible_windows, xdotool
+from obs_host import Display, FileWrites, HostError, Obs, Profile, key_name, run_main, visible_windows, xdotool
 
 CHECKS = {}
 
@@ -518,8 +518,4 @@ def main():
 
 
 if __name__ == "__main__":
-    try:
-        sys.exit(main())
-    except HostError as error:
-        print(f"FAILED: {error}", file=sys.stderr)
-        sys.exit(1)
+    run_main(main)

@@ -5,33 +5,33 @@
 #include <QLabel>
 #include <QMainWindow>
 
-QList<DockSpec> coreDocks(bool obsTitles)
+QList<PlannedDock> coreDocks(bool obsTitles)
 {
 	const struct {
 		const char *name;
 		const char *title;
-	} docks[] = {{"scenesDock", "Scenes"},     {"sourcesDock", "Sources"},
-		     {"mixerDock", "Audio Mixer"}, {"transitionsDock", "Scene Transitions"},
-		     {"controlsDock", "Controls"}, {"statsDock", "Stats"}};
-	QList<DockSpec> specs;
-	for (const auto &d : docks) {
-		specs.append(
-			DockSpec(QString::fromLatin1(d.name), obsTitles ? QString::fromLatin1(d.title) : QString()));
+	} core[] = {{"scenesDock", "Scenes"},     {"sourcesDock", "Sources"},
+		    {"mixerDock", "Audio Mixer"}, {"transitionsDock", "Scene Transitions"},
+		    {"controlsDock", "Controls"}, {"statsDock", "Stats"}};
+	QList<PlannedDock> docks;
+	for (const auto &d : core) {
+		docks.append(
+			PlannedDock(QString::fromLatin1(d.name), obsTitles ? QString::fromLatin1(d.title) : QString()));
 	}
-	return specs;
+	return docks;
 }
 
 QList<QDockWidget *> buildDockWindow(QMainWindow *window, const DockWindowPlan &plan)
 {
 	window->setCentralWidget(new QLabel(QStringLiteral("preview")));
 	QList<QDockWidget *> docks;
-	for (const DockSpec &spec : plan.docks) {
-		const QString label = spec.title.isEmpty() ? spec.name : spec.title;
+	for (const PlannedDock &planned : plan.docks) {
+		const QString label = planned.title.isEmpty() ? planned.name : planned.title;
 		const QString title = label.isEmpty() ? QStringLiteral("unnamed") : label;
 		auto *dock = new QDockWidget(title, window);
-		dock->setObjectName(spec.name);
+		dock->setObjectName(planned.name);
 		dock->setWidget(new QLabel(label));
-		window->addDockWidget(spec.area, dock);
+		window->addDockWidget(planned.area, dock);
 		docks.append(dock);
 	}
 	const auto named = [&](const QString &name) -> QDockWidget * {
@@ -78,9 +78,9 @@ void addTestDocks(QMainWindow *window, bool oddDocks)
 	plan.docks[4].area = Qt::RightDockWidgetArea;
 	plan.docks[5].area = Qt::LeftDockWidgetArea;
 	if (oddDocks) {
-		plan.docks.append(DockSpec(QString(), QString(), Qt::LeftDockWidgetArea));
-		plan.docks.append(DockSpec(QStringLiteral("Browser"), QString(), Qt::LeftDockWidgetArea));
-		plan.docks.append(DockSpec(QStringLiteral("Browser"), QString(), Qt::TopDockWidgetArea));
+		plan.docks.append(PlannedDock(QString(), QString(), Qt::LeftDockWidgetArea));
+		plan.docks.append(PlannedDock(QStringLiteral("Browser"), QString(), Qt::LeftDockWidgetArea));
+		plan.docks.append(PlannedDock(QStringLiteral("Browser"), QString(), Qt::TopDockWidgetArea));
 	}
 	plan.tabified = {{QStringLiteral("scenesDock"), QStringLiteral("sourcesDock")}};
 	plan.floating = {{QStringLiteral("statsDock"), QPoint(700, 500)}};

@@ -14,8 +14,8 @@
 #include <optional>
 #include <utility>
 
-struct DockSpec {
-	DockSpec(QString name, QString title = QString(), Qt::DockWidgetArea area = Qt::BottomDockWidgetArea)
+struct PlannedDock {
+	PlannedDock(QString name, QString title = QString(), Qt::DockWidgetArea area = Qt::BottomDockWidgetArea)
 	    : name(std::move(name)), title(std::move(title)), area(area)
 	{
 	}
@@ -42,7 +42,7 @@ struct FloatingDock {
 // docks, the window's size (and position when given), then the window shown. Docks are named by object name:
 // the first dock of that name.
 struct DockWindowPlan {
-	QList<DockSpec> docks;
+	QList<PlannedDock> docks;
 	QList<std::pair<QString, QString>> tabified;
 	QList<FloatingDock> floating;
 	QStringList hidden;
@@ -52,7 +52,7 @@ struct DockWindowPlan {
 };
 
 // OBS's core docks in the order OBS adds them, all at the bottom; with OBS's English titles when obsTitles.
-QList<DockSpec> coreDocks(bool obsTitles = false);
+QList<PlannedDock> coreDocks(bool obsTitles = false);
 
 // Gives the window a central widget and the planned docks and arrangement; shows it and processes the events
 // that follow when plan.show. Returns the docks in the order of plan.docks.
