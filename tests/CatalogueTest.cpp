@@ -90,7 +90,7 @@ TEST_F(CatalogueTest, OnlyReadableJsonFilesAreListedAndBrokenOnesCounted)
 	Velkin *velkin = makeController();
 	velkin->refreshSnapshotList(QString());
 	EXPECT_EQ(testhost::countLogLines(QStringLiteral("[obs-velkin] Skipped 1 unreadable snapshot file(s)")), 1);
-	EXPECT_EQ(testhost::logLines().filter(QStringLiteral("[obs-velkin]")).size(), 1);
+	EXPECT_EQ(testhost::pluginLogLines().size(), 1);
 	EXPECT_EQ(velkin->snapshotOrder, (QStringList{QStringLiteral(".hidden.json"), QStringLiteral("UPPER.JSON")}));
 	EXPECT_EQ(readTestBytes(QDir(dir).filePath(QStringLiteral("broken.json"))), QByteArray("{ not json"));
 }
@@ -104,7 +104,7 @@ TEST_F(CatalogueTest, MissingOrEmptyDirectoryGivesEmptyCatalogueQuietly)
 	velkin->snapshotDirectory = dir + QStringLiteral("/missing");
 	velkin->refreshSnapshotList(QString());
 	EXPECT_TRUE(velkin->snapshotOrder.isEmpty());
-	EXPECT_TRUE(testhost::logLines().filter(QStringLiteral("[obs-velkin]")).isEmpty());
+	EXPECT_TRUE(testhost::pluginLogLines().isEmpty());
 }
 
 TEST_F(CatalogueTest, BeyondTheLimitFilesStayOnDiskAndAreLogged)

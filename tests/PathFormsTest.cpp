@@ -158,7 +158,7 @@ protected:
 		for (const ModalRecord &record : records) {
 			EXPECT_NE(record.icon, QMessageBox::Warning) << "error report: " << record.text.toStdString();
 		}
-		const QStringList plugInLines = testhost::logLines().filter(QStringLiteral("[obs-velkin] "));
+		const QStringList plugInLines = testhost::pluginLogLines();
 		EXPECT_TRUE(plugInLines.isEmpty()) << plugInLines.join(QLatin1Char('\n')).toStdString();
 
 		QStringList result;

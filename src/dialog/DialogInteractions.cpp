@@ -68,6 +68,15 @@ void Velkin::updateSearchNotice()
 
 bool Velkin::eventFilter(QObject *watched, QEvent *event)
 {
+	if (event->type() == QEvent::Show && waitingForFirstShow && watched == mainWindow.data()) {
+		// The main window comes out of the tray for the first time: now the start rule applies, once the
+		// window has settled.
+		waitingForFirstShow = false;
+		mainWindow->removeEventFilter(this);
+		QMetaObject::invokeMethod(
+			this, [this] { onAutomationEvent(AutomationEvent::ObsStarted); }, Qt::QueuedConnection);
+		return QObject::eventFilter(watched, event);
+	}
 	// The event type first: while the line edit is being destroyed it still sends events here, and the
 	// guarded pointer must not be read then.
 	if (event->type() != QEvent::KeyPress || watched != searchEdit) {
@@ -117,6 +126,7 @@ void Velkin::updateButtonStates()
 			button->setEnabled(hasSnapshot);
 		}
 	}
+	updateAutomationActions();
 }
 
 void Velkin::storeListOrder()

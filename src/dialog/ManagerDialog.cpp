@@ -129,6 +129,7 @@ void Velkin::buildManagerDialog()
 
 	QObject::connect(searchEdit, &QLineEdit::textChanged, this, [this] { applySearch(); });
 
+	addAutomationActions();
 	auto *openFolder = new QAction(localeText("OpenFolder"), snapshotList);
 	QObject::connect(openFolder, &QAction::triggered, this, [this] { openSnapshotFolder(); });
 	snapshotList->addAction(openFolder);

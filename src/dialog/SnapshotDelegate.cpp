@@ -38,8 +38,13 @@ void SnapshotDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
 	const QString detail = index.model() ? index.model()->data(index, kModifiedRole).toString() : QString();
 	const int detailWidth = std::max(0, std::min(metrics.horizontalAdvance(detail) + 2, rect.width() / 2));
 	const int gap = detail.isEmpty() ? 0 : kDetailGap;
+	// The events that load the snapshot automatically stand left of the time, in at most a quarter of the row.
+	const QString rules = index.model() ? index.model()->data(index, kRulesRole).toString() : QString();
+	const int rulesWidth =
+		rules.isEmpty() ? 0 : std::max(0, std::min(metrics.horizontalAdvance(rules) + 2, rect.width() / 4));
+	const int rulesGap = rules.isEmpty() ? 0 : kDetailGap;
 	const int space = boldMetrics.horizontalAdvance(QLatin1Char(' '));
-	const QRect nameRect = rect.adjusted(numberWidth + space, 0, -(detailWidth + gap), 0);
+	const QRect nameRect = rect.adjusted(numberWidth + space, 0, -(detailWidth + gap + rulesWidth + rulesGap), 0);
 	const QString name = metrics.elidedText(item.text, Qt::ElideRight, std::max(0, nameRect.width()));
 
 	// The style draws background, selection, hover and focus; the texts are ours.
@@ -70,5 +75,12 @@ void SnapshotDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
 	detailRect.setLeft(rect.right() - detailWidth + 1);
 	painter->drawText(detailRect, Qt::AlignRight | Qt::AlignVCenter,
 			  metrics.elidedText(detail, Qt::ElideRight, detailWidth));
+	if (!rules.isEmpty()) {
+		QRect rulesRect(rect);
+		rulesRect.setRight(detailRect.left() - gap - 1);
+		rulesRect.setLeft(rulesRect.right() - rulesWidth + 1);
+		painter->drawText(rulesRect, Qt::AlignRight | Qt::AlignVCenter,
+				  metrics.elidedText(rules, Qt::ElideRight, rulesWidth));
+	}
 	painter->restore();
 }

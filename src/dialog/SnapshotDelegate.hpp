@@ -3,7 +3,7 @@
 #include <QStyledItemDelegate>
 
 // Paints a snapshot row: a bold row number in a column sized for "1000.", the name elided at the right,
-// and the modification time right-aligned.
+// the events that load it automatically, and the modification time right-aligned.
 class SnapshotDelegate : public QStyledItemDelegate {
 public:
 	using QStyledItemDelegate::QStyledItemDelegate;

@@ -31,7 +31,9 @@ Velkin::Velkin(QMainWindow *window) : QObject(window), mainWindow(window)
 	// Every path the module holds is derived from these two, in this one spelling.
 	snapshotDirectory = normalizedPath(configPath(kSnapshotDirectoryName));
 	settingsPath = normalizedPath(configPath(kSettingsFileName));
+	automationPath = normalizedPath(configPath(kAutomationFileName));
 	readSettings();
+	readAutomation();
 	registerGlobalHotkeys();
 	settingsSaveTimer.setSingleShot(true);
 	settingsSaveTimer.setInterval(kSettingsSaveDelayMs);
@@ -87,6 +89,9 @@ void Velkin::onFrontendEvent(enum obs_frontend_event event)
 		shutdown();
 		break;
 	default:
+		if (const std::optional<AutomationEvent> rule = automationEventFor(event)) {
+			onAutomationEvent(*rule);
+		}
 		break;
 	}
 }
@@ -105,6 +110,7 @@ void Velkin::activate()
 	refreshSnapshotList(QString());
 	saveSettings();
 	connectBindingsSignal();
+	watchForFirstShow();
 }
 
 void Velkin::shutdown()
@@ -114,10 +120,18 @@ void Velkin::shutdown()
 	}
 	shuttingDown = true;
 	settingsSaveTimer.stop();
+	pendingAutomationEvent.reset();
+	if (waitingForFirstShow && mainWindow) {
+		mainWindow->removeEventFilter(this);
+	}
+	waitingForFirstShow = false;
 	if (ready) {
 		disconnectBindingsSignal();
-		// Before the hotkeys go: the final save reads their bindings from the host.
+		// Before the hotkeys go: the final saves read their bindings from the host.
 		saveSettings();
+		if (!automationFileKept) {
+			saveAutomation();
+		}
 	}
 	unregisterHotkeys();
 	obs_frontend_remove_event_callback(frontendEventCallback, this);

@@ -10,12 +10,14 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <array>
 #include <functional>
 #include <optional>
 
 #include <obs-frontend-api.h>
 #include <obs.h>
 
+#include "automation/AutomationFile.hpp"
 #include "store/SnapshotDocument.hpp"
 
 class QAction;
@@ -26,6 +28,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QMainWindow;
+class QMenu;
 class QPushButton;
 
 // The one controller: everything the module holds while it is loaded. It is a child of the host's
@@ -52,6 +55,7 @@ public:
 	QString selectedSnapshotPath() const;
 
 	// Error reports and confirmations
+	void logError(const char *key, const QString &detail);
 	void reportError(const char *key, const QString &detail);
 	bool confirmAction(const QString &text, bool continueIsDefault);
 	bool ensureSnapshotDirectory();
@@ -70,7 +74,12 @@ public:
 	void overwriteSnapshot();
 	QString promptSnapshotName(const QString &initialText, const QString &excludedPath);
 	QString storeSnapshot(const SnapshotData &data, const QString &oldPath);
-	void loadSnapshot(const QString &path);
+	// Where a load comes from. An automatic load never asks and never shows a box: missing docks stay as they
+	// are and failures are only logged.
+	enum class LoadSource { Dialog, Hotkey, Automation, Undo };
+	enum class LoadResult { Loaded, NotStarted, Cancelled, Failed };
+	LoadResult loadSnapshot(const QString &path, LoadSource source = LoadSource::Dialog);
+	void reportLoadFailure(LoadSource source, const char *key, const QString &detail);
 	void renameSnapshot();
 	void deleteSnapshot();
 	enum class FileDialogMode { Export, Import };
@@ -78,6 +87,31 @@ public:
 	void exportSnapshot();
 	void importSnapshot();
 	void openSnapshotFolder();
+
+	// The layout before a load, kept so that it can be put back: geometry, dock state and `last` as they were.
+	struct LayoutMemento {
+		QByteArray geometry;
+		QByteArray state;
+		QString last;
+	};
+	LayoutMemento currentLayout() const;
+	void finishLoad(const QString &path, const LayoutMemento &before, bool remember);
+	bool putLayoutBack(const LayoutMemento &layout, LoadSource source);
+	void undoLastLoad();
+	void selectSnapshotRow(const QString &path);
+
+	// Automation: rules that load a snapshot when the show changes
+	void readAutomation();
+	void saveAutomation();
+	void onAutomationEvent(AutomationEvent event);
+	void runAutomation(AutomationEvent event);
+	void applyPendingAutomation();
+	void operationEnded();
+	void watchForFirstShow();
+	void setAutomationRule(AutomationEvent event, const QString &fileName, bool enabled);
+	void setRestorePreviousOnStop(bool enabled);
+	QList<AutomationEvent> rulesOf(const QString &fileName) const;
+	void dropRulesOutside(const QSet<QString> &listedFileNames);
 
 	// References that follow a snapshot file
 	void moveSnapshotReferences(const QString &oldPath, const QString &newPath);
@@ -96,6 +130,11 @@ public:
 	void loadSelectedSnapshot();
 	void updateButtonStates();
 	void storeListOrder();
+	void addAutomationActions();
+	void fillAutomationMenu();
+	void updateAutomationActions();
+	void updateRuleDisplay();
+	QString rowToolTip(const QString &name, const QString &modified, const QString &path) const;
 
 	// Hotkeys
 	static void hotkeyCallback(void *data, obs_hotkey_id id, obs_hotkey_t *hotkey, bool pressed);
@@ -135,6 +174,26 @@ public:
 	bool shuttingDown = false;
 	bool busy = false;
 	QList<QPointer<QPushButton>> selectionButtons;
+
+	QString automationPath;
+	AutomationSettings automation;
+	// A file that was there but could not be read is not replaced at shutdown: only a rule change rewrites it.
+	bool automationFileKept = false;
+	obs_hotkey_id undoHotkeyId = OBS_INVALID_HOTKEY_ID;
+	std::optional<AutomationEvent> pendingAutomationEvent;
+	bool waitingForFirstShow = false;
+	// Per start event: the layout from before its automatic load and the `last` that load set.
+	struct AutomaticLoad {
+		LayoutMemento before;
+		QString loaded;
+	};
+	std::array<std::optional<AutomaticLoad>, kAutomationEventCount> automaticLoads;
+	static constexpr int kUndoDepth = 10;
+	QList<LayoutMemento> undoHistory;
+	QPointer<QMenu> automationMenu;
+	QPointer<QAction> automationMenuAction;
+	QPointer<QAction> restorePreviousAction;
+	QPointer<QAction> undoAction;
 
 private:
 	void activate();

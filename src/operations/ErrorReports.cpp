@@ -17,9 +17,14 @@ constexpr Qt::WindowFlags kBoxFlags = Qt::Dialog | Qt::MSWindowsFixedSizeDialogH
 
 } // namespace
 
-void Velkin::reportError(const char *key, const QString &detail)
+void Velkin::logError(const char *key, const QString &detail)
 {
 	velkinLog(LOG_WARNING, "%s: %s", key, detail.toUtf8().constData());
+}
+
+void Velkin::reportError(const char *key, const QString &detail)
+{
+	logError(key, detail);
 	if (shuttingDown || !mainWindow) {
 		return;
 	}

@@ -17,6 +17,7 @@ public:
 	{
 		if (started) {
 			velkin.busy = false;
+			velkin.operationEnded();
 		}
 	}
 

@@ -15,6 +15,7 @@ namespace {
 constexpr char kCycleName[] = "obs-velkin.cycle";
 constexpr char kPreviousName[] = "obs-velkin.previous";
 constexpr char kOpenName[] = "obs-velkin.open";
+constexpr char kUndoName[] = "obs-velkin.undo";
 constexpr char kLoadPrefix[] = "obs-velkin.load.";
 constexpr char kBindingsSignal[] = "hotkey_bindings_changed";
 
@@ -68,6 +69,10 @@ void Velkin::registerGlobalHotkeys()
 	hotkeyBindingsFromJson(cycleHotkeyId, settings.value(kSettingsCycleHotkey).toArray());
 	hotkeyBindingsFromJson(previousHotkeyId, settings.value(kSettingsPreviousHotkey).toArray());
 	hotkeyBindingsFromJson(openHotkeyId, settings.value(kSettingsOpenHotkey).toArray());
+	// Undo is no snapshot hotkey of settings.json: its bindings live with the automation rules.
+	undoHotkeyId = obs_hotkey_register_frontend(kUndoName, localeText("UndoHotkey").toUtf8().constData(),
+						    hotkeyCallback, this);
+	hotkeyBindingsFromJson(undoHotkeyId, automation.undoHotkey);
 }
 
 void Velkin::unregisterHotkeys()
@@ -75,6 +80,8 @@ void Velkin::unregisterHotkeys()
 	obs_hotkey_unregister(cycleHotkeyId);
 	obs_hotkey_unregister(previousHotkeyId);
 	obs_hotkey_unregister(openHotkeyId);
+	obs_hotkey_unregister(undoHotkeyId);
+	undoHotkeyId = OBS_INVALID_HOTKEY_ID;
 	for (auto it = loadHotkeys.cbegin(); it != loadHotkeys.cend(); ++it) {
 		obs_hotkey_unregister(it.value());
 	}
@@ -102,12 +109,14 @@ void Velkin::dispatchHotkey(obs_hotkey_id id)
 		cycleSnapshot(+1);
 	} else if (id == previousHotkeyId) {
 		cycleSnapshot(-1);
+	} else if (id == undoHotkeyId) {
+		undoLastLoad();
 	} else {
 		for (auto it = loadHotkeys.cbegin(); it != loadHotkeys.cend(); ++it) {
 			if (it.value() == id) {
 				// A copy: the load's questions run event loops in which a shutdown empties the map.
 				const QString path = it.key();
-				loadSnapshot(path);
+				loadSnapshot(path, LoadSource::Hotkey);
 				return;
 			}
 		}
@@ -122,7 +131,7 @@ void Velkin::cycleSnapshot(int step)
 	const int count = int(snapshotOrder.size());
 	const int current = int(snapshotOrder.indexOf(QFileInfo(last).fileName()));
 	const int target = current >= 0 ? (count + step + current) % count : (step < 0 ? count - 1 : 0);
-	loadSnapshot(snapshotPath(snapshotOrder.at(target)));
+	loadSnapshot(snapshotPath(snapshotOrder.at(target)), LoadSource::Hotkey);
 }
 
 void Velkin::registerLoadHotkey(const QString &path, const QString &displayName)
@@ -162,6 +171,10 @@ void Velkin::pruneLoadHotkeys(const QSet<QString> &listedPaths)
 void Velkin::noteBindingsChanged(obs_hotkey_id id)
 {
 	if (!ready || shuttingDown) {
+		return;
+	}
+	if (id == undoHotkeyId) {
+		saveAutomation();
 		return;
 	}
 	const bool ours = id == cycleHotkeyId || id == previousHotkeyId || id == openHotkeyId ||

@@ -51,6 +51,35 @@ void Velkin::moveSnapshotReferences(const QString &oldPath, const QString &newPa
 	if (last == oldPath) {
 		last = newPath;
 	}
+
+	// Rules, the layouts kept for undo and the record of automatic loads follow the file too.
+	bool rulesChanged = false;
+	for (QString &rule : automation.rules) {
+		if (rule == newName) {
+			rule.clear();
+			rulesChanged = true;
+		}
+		if (rule == oldName) {
+			rule = newName;
+			rulesChanged = true;
+		}
+	}
+	for (LayoutMemento &layout : undoHistory) {
+		if (layout.last == oldPath) {
+			layout.last = newPath;
+		}
+	}
+	for (std::optional<AutomaticLoad> &load : automaticLoads) {
+		if (load && load->loaded == oldPath) {
+			load->loaded = newPath;
+		}
+		if (load && load->before.last == oldPath) {
+			load->before.last = newPath;
+		}
+	}
+	if (rulesChanged) {
+		saveAutomation();
+	}
 }
 
 void Velkin::forgetSnapshotReferences(const QString &path)
@@ -67,4 +96,15 @@ void Velkin::forgetSnapshotReferences(const QString &path)
 	settings.insert(kSettingsSnapshotHotkeys, bindings);
 
 	snapshotOrder.removeAll(fileName);
+
+	bool rulesChanged = false;
+	for (QString &rule : automation.rules) {
+		if (rule == fileName) {
+			rule.clear();
+			rulesChanged = true;
+		}
+	}
+	if (rulesChanged) {
+		saveAutomation();
+	}
 }

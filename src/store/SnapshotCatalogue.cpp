@@ -1,3 +1,4 @@
+#include "automation/AutomationText.hpp"
 #include "module/Keys.hpp"
 #include "store/SnapshotCatalogue.hpp"
 #include "store/SnapshotDocument.hpp"
@@ -59,6 +60,34 @@ QList<SnapshotEntry> scanSnapshots(const QString &directory, const QStringList &
 	return result;
 }
 
+QString modifiedText(const QDateTime &local)
+{
+	// Formatted directly: QDateTime::toString parses its format anew for every row.
+	const QDate date = local.date();
+	const QTime time = local.time();
+	return QString::asprintf("%04d-%02d-%02d %02d:%02d", date.year(), date.month(), date.day(), time.hour(),
+				 time.minute());
+}
+
+QString modifiedSeconds(const QDateTime &local)
+{
+	return QString::asprintf(":%02d", local.time().second());
+}
+
+QString Velkin::rowToolTip(const QString &name, const QString &modified, const QString &path) const
+{
+	QString tip = name + QLatin1Char('\n') + localeText("Modified").arg(modified) + QLatin1Char('\n') + path;
+	const QList<AutomationEvent> events = rulesOf(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
+	if (!events.isEmpty()) {
+		QStringList texts;
+		for (const AutomationEvent event : events) {
+			texts.append(automationEventText(event, false));
+		}
+		tip += QLatin1Char('\n') + localeText("AutoLoadTip").arg(texts.join(QStringLiteral(", ")));
+	}
+	return tip;
+}
+
 QString Velkin::selectedSnapshotPath() const
 {
 	if (!snapshotList || !snapshotList->currentItem()) {
@@ -101,20 +130,12 @@ void Velkin::refreshSnapshotList(const QString &targetPath)
 		presentPaths.insert(path);
 		registerLoadHotkey(path, entry.name);
 		if (list) {
-			// "yyyy-MM-dd HH:mm", and with seconds for the tool tip, formatted directly: QDateTime::toString
-			// parses its format anew for every row.
 			const QDateTime local = entry.modified.toLocalTime();
-			const QDate date = local.date();
-			const QTime time = local.time();
-			const QString minutes = QString::asprintf("%04d-%02d-%02d %02d:%02d", date.year(), date.month(),
-								  date.day(), time.hour(), time.minute());
+			const QString minutes = modifiedText(local);
 			auto *item = new QListWidgetItem(entry.name, list);
 			item->setData(kPathRole, path);
 			item->setData(kModifiedRole, minutes);
-			item->setToolTip(
-				entry.name + QLatin1Char('\n') +
-				localeText("Modified").arg(minutes + QString::asprintf(":%02d", time.second())) +
-				QLatin1Char('\n') + path);
+			item->setToolTip(rowToolTip(entry.name, minutes + modifiedSeconds(local), path));
 			if (!topPath.isEmpty() && path == topPath) {
 				newTop = item;
 			}
@@ -125,6 +146,8 @@ void Velkin::refreshSnapshotList(const QString &targetPath)
 	}
 
 	pruneLoadHotkeys(presentPaths);
+	dropRulesOutside(QSet<QString>(snapshotOrder.cbegin(), snapshotOrder.cend()));
+	updateRuleDisplay();
 
 	if (unreadable != 0) {
 		velkinLog(LOG_WARNING, "Skipped %d unreadable snapshot file(s)", unreadable);

@@ -19,3 +19,7 @@ constexpr int kMaxSnapshots = 1000;
 // files and the number of readable files beyond the limit.
 QList<SnapshotEntry> scanSnapshots(const QString &directory, const QStringList &order, int *unreadable = nullptr,
 				   int *overflow = nullptr);
+
+// A modification time as the rows show it, "yyyy-MM-dd HH:mm" in local time; the tool tip adds ":ss".
+QString modifiedText(const QDateTime &local);
+QString modifiedSeconds(const QDateTime &local);

@@ -62,6 +62,13 @@ void clearLog()
 	capturedLog.clear();
 }
 
+QStringList pluginLogLines()
+{
+	QStringList lines = logLines().filter(QStringLiteral("[obs-velkin] "));
+	lines.removeAll(QStringLiteral("[obs-velkin] No automation rules: automation.json was not found"));
+	return lines;
+}
+
 int countLogLines(const QString &line)
 {
 	return int(logLines().count(line));

@@ -1,0 +1,199 @@
+#include "automation/AutomationFile.hpp"
+#include "automation/AutomationText.hpp"
+#include "module/Module.hpp"
+#include "module/Velkin.hpp"
+#include "operations/OperationGuard.hpp"
+#include "settings/SettingsFile.hpp"
+
+#include <QMainWindow>
+
+namespace {
+
+bool hasStopEvent(AutomationEvent event)
+{
+	return event == AutomationEvent::StreamingStarted || event == AutomationEvent::RecordingStarted;
+}
+
+} // namespace
+
+QString automationEventText(AutomationEvent event, bool shortForm)
+{
+	// "recordingStarted" reads as the keys "EventRecordingStarted" and "EventShortRecordingStarted".
+	QByteArray key = automationEventName(event);
+	key[0] = char(QChar::toUpper(uint(key[0])));
+	return localeText((QByteArray(shortForm ? "EventShort" : "Event") + key).constData());
+}
+
+void Velkin::readAutomation()
+{
+	QStringList skipped;
+	const AutomationReadResult result = readAutomationFile(automationPath, automation, &skipped);
+	// A file that is there but unreadable stays as the user left it until a rule is changed here.
+	automationFileKept = result != AutomationReadResult::Ok && result != AutomationReadResult::Missing;
+	if (result == AutomationReadResult::Missing) {
+		velkinLog(LOG_INFO, "No automation rules: %s %s", kAutomationFileName, automationReadProblem(result));
+	} else if (result != AutomationReadResult::Ok) {
+		velkinLog(LOG_WARNING, "No automation rules: %s %s", kAutomationFileName,
+			  automationReadProblem(result));
+	}
+	for (const QString &line : skipped) {
+		velkinLog(LOG_WARNING, "Skipped automation rule: %s", line.toUtf8().constData());
+	}
+}
+
+void Velkin::saveAutomation()
+{
+	if (undoHotkeyId != OBS_INVALID_HOTKEY_ID) {
+		automation.undoHotkey = hotkeyBindingsToJson(undoHotkeyId);
+	}
+	if (automationPath.isEmpty() || !ensureSnapshotDirectory()) {
+		return;
+	}
+	QString error;
+	if (!writeAutomationFile(automationPath, automation, &error)) {
+		velkinLog(LOG_WARNING, "Could not save automation rules: %s", error.toUtf8().constData());
+		return;
+	}
+	automationFileKept = false;
+}
+
+void Velkin::onAutomationEvent(AutomationEvent event)
+{
+	if (!ready || shuttingDown) {
+		return;
+	}
+	// An event that would change nothing neither waits nor pushes a waiting one aside.
+	const std::optional<AutomationEvent> start = startEventOf(event);
+	const bool acts = !automation.rule(event).isEmpty() ||
+			  (start && automation.restorePreviousOnStop &&
+			   (automaticLoads[size_t(*start)] || pendingAutomationEvent == start));
+	if (!acts) {
+		return;
+	}
+	if (canStartOperation()) {
+		runAutomation(event);
+		return;
+	}
+	// An operation is running: the newest event waits for its end, and the one it replaces is named.
+	if (pendingAutomationEvent && *pendingAutomationEvent != event) {
+		velkinLog(LOG_WARNING, "Automation: \"%s\" replaces \"%s\", which waited for a running operation",
+			  automationEventName(event), automationEventName(*pendingAutomationEvent));
+	}
+	pendingAutomationEvent = event;
+}
+
+void Velkin::runAutomation(AutomationEvent event)
+{
+	std::optional<AutomaticLoad> earlier;
+	if (const std::optional<AutomationEvent> start = startEventOf(event)) {
+		earlier = automaticLoads[size_t(*start)];
+		automaticLoads[size_t(*start)].reset();
+	}
+
+	const QString fileName = automation.rule(event);
+	if (!fileName.isEmpty()) {
+		const LoadResult result = loadSnapshot(snapshotPath(fileName), LoadSource::Automation);
+		if (result == LoadResult::Loaded && hasStopEvent(event) && !undoHistory.isEmpty()) {
+			automaticLoads[size_t(event)] = AutomaticLoad{undoHistory.last(), last};
+		}
+		return;
+	}
+	// A stop without a rule of its own takes back what its start loaded, unless another layout has been
+	// chosen since.
+	if (!earlier || !automation.restorePreviousOnStop || last != earlier->loaded) {
+		return;
+	}
+	const OperationGuard guard(*this);
+	if (guard) {
+		putLayoutBack(earlier->before, LoadSource::Automation);
+	}
+}
+
+void Velkin::operationEnded()
+{
+	if (pendingAutomationEvent && !shuttingDown) {
+		QMetaObject::invokeMethod(
+			this, [this] { applyPendingAutomation(); }, Qt::QueuedConnection);
+	}
+}
+
+void Velkin::applyPendingAutomation()
+{
+	// Another operation may have started before this call came: the event waits for that one's end.
+	if (!pendingAutomationEvent || !ready || shuttingDown || !canStartOperation()) {
+		return;
+	}
+	const AutomationEvent event = *pendingAutomationEvent;
+	pendingAutomationEvent.reset();
+	runAutomation(event);
+}
+
+void Velkin::watchForFirstShow()
+{
+	if (!mainWindow) {
+		return;
+	}
+	if (mainWindow->isVisible()) {
+		// After the host's own handlers of the finished-loading event, which may still add docks.
+		QMetaObject::invokeMethod(
+			this, [this] { onAutomationEvent(AutomationEvent::ObsStarted); }, Qt::QueuedConnection);
+		return;
+	}
+	// Started hidden (minimized to the tray): the rule waits until the window is first shown.
+	waitingForFirstShow = true;
+	mainWindow->installEventFilter(this);
+}
+
+void Velkin::setAutomationRule(AutomationEvent event, const QString &fileName, bool enabled)
+{
+	if (shuttingDown || fileName.isEmpty()) {
+		return;
+	}
+	QString &rule = automation.rule(event);
+	if (enabled) {
+		// An event has one rule: taking it here moves it from whichever snapshot held it.
+		rule = fileName;
+	} else if (rule == fileName) {
+		rule.clear();
+	} else {
+		return;
+	}
+	saveAutomation();
+	updateRuleDisplay();
+}
+
+void Velkin::setRestorePreviousOnStop(bool enabled)
+{
+	if (shuttingDown || automation.restorePreviousOnStop == enabled) {
+		return;
+	}
+	automation.restorePreviousOnStop = enabled;
+	saveAutomation();
+	updateAutomationActions();
+}
+
+QList<AutomationEvent> Velkin::rulesOf(const QString &fileName) const
+{
+	QList<AutomationEvent> events;
+	for (int i = 0; i < kAutomationEventCount; ++i) {
+		if (!fileName.isEmpty() && automation.rules[size_t(i)] == fileName) {
+			events.append(AutomationEvent(i));
+		}
+	}
+	return events;
+}
+
+void Velkin::dropRulesOutside(const QSet<QString> &listedFileNames)
+{
+	bool changed = false;
+	for (QString &rule : automation.rules) {
+		if (!rule.isEmpty() && !listedFileNames.contains(rule)) {
+			velkinLog(LOG_WARNING, "Dropped automation rule: %s is gone", rule.toUtf8().constData());
+			rule.clear();
+			changed = true;
+		}
+	}
+	if (changed) {
+		saveAutomation();
+	}
+}

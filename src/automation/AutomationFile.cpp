@@ -1,0 +1,201 @@
+#include "automation/AutomationFile.hpp"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+namespace {
+
+constexpr std::array<const char *, kAutomationEventCount> kEventNames = {
+	"streamingStarted",   "streamingStopped",       "recordingStarted", "recordingStopped", "studioModeEnabled",
+	"studioModeDisabled", "sceneCollectionChanged", "profileChanged",   "obsStarted",
+};
+
+const QString kRules = QStringLiteral("rules");
+const QString kEvent = QStringLiteral("event");
+const QString kSnapshot = QStringLiteral("snapshot");
+const QString kRestorePrevious = QStringLiteral("restorePreviousOnStop");
+const QString kUndoHotkey = QStringLiteral("undoHotkey");
+
+// A rule names a file of the snapshot folder by its name alone: anything that could reach another folder is
+// refused here, before it gets near a path.
+bool isPlainFileName(const QString &name)
+{
+	return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+	       !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) && !name.contains(QChar(0));
+}
+
+} // namespace
+
+const char *automationEventName(AutomationEvent event)
+{
+	return kEventNames[size_t(event)];
+}
+
+std::optional<AutomationEvent> automationEventNamed(const QString &name)
+{
+	for (int i = 0; i < kAutomationEventCount; ++i) {
+		if (name == QLatin1String(kEventNames[size_t(i)])) {
+			return AutomationEvent(i);
+		}
+	}
+	return std::nullopt;
+}
+
+std::optional<AutomationEvent> automationEventFor(enum obs_frontend_event event)
+{
+	switch (event) {
+	case OBS_FRONTEND_EVENT_STREAMING_STARTED:
+		return AutomationEvent::StreamingStarted;
+	case OBS_FRONTEND_EVENT_STREAMING_STOPPED:
+		return AutomationEvent::StreamingStopped;
+	case OBS_FRONTEND_EVENT_RECORDING_STARTED:
+		return AutomationEvent::RecordingStarted;
+	case OBS_FRONTEND_EVENT_RECORDING_STOPPED:
+		return AutomationEvent::RecordingStopped;
+	case OBS_FRONTEND_EVENT_STUDIO_MODE_ENABLED:
+		return AutomationEvent::StudioModeEnabled;
+	case OBS_FRONTEND_EVENT_STUDIO_MODE_DISABLED:
+		return AutomationEvent::StudioModeDisabled;
+	case OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGED:
+		return AutomationEvent::SceneCollectionChanged;
+	case OBS_FRONTEND_EVENT_PROFILE_CHANGED:
+		return AutomationEvent::ProfileChanged;
+	default:
+		return std::nullopt;
+	}
+}
+
+std::optional<AutomationEvent> startEventOf(AutomationEvent stopEvent)
+{
+	switch (stopEvent) {
+	case AutomationEvent::StreamingStopped:
+		return AutomationEvent::StreamingStarted;
+	case AutomationEvent::RecordingStopped:
+		return AutomationEvent::RecordingStarted;
+	default:
+		return std::nullopt;
+	}
+}
+
+std::optional<AutomationSettings> parseAutomation(const QByteArray &json, QStringList *skipped)
+{
+	QJsonParseError error;
+	const QJsonDocument document = QJsonDocument::fromJson(json, &error);
+	if (error.error != QJsonParseError::NoError || !document.isObject()) {
+		return std::nullopt;
+	}
+	const QJsonObject object = document.object();
+	const auto skip = [skipped](const QString &why) {
+		if (skipped) {
+			skipped->append(why);
+		}
+	};
+
+	AutomationSettings settings;
+	settings.restorePreviousOnStop = object.value(kRestorePrevious).toBool(false);
+	settings.undoHotkey = object.value(kUndoHotkey).toArray();
+	const QJsonValue rules = object.value(kRules);
+	if (!rules.isUndefined() && !rules.isArray()) {
+		skip(QStringLiteral("\"rules\" is not a list"));
+	}
+	const QJsonArray list = rules.toArray();
+	for (qsizetype i = 0; i < list.size(); ++i) {
+		const QJsonObject rule = list.at(i).toObject();
+		const QString eventName = rule.value(kEvent).toString();
+		const QString snapshot = rule.value(kSnapshot).toString();
+		const std::optional<AutomationEvent> event = automationEventNamed(eventName);
+		if (!event) {
+			skip(QStringLiteral("rule %1: unknown event \"%2\"").arg(i + 1).arg(eventName));
+		} else if (!isPlainFileName(snapshot)) {
+			skip(QStringLiteral("rule %1: \"%2\" is not a snapshot file name").arg(i + 1).arg(snapshot));
+		} else if (!settings.rule(*event).isEmpty()) {
+			skip(QStringLiteral("rule %1: a second rule for \"%2\"").arg(i + 1).arg(eventName));
+		} else {
+			settings.rule(*event) = snapshot;
+		}
+	}
+	return settings;
+}
+
+AutomationReadResult readAutomationFile(const QString &path, AutomationSettings &settings, QStringList *skipped)
+{
+	settings = AutomationSettings();
+	const QFileInfo info(path);
+	if (!info.exists() && !info.isSymLink()) {
+		return AutomationReadResult::Missing;
+	}
+	// A FIFO or a device in its place would block the host's start.
+	if (!info.isFile()) {
+		return AutomationReadResult::NotRegularFile;
+	}
+	QFile file(path);
+	if (!file.open(QIODevice::ReadOnly)) {
+		return AutomationReadResult::Unreadable;
+	}
+	if (file.size() > kMaxAutomationFileBytes) {
+		return AutomationReadResult::TooLarge;
+	}
+	const QByteArray bytes = file.read(file.size() + 1);
+	if (bytes.size() > kMaxAutomationFileBytes) {
+		return AutomationReadResult::TooLarge;
+	}
+	const std::optional<AutomationSettings> parsed = parseAutomation(bytes, skipped);
+	if (!parsed) {
+		return AutomationReadResult::Malformed;
+	}
+	settings = *parsed;
+	return AutomationReadResult::Ok;
+}
+
+const char *automationReadProblem(AutomationReadResult result)
+{
+	switch (result) {
+	case AutomationReadResult::Ok:
+		return "read";
+	case AutomationReadResult::Missing:
+		return "was not found";
+	case AutomationReadResult::NotRegularFile:
+		return "is not a regular file";
+	case AutomationReadResult::TooLarge:
+		return "is larger than 4 MiB";
+	case AutomationReadResult::Unreadable:
+		return "could not be opened";
+	case AutomationReadResult::Malformed:
+		return "is not a JSON object";
+	}
+	return "could not be read";
+}
+
+QByteArray automationToJson(const AutomationSettings &settings)
+{
+	QJsonArray rules;
+	for (int i = 0; i < kAutomationEventCount; ++i) {
+		const QString &snapshot = settings.rules[size_t(i)];
+		if (!snapshot.isEmpty()) {
+			rules.append(
+				QJsonObject{{kEvent, QLatin1String(kEventNames[size_t(i)])}, {kSnapshot, snapshot}});
+		}
+	}
+	const QJsonObject object{
+		{kRules, rules},
+		{kRestorePrevious, settings.restorePreviousOnStop},
+		{kUndoHotkey, settings.undoHotkey},
+	};
+	return QJsonDocument(object).toJson(QJsonDocument::Indented);
+}
+
+bool writeAutomationFile(const QString &path, const AutomationSettings &settings, QString *error)
+{
+	const QByteArray bytes = automationToJson(settings);
+	QSaveFile file(path);
+	if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) {
+		return true;
+	}
+	if (error) {
+		*error = file.errorString();
+	}
+	return false;
+}

@@ -1,0 +1,104 @@
+#include "automation/AutomationText.hpp"
+#include "module/Keys.hpp"
+#include "module/Module.hpp"
+#include "module/Velkin.hpp"
+#include "store/SnapshotCatalogue.hpp"
+
+#include <QAction>
+#include <QDialog>
+#include <QFileInfo>
+#include <QHash>
+#include <QListWidget>
+#include <QMenu>
+
+void Velkin::addAutomationActions()
+{
+	automationMenu = new QMenu(localeText("AutoLoadMenu"), snapshotList);
+	automationMenuAction = automationMenu->menuAction();
+	QObject::connect(automationMenu, &QMenu::aboutToShow, this, [this] { fillAutomationMenu(); });
+	snapshotList->addAction(automationMenuAction);
+
+	restorePreviousAction = new QAction(localeText("RestorePreviousOnStop"), snapshotList);
+	restorePreviousAction->setCheckable(true);
+	QObject::connect(restorePreviousAction, &QAction::triggered, this,
+			 [this](bool checked) { setRestorePreviousOnStop(checked); });
+	snapshotList->addAction(restorePreviousAction);
+
+	auto *separator = new QAction(snapshotList);
+	separator->setSeparator(true);
+	snapshotList->addAction(separator);
+
+	undoAction = new QAction(localeText("UndoLoad"), snapshotList);
+	QObject::connect(undoAction, &QAction::triggered, this, [this] { undoLastLoad(); });
+	snapshotList->addAction(undoAction);
+
+	separator = new QAction(snapshotList);
+	separator->setSeparator(true);
+	snapshotList->addAction(separator);
+
+	updateAutomationActions();
+}
+
+void Velkin::fillAutomationMenu()
+{
+	if (!automationMenu) {
+		return;
+	}
+	automationMenu->clear();
+	// The rules of the snapshot the menu was opened on, as they are at this moment.
+	const QString fileName = QFileInfo(selectedSnapshotPath()).fileName();
+	for (int i = 0; i < kAutomationEventCount; ++i) {
+		const auto event = AutomationEvent(i);
+		QAction *action = automationMenu->addAction(automationEventText(event, false));
+		action->setCheckable(true);
+		action->setChecked(!fileName.isEmpty() && automation.rule(event) == fileName);
+		action->setEnabled(!fileName.isEmpty());
+		QObject::connect(action, &QAction::triggered, this, [this, event, fileName](bool checked) {
+			setAutomationRule(event, fileName, checked);
+		});
+	}
+}
+
+void Velkin::updateAutomationActions()
+{
+	if (automationMenuAction) {
+		automationMenuAction->setEnabled(!selectedSnapshotPath().isEmpty());
+	}
+	if (restorePreviousAction) {
+		restorePreviousAction->setChecked(automation.restorePreviousOnStop);
+	}
+	if (undoAction) {
+		undoAction->setEnabled(!undoHistory.isEmpty());
+	}
+}
+
+void Velkin::updateRuleDisplay()
+{
+	if (!snapshotList) {
+		return;
+	}
+	// At most one row per event has rules: collect them first, so a thousand rows cost a lookup each.
+	QHash<QString, QStringList> shortTexts;
+	for (int i = 0; i < kAutomationEventCount; ++i) {
+		const QString &rule = automation.rules[size_t(i)];
+		if (!rule.isEmpty()) {
+			shortTexts[snapshotPath(rule)].append(automationEventText(AutomationEvent(i), true));
+		}
+	}
+	for (int row = 0; row < snapshotList->count(); ++row) {
+		QListWidgetItem *item = snapshotList->item(row);
+		const QString path = item->data(kPathRole).toString();
+		const auto rules = shortTexts.constFind(path);
+		const bool hadRules = item->data(kRulesRole).isValid();
+		if (rules == shortTexts.cend() && !hadRules) {
+			continue;
+		}
+		if (rules == shortTexts.cend()) {
+			item->setData(kRulesRole, QVariant());
+		} else {
+			item->setData(kRulesRole, rules->join(QStringLiteral(", ")));
+		}
+		const QDateTime local = QFileInfo(path).fileTime(QFileDevice::FileModificationTime).toLocalTime();
+		item->setToolTip(rowToolTip(item->text(), modifiedText(local) + modifiedSeconds(local), path));
+	}
+}
