@@ -89,8 +89,11 @@ void Velkin::onFrontendEvent(enum obs_frontend_event event)
 		shutdown();
 		break;
 	default:
+		// Applied once the host has finished with the event: it may be in the middle of starting an output
+		// or switching a profile.
 		if (const std::optional<AutomationEvent> rule = automationEventFor(event)) {
-			onAutomationEvent(*rule);
+			QMetaObject::invokeMethod(
+				this, [this, rule] { onAutomationEvent(*rule); }, Qt::QueuedConnection);
 		}
 		break;
 	}
