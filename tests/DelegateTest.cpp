@@ -147,6 +147,28 @@ TEST_F(DelegateTest, NoGapWithoutADetailAndLongDetailsTakeAtMostHalf)
 	EXPECT_LT(nameSpan.second, width / 2 + 10);
 }
 
+TEST_F(DelegateTest, RulesStandBetweenTheNameAndTheTimeInAtMostAQuarter)
+{
+	const QString detail = QStringLiteral("2026-12-07 08:15");
+	const QString longName = QString(200, u'W');
+	const int nameAlone = span(paintRow(0, longName, detail), kText).second;
+	const int timeLeft = span(paintRow(0, QString(), detail), kSecondary).second -
+			     QFontMetrics(list.font()).horizontalAdvance(detail) + 1;
+
+	list.item(0)->setData(Qt::UserRole + 2, QStringLiteral("Rec start"));
+	const QImage row = paintRow(0, longName, detail);
+	const int rulesWidth = QFontMetrics(list.font()).horizontalAdvance(QStringLiteral("Rec start"));
+	EXPECT_LE(span(row, kText).second, nameAlone - rulesWidth - 12) << "the name makes room for the rules";
+	// Secondary pixels in the room left of the time: the rules themselves.
+	QImage between = row.copy(span(row, kText).second + 1, 0, timeLeft - span(row, kText).second - 2, 24);
+	EXPECT_GT(count(between, kSecondary), 10);
+
+	list.item(0)->setData(Qt::UserRole + 2, QString(300, u'R'));
+	const QImage crowded = paintRow(0, QStringLiteral("Name"), detail);
+	EXPECT_GE(span(crowded, kText).first, 0) << "the name keeps its place";
+	list.item(0)->setData(Qt::UserRole + 2, QVariant());
+}
+
 TEST_F(DelegateTest, SelectedRowsUseHighlightedTextOnly)
 {
 	const QImage row = paintRow(4, QStringLiteral("Selected"), QStringLiteral("2026-12-07 08:15"), true);
