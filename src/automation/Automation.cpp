@@ -140,8 +140,8 @@ void Velkin::watchForFirstShow()
 		return;
 	}
 	// Started hidden (minimized to the tray): the rule waits until the window is first shown.
-	waitingForFirstShow = true;
-	mainWindow->installEventFilter(this);
+	firstShowWindow = mainWindow.data();
+	firstShowWindow->installEventFilter(this);
 }
 
 void Velkin::setAutomationRule(AutomationEvent event, const QString &fileName, bool enabled)

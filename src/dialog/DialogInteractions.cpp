@@ -68,11 +68,11 @@ void Velkin::updateSearchNotice()
 
 bool Velkin::eventFilter(QObject *watched, QEvent *event)
 {
-	if (event->type() == QEvent::Show && waitingForFirstShow && watched == mainWindow.data()) {
+	if (event->type() == QEvent::Show && firstShowWindow && watched == firstShowWindow) {
 		// The main window comes out of the tray for the first time: now the start rule applies, once the
 		// window has settled.
-		waitingForFirstShow = false;
-		mainWindow->removeEventFilter(this);
+		firstShowWindow = nullptr;
+		watched->removeEventFilter(this);
 		QMetaObject::invokeMethod(
 			this, [this] { onAutomationEvent(AutomationEvent::ObsStarted); }, Qt::QueuedConnection);
 		return QObject::eventFilter(watched, event);

@@ -124,10 +124,10 @@ void Velkin::shutdown()
 	shuttingDown = true;
 	settingsSaveTimer.stop();
 	pendingAutomationEvent.reset();
-	if (waitingForFirstShow && mainWindow) {
-		mainWindow->removeEventFilter(this);
+	if (firstShowWindow) {
+		firstShowWindow->removeEventFilter(this);
 	}
-	waitingForFirstShow = false;
+	firstShowWindow = nullptr;
 	if (ready) {
 		disconnectBindingsSignal();
 		// Before the hotkeys go: the final saves read their bindings from the host.

@@ -181,7 +181,9 @@ public:
 	bool automationFileKept = false;
 	obs_hotkey_id undoHotkeyId = OBS_INVALID_HOTKEY_ID;
 	std::optional<AutomationEvent> pendingAutomationEvent;
-	bool waitingForFirstShow = false;
+	// The main window while the start rule waits for it to be shown; a plain QObject pointer, because it is
+	// read while the window may be half destroyed.
+	QPointer<QObject> firstShowWindow;
 	// Per start event: the layout from before its automatic load and the `last` that load set.
 	struct AutomaticLoad {
 		LayoutMemento before;
