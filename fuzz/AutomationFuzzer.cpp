@@ -3,10 +3,6 @@
 #include "automation/AutomationFile.hpp"
 #include "module/Velkin.hpp"
 #include "settings/SettingsFile.hpp"
-#include "support/FrontendStandIn.hpp"
-
-#include <QFile>
-#include <QMainWindow>
 
 #include <cstdint>
 #include <cstdlib>
@@ -25,21 +21,14 @@ bool isPlainFileName(const QString &name)
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
 	startFuzzHost();
-	auto *window = new QMainWindow;
-	standin::mainWindow = window;
-	velkin = new Velkin(window);
+	velkin = makeFuzzController();
 	velkin->automationPath = testhost::scratchDirectory() + QStringLiteral("/automation.json");
 	return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 {
-	QFile file(velkin->automationPath);
-	if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-		std::abort();
-	}
-	file.write(reinterpret_cast<const char *>(bytes), qint64(size));
-	file.close();
+	writeFuzzInput(velkin->automationPath, bytes, size);
 
 	velkin->readAutomation();
 	testhost::clearLog();

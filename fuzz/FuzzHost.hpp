@@ -1,11 +1,16 @@
 #pragma once
 
 // The real libobs and Qt for a fuzzer process, started once (offscreen: fuzzers run without a display).
+#include "module/Velkin.hpp"
+#include "support/FrontendStandIn.hpp"
 #include "support/TestHost.hpp"
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QMainWindow>
 
+#include <cstdint>
 #include <cstdlib>
 
 inline void startFuzzHost()
@@ -20,4 +25,23 @@ inline void startFuzzHost()
 	if (!testhost::start()) {
 		std::abort();
 	}
+}
+
+// The fuzzer's input as the file at path, replacing what the last input left there.
+inline void writeFuzzInput(const QString &path, const uint8_t *bytes, size_t size)
+{
+	QFile file(path);
+	if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+	    file.write(reinterpret_cast<const char *>(bytes), qint64(size)) != qint64(size)) {
+		std::abort();
+	}
+}
+
+// A controller on a main window of its own, never activated: what the constructor reads comes from the
+// module's real configuration folder, and the fuzzer points the paths it needs at scratch files.
+inline Velkin *makeFuzzController()
+{
+	auto *window = new QMainWindow;
+	standin::mainWindow = window;
+	return new Velkin(window);
 }

@@ -2,8 +2,6 @@
 #include "FuzzHost.hpp"
 #include "store/SnapshotDocument.hpp"
 
-#include <QFile>
-
 #include <cstdint>
 #include <cstdlib>
 
@@ -16,12 +14,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 {
 	static const QString path = testhost::scratchDirectory() + QStringLiteral("/input.json");
-	QFile file(path);
-	if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-		std::abort();
-	}
-	file.write(reinterpret_cast<const char *>(bytes), qint64(size));
-	file.close();
+	writeFuzzInput(path, bytes, size);
 
 	SnapshotData data;
 	if (readSnapshotFile(path, data) == SnapshotIoResult::Ok) {

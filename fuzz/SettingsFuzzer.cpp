@@ -2,11 +2,8 @@
 #include "FuzzHost.hpp"
 #include "module/Velkin.hpp"
 #include "settings/SettingsFile.hpp"
-#include "support/FrontendStandIn.hpp"
 
-#include <QFile>
 #include <QJsonArray>
-#include <QMainWindow>
 
 #include <cstdint>
 #include <cstdlib>
@@ -20,21 +17,14 @@ Velkin *velkin = nullptr;
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
 	startFuzzHost();
-	auto *window = new QMainWindow;
-	standin::mainWindow = window;
-	velkin = new Velkin(window);
+	velkin = makeFuzzController();
 	velkin->settingsPath = testhost::scratchDirectory() + QStringLiteral("/settings.json");
 	return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 {
-	QFile file(velkin->settingsPath);
-	if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-		std::abort();
-	}
-	file.write(reinterpret_cast<const char *>(bytes), qint64(size));
-	file.close();
+	writeFuzzInput(velkin->settingsPath, bytes, size);
 
 	velkin->readSettings();
 	hotkeyBindingsFromJson(velkin->cycleHotkeyId, velkin->settings.value(QStringLiteral("cycleHotkey")).toArray());
