@@ -125,10 +125,11 @@ class Profile:
 class Obs:
     """One run of OBS Studio in a profile."""
 
-    def __init__(self, profile, display, env=None):
+    def __init__(self, profile, display, env=None, args=()):
         self.profile = profile
         self.display = display
         self.extra_env = env or {}
+        self.extra_args = list(args)
         self.process = None
         self.ws = None
         self.request_id = 0
@@ -147,7 +148,7 @@ class Obs:
         self.output = open(os.path.join(self.profile.home, "obs-output.txt"), "w")
         # A session of its own too: OBS quits on the one SIGINT that stop() sends, not on the terminal's.
         self.process = subprocess.Popen(
-            ["obs", "--disable-updater", "--disable-shutdown-check", "--multi"],
+            ["obs", "--disable-updater", "--disable-shutdown-check", "--multi", *self.extra_args],
             cwd=self.profile.home,
             env=env,
             stdout=self.output,

@@ -12,7 +12,8 @@ import subprocess
 
 # The OBS launcher lives with the scripts, which start OBS for a person with it too (scripts/run).
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir, "scripts"))
-from obs_host import Display, FileWrites, HostError, Obs, Profile, key_name, run_main, visible_windows, xdotool
+from obs_host import (WEBSOCKET_NOT_READY, Display, FileWrites, HostError, Obs, Profile, free_port, key_name, run_main,
+                      visible_windows, xdotool)
 
 CHECKS = {}
 
@@ -506,6 +507,305 @@ def check_exit_during_question(args, display):
     settings = read_settings(profile)
     expect(settings["last"] == plain, f"the unanswered load became the last one: {settings['last']}")
     expect(not visible_windows(display, "^Stats$"), "the unanswered layout was applied")
+
+
+# The titles that OBS gives its core docks; a floating dock is a window of its own with that name.
+DOCK_TITLES = {"scenesDock": "Scenes", "sourcesDock": "Sources", "mixerDock": "Audio Mixer",
+               "transitionsDock": "Scene Transitions", "controlsDock": "Controls", "statsDock": "Stats"}
+
+
+def floating_docks(display):
+    """The titles of the mapped top-level windows that are core docks. A dock put back into the main window keeps
+    its X window and its name there, as a child of the main window, so only the root's children count."""
+    result = subprocess.run(["xdotool", "search", "--onlyvisible", "--maxdepth", "1", "--name",
+                             "^(" + "|".join(DOCK_TITLES.values()) + ")$", "getwindowname", "%@"],
+                            env={**os.environ, "DISPLAY": display.name}, capture_output=True, text=True)
+    return set(result.stdout.splitlines())
+
+
+def automation_layouts(args, profile, floating):
+    """One real snapshot per name, told apart by the core docks that float in it. Returns {name: path}."""
+    return {name: layout_document(args, profile.snapshot_dir, f"{name}.json", name,
+                                  *(f"float:{dock}" for dock in docks))
+            for name, docks in floating.items()}
+
+
+def write_automation(profile, rules, restore_previous=True):
+    os.makedirs(profile.plugin_config, exist_ok=True)
+    with open(os.path.join(profile.plugin_config, "automation.json"), "w", encoding="utf-8") as f:
+        json.dump({"rules": [{"event": event, "snapshot": f"{name}.json"} for event, name in rules],
+                   "restorePreviousOnStop": restore_previous}, f, indent=4)
+
+
+def call(obs, request_type, data=None, timeout=30):
+    """A request that must succeed. OBS 32's obs-websocket answers "not ready" while a scene collection changes."""
+    deadline = time.time() + timeout
+    while True:
+        status, response = obs.request(request_type, data)
+        if status["result"]:
+            return response
+        if status.get("code") != WEBSOCKET_NOT_READY or time.time() > deadline:
+            raise HostError(f"{request_type} failed: {status}")
+        time.sleep(0.3)
+
+
+class Layouts:
+    """What a check expects of the window: the floating docks of a snapshot and the last one in settings.json."""
+
+    def __init__(self, obs, display, paths, floating):
+        self.obs = obs
+        self.display = display
+        self.paths = paths
+        self.titles = {name: {DOCK_TITLES[dock] for dock in docks} for name, docks in floating.items()}
+
+    def seen(self):
+        return floating_docks(self.display), (read_settings(self.obs.profile) or {}).get("last")
+
+    def expect(self, name, why, timeout=20):
+        """Waits for the snapshot `name` (None: OBS's own layout with no snapshot loaded yet) to be in place."""
+        wanted = (self.titles.get(name, set()), self.paths.get(name, ""))
+        try:
+            wait_for(lambda: self.seen() == wanted, timeout, "")
+        except HostError:
+            floating, last = self.seen()
+            raise HostError(f"{why}: expected {name or 'the layout before any load'} (floating {sorted(wanted[0])}, "
+                            f"last {wanted[1]!r}), but {sorted(floating)} float and last is {last!r}")
+
+    def expect_unchanged(self, name, why):
+        """Nothing may happen: gives a stray load time to show, then expects the same layout."""
+        time.sleep(1.5)
+        self.expect(name, why, timeout=0.5)
+
+
+def wait_for_log_count(obs, text, count, timeout=30):
+    wait_for(lambda: len(obs.log_lines(text)) >= count, timeout, f"OBS logged {text!r} fewer than {count} times")
+
+
+def output_active(obs, status_request):
+    return call(obs, status_request)["outputActive"]
+
+
+def start_tool(command, log_path, env=None):
+    """Starts a helper program from the build root's packages, its output going to a file."""
+    try:
+        with open(log_path, "w") as log:
+            return subprocess.Popen(command, stdout=log, stderr=subprocess.STDOUT, env=env, start_new_session=True)
+    except FileNotFoundError:
+        raise HostError(f"{command[0]} is not installed (scripts/root-packages.txt lists it for the build roots)")
+
+
+def listening(port):
+    """Whether something listens on the TCP port of 127.0.0.1 (read from /proc, without connecting to it)."""
+    with open("/proc/net/tcp") as f:
+        return any(fields[1] == f"0100007F:{port:04X}" and fields[3] == "0A"
+                   for fields in (line.split() for line in list(f)[1:]))
+
+
+@check
+def check_automation(args, display):
+    """Rules load snapshots on recording, studio mode, streaming, collection and profile events; undo puts back."""
+    profile = Profile(args.build_dir, "automation")
+    floating = {"Recording": ["statsDock"], "StudioOn": ["mixerDock"], "StudioOff": ["controlsDock"],
+                "Streaming": ["sourcesDock"], "StreamOver": ["scenesDock"], "Collection": ["statsDock", "controlsDock"],
+                "Profile": ["transitionsDock"], "Manual": ["statsDock", "mixerDock"]}
+    paths = automation_layouts(args, profile, floating)
+    # No rules for recordingStopped: the stop puts back what the start replaced. streamingStopped has its own.
+    write_automation(profile, [("recordingStarted", "Recording"), ("studioModeEnabled", "StudioOn"),
+                               ("studioModeDisabled", "StudioOff"), ("streamingStarted", "Streaming"),
+                               ("streamingStopped", "StreamOver"), ("sceneCollectionChanged", "Collection"),
+                               ("profileChanged", "Profile")])
+    recordings = os.path.join(profile.home, "recordings")
+    os.makedirs(recordings)
+    port = free_port()
+    listener = None
+    obs = Obs(profile, display).start()
+    try:
+        obs.connect()
+        layouts = Layouts(obs, display, paths, floating)
+        layouts.expect(None, "no rule is for the start, yet the start loaded a snapshot")
+        call(obs, "SetRecordDirectory", {"recordDirectory": recordings})
+
+        # Recording: the rule's layout comes at the start and the one from before comes back at the stop.
+        call(obs, "StartRecord")
+        layouts.expect("Recording", "recording started")
+        call(obs, "StopRecord")
+        layouts.expect(None, "recording stopped after an automatic load")
+        wait_for(lambda: not output_active(obs, "GetRecordStatus"), 30, "the recording did not stop")
+        expect(os.listdir(recordings), "OBS recorded no file")
+
+        # A load by hand during the recording wins: the stop leaves it alone.
+        call(obs, "StartRecord")
+        layouts.expect("Recording", "recording started again")
+        trigger(obs, "obs-velkin.load.Manual.json")
+        layouts.expect("Manual", "a load by hand while recording")
+        call(obs, "StopRecord")
+        wait_for_log_count(obs, "==== Recording Stop ====", 2)
+        layouts.expect_unchanged("Manual", "recording stopped after a load by hand")
+
+        for enabled, name in [(True, "StudioOn"), (False, "StudioOff")]:
+            call(obs, "SetStudioModeEnabled", {"studioModeEnabled": enabled})
+            layouts.expect(name, f"studio mode {'enabled' if enabled else 'disabled'}")
+
+        # Undo goes back to the layout and the last snapshot from before the most recent load.
+        trigger(obs, "obs-velkin.undo")
+        layouts.expect("StudioOn", "undo after studio mode was disabled")
+
+        # Streaming to a listener of our own on 127.0.0.1; the stop has a rule of its own, which wins over
+        # putting back the layout from before the start.
+        listener = start_tool(["ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "warning", "-listen", "1",
+                               "-i", f"rtmp://127.0.0.1:{port}/live/velkin", "-f", "null", "-"],
+                              os.path.join(profile.home, "rtmp-listener.txt"))
+        wait_for(lambda: listening(port) or listener.poll() is not None, 20, "the RTMP listener did not start")
+        expect(listener.poll() is None, f"the RTMP listener ended with code {listener.returncode}")
+        call(obs, "SetStreamServiceSettings", {"streamServiceType": "rtmp_custom", "streamServiceSettings": {
+            "server": f"rtmp://127.0.0.1:{port}/live", "key": "velkin"}})
+        call(obs, "StartStream")
+        layouts.expect("Streaming", "streaming started")
+        expect(output_active(obs, "GetStreamStatus"), "the stream is not active")
+        call(obs, "StopStream")
+        layouts.expect("StreamOver", "streaming stopped")
+        wait_for(lambda: listener.poll() is not None, 30, "the RTMP listener did not end with the stream")
+
+        # Both of these switch to what they create.
+        call(obs, "CreateSceneCollection", {"sceneCollectionName": "Velkin Second"})
+        layouts.expect("Collection", "a new scene collection")
+        first_profile = call(obs, "GetProfileList")["currentProfileName"]
+        call(obs, "CreateProfile", {"profileName": "Velkin Second"})
+        layouts.expect("Profile", "a new profile")
+        trigger(obs, "obs-velkin.load.Manual.json")
+        layouts.expect("Manual", "a load by hand")
+        call(obs, "SetCurrentProfile", {"profileName": first_profile})
+        layouts.expect("Profile", "the first profile again")
+    except HostError:
+        obs.screenshot(os.path.join(args.build_dir, "artifacts", "automation-failure.png"))
+        raise
+    finally:
+        if listener and listener.poll() is None:
+            listener.kill()
+            listener.wait()
+        code = obs.stop()
+    expect_clean_exit(obs, code)
+    expect(plugin_lines(obs) == [load_line(args)], f"unexpected plug-in log lines: {plugin_lines(obs)}")
+
+
+class TrayHost:
+    """stalonetray, a system tray for a display that has none, with its one row of icons in the bottom right corner
+    of the screen, clear of every window the checks place."""
+
+    ICON_SIZE = 24
+
+    def __init__(self, display, log_path):
+        self.display = display
+        self.last_click = 0.0
+        geometry = subprocess.run(["xdotool", "getdisplaygeometry"], env={**os.environ, "DISPLAY": display.name},
+                                  capture_output=True, text=True, check=True).stdout.split()
+        self.x, self.y = (int(size) - self.ICON_SIZE for size in geometry)
+        self.process = start_tool(
+            ["stalonetray", "--geometry", f"1x1+{self.x}+{self.y}", "--icon-size", str(self.ICON_SIZE)], log_path,
+            env={**os.environ, "HOME": os.path.dirname(log_path), "DISPLAY": display.name})
+        try:
+            wait_for(lambda: self.owns_tray() or self.process.poll() is not None, 10, "the tray host did not start")
+            expect(self.process.poll() is None, f"the tray host ended with code {self.process.returncode}")
+        except HostError:
+            self.close()
+            raise
+
+    def owns_tray(self):
+        """Whether a program owns the tray selection of screen 0, which is what Qt looks for."""
+        import ctypes
+
+        x11 = ctypes.CDLL("libX11.so.6")
+        x11.XOpenDisplay.restype = ctypes.c_void_p
+        x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x11.XInternAtom.restype = ctypes.c_ulong
+        x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+        x11.XGetSelectionOwner.restype = ctypes.c_ulong
+        x11.XGetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        connection = x11.XOpenDisplay(self.display.name.encode())
+        if not connection:
+            raise HostError(f"cannot open display {self.display.name}")
+        try:
+            return x11.XGetSelectionOwner(connection, x11.XInternAtom(connection, b"_NET_SYSTEM_TRAY_S0", 0)) != 0
+        finally:
+            x11.XCloseDisplay(connection)
+
+    def click_until(self, shown):
+        """Clicks the first icon, OBS's, which shows or hides the main window, until the window is as wanted."""
+        middle = self.ICON_SIZE // 2
+        for _ in range(3):
+            # Two clicks within Qt's double-click interval (400 ms) make a double click, which OBS ignores.
+            time.sleep(max(0.0, self.last_click + 1.0 - time.time()))
+            xdotool(self.display, "mousemove", str(self.x + middle), str(self.y + middle), "click", "1")
+            self.last_click = time.time()
+            try:
+                return wait_for(lambda: main_window_shown(self.display) == shown, 10, "")
+            except HostError:
+                pass
+        raise HostError(f"the tray icon did not {'show' if shown else 'hide'} the main window")
+
+    def close(self):
+        self.process.terminate()
+        self.process.wait(10)
+
+
+def main_window_shown(display):
+    return bool(visible_windows(display, "^OBS .* - Profile: "))
+
+
+@check
+def check_automation_start(args, display):
+    """An obsStarted rule loads its snapshot once OBS has started, and with --minimize-to-tray at the first show."""
+    floating = {"Started": ["statsDock"], "Manual": ["statsDock", "mixerDock"]}
+    rules = [("obsStarted", "Started")]
+
+    profile = Profile(args.build_dir, "automation-start")
+    paths = automation_layouts(args, profile, floating)
+    write_automation(profile, rules)
+    obs = Obs(profile, display).start()
+    try:
+        obs.connect()
+        Layouts(obs, display, paths, floating).expect("Started", "OBS started")
+    finally:
+        code = obs.stop()
+    expect_clean_exit(obs, code)
+    expect(plugin_lines(obs) == [load_line(args)], f"unexpected plug-in log lines: {plugin_lines(obs)}")
+
+    # Xvfb has no tray, and without one OBS ignores --minimize-to-tray.
+    profile = Profile(args.build_dir, "automation-tray")
+    paths = automation_layouts(args, profile, floating)
+    write_automation(profile, rules)
+    tray = TrayHost(display, os.path.join(profile.home, "tray-host.txt"))
+    obs = Obs(profile, display, args=["--minimize-to-tray"]).start()
+    try:
+        obs.connect()
+        layouts = Layouts(obs, display, paths, floating)
+        expect(not main_window_shown(display), "OBS showed its main window despite --minimize-to-tray")
+        # The plug-in is active by now; the rule waits for the window.
+        layouts.expect_unchanged(None, "OBS started hidden in the tray")
+        tray.click_until(shown=True)
+        layouts.expect("Started", "the main window was shown for the first time")
+
+        # Only the first show counts.
+        trigger(obs, "obs-velkin.load.Manual.json")
+        layouts.expect("Manual", "a load by hand")
+        tray.click_until(shown=False)
+        tray.click_until(shown=True)
+        layouts.expect_unchanged("Manual", "the main window was shown again")
+    except HostError:
+        obs.screenshot(os.path.join(args.build_dir, "artifacts", "automation-tray-failure.png"))
+        raise
+    finally:
+        # OBS that has stayed hidden in the tray does not quit on SIGINT (OBS 30 and 32 alike): show it first.
+        if obs.process.poll() is None and not main_window_shown(display):
+            try:
+                tray.click_until(shown=True)
+            except HostError:
+                pass
+        code = obs.stop()
+        tray.close()
+    expect_clean_exit(obs, code)
+    expect(plugin_lines(obs) == [load_line(args)], f"unexpected plug-in log lines: {plugin_lines(obs)}")
 
 
 def main():
