@@ -90,8 +90,10 @@ void Velkin::onFrontendEvent(enum obs_frontend_event event)
 		break;
 	default:
 		// Applied once the host has finished with the event: it may be in the middle of starting an output
-		// or switching a profile.
-		if (const std::optional<AutomationEvent> rule = automationEventFor(event)) {
+		// or switching a profile. Events of the host's own start (OBS 32 reports its scene collection before
+		// it has finished loading) are no change of the show: the start rule stands for them.
+		const std::optional<AutomationEvent> rule = automationEventFor(event);
+		if (rule && ready) {
 			QMetaObject::invokeMethod(
 				this, [this, rule] { onAutomationEvent(*rule); }, Qt::QueuedConnection);
 		}
