@@ -4,6 +4,7 @@
 
 #include <QEvent>
 #include <QFileInfo>
+#include <QJsonObject>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -138,4 +139,5 @@ void Velkin::storeListOrder()
 		}
 	}
 	saveSettings();
+	emitRemoteEvent("SnapshotListChanged", QJsonObject());
 }

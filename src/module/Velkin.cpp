@@ -115,6 +115,7 @@ void Velkin::activate()
 	refreshSnapshotList(QString());
 	saveSettings();
 	connectBindingsSignal();
+	openRemoteControl();
 	watchForFirstShow();
 }
 
@@ -124,6 +125,8 @@ void Velkin::shutdown()
 		return;
 	}
 	shuttingDown = true;
+	// First: no request may reach the controller from here on.
+	closeRemoteControl();
 	settingsSaveTimer.stop();
 	pendingAutomationEvent.reset();
 	if (firstShowWindow) {

@@ -18,6 +18,7 @@
 #include <obs.h>
 
 #include "automation/AutomationFile.hpp"
+#include "remote/WebSocketVendor.hpp"
 #include "store/SnapshotDocument.hpp"
 
 class QAction;
@@ -76,9 +77,11 @@ public:
 	QString storeSnapshot(const SnapshotData &data, const QString &oldPath);
 	// Where a load comes from. An automatic load never asks and never shows a box: missing docks stay as they
 	// are and failures are only logged.
-	enum class LoadSource { Dialog, Hotkey, Automation, Undo };
-	enum class LoadResult { Loaded, NotStarted, Cancelled, Failed };
-	LoadResult loadSnapshot(const QString &path, LoadSource source = LoadSource::Dialog);
+	enum class LoadSource { Dialog, Hotkey, Automation, Remote, Undo };
+	enum class LoadResult { Loaded, NotStarted, Cancelled, ReadFailed, RestoreFailed };
+	// missingDocks, when given, receives the docks of the snapshot that are not there now.
+	LoadResult loadSnapshot(const QString &path, LoadSource source = LoadSource::Dialog,
+				QStringList *missingDocks = nullptr);
 	void reportLoadFailure(LoadSource source, const char *key, const QString &detail);
 	void renameSnapshot();
 	void deleteSnapshot();
@@ -95,9 +98,9 @@ public:
 		QString last;
 	};
 	LayoutMemento currentLayout() const;
-	void finishLoad(const QString &path, const LayoutMemento &before, bool remember);
-	bool putLayoutBack(const LayoutMemento &layout, LoadSource source);
-	void undoLastLoad();
+	void finishLoad(const QString &path, const QString &name, const LayoutMemento &before, LoadSource source);
+	LoadResult putLayoutBack(const LayoutMemento &layout, LoadSource source);
+	LoadResult undoLastLoad();
 	void selectSnapshotRow(const QString &path);
 
 	// Automation: rules that load a snapshot when the show changes
@@ -112,6 +115,19 @@ public:
 	void setRestorePreviousOnStop(bool enabled);
 	QList<AutomationEvent> rulesOf(const QString &fileName) const;
 	void dropRulesOutside(const QSet<QString> &listedFileNames);
+
+	// Remote control: requests and events of obs-websocket's vendor "obs-velkin"
+	void openRemoteControl();
+	void closeRemoteControl();
+	QJsonObject answerRemoteRequest(const QString &type, const QJsonObject &request);
+	void answerRemoteRequest(const char *type, obs_data_t *request, obs_data_t *response);
+	QJsonObject remoteSnapshotList();
+	QJsonObject remoteLoad(const QJsonObject &request);
+	QJsonObject remoteSave(const QJsonObject &request);
+	QJsonObject remoteCycle(int step);
+	QJsonObject remoteUndo();
+	void emitRemoteEvent(const char *type, const QJsonObject &data);
+	void noteCatalogue(size_t fingerprint);
 
 	// References that follow a snapshot file
 	void moveSnapshotReferences(const QString &oldPath, const QString &newPath);
@@ -145,6 +161,7 @@ public:
 	void disconnectBindingsSignal();
 	void dispatchHotkey(obs_hotkey_id id);
 	void cycleSnapshot(int step);
+	QString cycleTarget(int step) const;
 	void registerLoadHotkey(const QString &path, const QString &displayName);
 	void pruneLoadHotkeys(const QSet<QString> &listedPaths);
 	void noteBindingsChanged(obs_hotkey_id id);
@@ -196,6 +213,14 @@ public:
 	QPointer<QAction> automationMenuAction;
 	QPointer<QAction> restorePreviousAction;
 	QPointer<QAction> undoAction;
+
+	websocket::Vendor remoteVendor;
+	// Every remote event also goes here when set (the tests listen).
+	std::function<void(const char *type, const QJsonObject &data)> remoteEventSink;
+	std::optional<size_t> catalogueFingerprint;
+	// While set, error reports are logged and remembered instead of shown: a remote request never opens a window.
+	bool quietReports = false;
+	QByteArray quietReportKey;
 
 private:
 	void activate();

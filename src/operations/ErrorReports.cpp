@@ -25,6 +25,10 @@ void Velkin::logError(const char *key, const QString &detail)
 void Velkin::reportError(const char *key, const QString &detail)
 {
 	logError(key, detail);
+	if (quietReports) {
+		quietReportKey = key;
+		return;
+	}
 	if (shuttingDown || !mainWindow) {
 		return;
 	}

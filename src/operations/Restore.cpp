@@ -6,10 +6,39 @@
 #include "settings/SettingsFile.hpp"
 #include "store/SnapshotDocument.hpp"
 
+#include <QFileInfo>
+#include <QJsonObject>
 #include <QListWidget>
 #include <QMainWindow>
 
-Velkin::LoadResult Velkin::loadSnapshot(const QString &path, LoadSource source)
+namespace {
+
+// Nobody watches an automatic or a remote load: it never asks and never shows a box.
+bool unattended(Velkin::LoadSource source)
+{
+	return source == Velkin::LoadSource::Automation || source == Velkin::LoadSource::Remote;
+}
+
+const char *sourceName(Velkin::LoadSource source)
+{
+	switch (source) {
+	case Velkin::LoadSource::Dialog:
+		return "dialog";
+	case Velkin::LoadSource::Hotkey:
+		return "hotkey";
+	case Velkin::LoadSource::Automation:
+		return "automation";
+	case Velkin::LoadSource::Remote:
+		return "remote";
+	case Velkin::LoadSource::Undo:
+		return "undo";
+	}
+	return "";
+}
+
+} // namespace
+
+Velkin::LoadResult Velkin::loadSnapshot(const QString &path, LoadSource source, QStringList *missingDocksOut)
 {
 	if (path.isEmpty()) {
 		return LoadResult::NotStarted;
@@ -22,12 +51,15 @@ Velkin::LoadResult Velkin::loadSnapshot(const QString &path, LoadSource source)
 	SnapshotData data;
 	if (readSnapshotFile(path, data) != SnapshotIoResult::Ok) {
 		reportLoadFailure(source, "ReadFailed", path);
-		return LoadResult::Failed;
+		return LoadResult::ReadFailed;
 	}
 	const QStringList missing = missingDocks(mainWindow, data);
+	if (missingDocksOut) {
+		*missingDocksOut = missing;
+	}
 	if (!missing.isEmpty()) {
 		const QString names = missing.join(QStringLiteral(", "));
-		if (source == LoadSource::Automation) {
+		if (unattended(source)) {
 			// Nobody to ask: the docks that are not there stay as they are.
 			velkinLog(LOG_WARNING, "MissingDocks: %s", names.toUtf8().constData());
 		} else if (!confirmAction(localeText("MissingDocks").arg(names), false)) {
@@ -40,16 +72,16 @@ Velkin::LoadResult Velkin::loadSnapshot(const QString &path, LoadSource source)
 	const LayoutMemento before = currentLayout();
 	if (!applyLayout(mainWindow, data)) {
 		// The box says it all; the log line of a load nobody watched names the file.
-		reportLoadFailure(source, "RestoreFailed", source == LoadSource::Automation ? path : QString());
-		return LoadResult::Failed;
+		reportLoadFailure(source, "RestoreFailed", unattended(source) ? path : QString());
+		return LoadResult::RestoreFailed;
 	}
-	finishLoad(path, before, true);
+	finishLoad(path, data.name, before, source);
 	return LoadResult::Loaded;
 }
 
 void Velkin::reportLoadFailure(LoadSource source, const char *key, const QString &detail)
 {
-	if (source == LoadSource::Automation) {
+	if (unattended(source)) {
 		logError(key, detail);
 	} else {
 		reportError(key, detail);
@@ -64,9 +96,10 @@ Velkin::LayoutMemento Velkin::currentLayout() const
 	return LayoutMemento{mainWindow->saveGeometry(), mainWindow->saveState(0), last};
 }
 
-void Velkin::finishLoad(const QString &path, const LayoutMemento &before, bool remember)
+void Velkin::finishLoad(const QString &path, const QString &name, const LayoutMemento &before, LoadSource source)
 {
-	if (remember) {
+	// Undo takes a load back and is not itself kept; every other load can be undone.
+	if (source != LoadSource::Undo) {
 		undoHistory.append(before);
 		while (undoHistory.size() > kUndoDepth) {
 			undoHistory.removeFirst();
@@ -76,12 +109,15 @@ void Velkin::finishLoad(const QString &path, const LayoutMemento &before, bool r
 	last = path;
 	settingsSaveTimer.start(kSettingsSaveDelayMs);
 	selectSnapshotRow(path);
+	emitRemoteEvent("SnapshotLoaded", QJsonObject{{QStringLiteral("name"), name},
+						      {QStringLiteral("fileName"), QFileInfo(path).fileName()},
+						      {QStringLiteral("source"), QLatin1String(sourceName(source))}});
 }
 
-bool Velkin::putLayoutBack(const LayoutMemento &layout, LoadSource source)
+Velkin::LoadResult Velkin::putLayoutBack(const LayoutMemento &layout, LoadSource source)
 {
 	if (!mainWindow) {
-		return false;
+		return LoadResult::NotStarted;
 	}
 	SnapshotData data;
 	data.geometry = layout.geometry;
@@ -89,22 +125,26 @@ bool Velkin::putLayoutBack(const LayoutMemento &layout, LoadSource source)
 	const LayoutMemento before = currentLayout();
 	if (!applyLayout(mainWindow, data)) {
 		reportLoadFailure(source, "RestoreFailed", QString());
-		return false;
+		return LoadResult::RestoreFailed;
 	}
-	// Undo takes a load back and is not itself kept; every other load can be undone.
-	finishLoad(layout.last, before, source != LoadSource::Undo);
-	return true;
+	// The name of the snapshot that becomes `last` again, for those who listen.
+	SnapshotData named;
+	if (!layout.last.isEmpty()) {
+		readSnapshotFile(layout.last, named);
+	}
+	finishLoad(layout.last, named.name, before, source);
+	return LoadResult::Loaded;
 }
 
-void Velkin::undoLastLoad()
+Velkin::LoadResult Velkin::undoLastLoad()
 {
 	const OperationGuard guard(*this);
 	if (!guard || undoHistory.isEmpty()) {
-		return;
+		return LoadResult::NotStarted;
 	}
 	const LayoutMemento layout = undoHistory.takeLast();
 	updateAutomationActions();
-	putLayoutBack(layout, LoadSource::Undo);
+	return putLayoutBack(layout, LoadSource::Undo);
 }
 
 void Velkin::selectSnapshotRow(const QString &path)

@@ -125,13 +125,21 @@ void Velkin::dispatchHotkey(obs_hotkey_id id)
 
 void Velkin::cycleSnapshot(int step)
 {
-	if (shuttingDown || busy || !mainWindow || snapshotOrder.isEmpty()) {
+	if (shuttingDown || busy || !mainWindow) {
 		return;
+	}
+	loadSnapshot(cycleTarget(step), LoadSource::Hotkey);
+}
+
+QString Velkin::cycleTarget(int step) const
+{
+	if (snapshotOrder.isEmpty()) {
+		return QString();
 	}
 	const int count = int(snapshotOrder.size());
 	const int current = int(snapshotOrder.indexOf(QFileInfo(last).fileName()));
 	const int target = current >= 0 ? (count + step + current) % count : (step < 0 ? count - 1 : 0);
-	loadSnapshot(snapshotPath(snapshotOrder.at(target)), LoadSource::Hotkey);
+	return snapshotPath(snapshotOrder.at(target));
 }
 
 void Velkin::registerLoadHotkey(const QString &path, const QString &displayName)

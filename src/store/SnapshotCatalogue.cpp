@@ -122,10 +122,12 @@ void Velkin::refreshSnapshotList(const QString &targetPath)
 	const QList<SnapshotEntry> catalogue = scanSnapshots(snapshotDirectory, snapshotOrder, &unreadable, &overflow);
 	snapshotOrder.clear();
 
+	size_t fingerprint = qHash(catalogue.size());
 	QSet<QString> presentPaths;
 	QListWidgetItem *newTop = nullptr;
 	for (const SnapshotEntry &entry : catalogue) {
 		snapshotOrder.append(entry.fileName);
+		fingerprint = qHashMulti(fingerprint, entry.fileName, entry.name, entry.modified.toMSecsSinceEpoch());
 		const QString path = snapshotPath(entry.fileName);
 		presentPaths.insert(path);
 		registerLoadHotkey(path, entry.name);
@@ -148,6 +150,7 @@ void Velkin::refreshSnapshotList(const QString &targetPath)
 	pruneLoadHotkeys(presentPaths);
 	dropRulesOutside(QSet<QString>(snapshotOrder.cbegin(), snapshotOrder.cend()));
 	updateRuleDisplay();
+	noteCatalogue(fingerprint);
 
 	if (unreadable != 0) {
 		velkinLog(LOG_WARNING, "Skipped %d unreadable snapshot file(s)", unreadable);

@@ -66,6 +66,7 @@ QStringList pluginLogLines()
 {
 	QStringList lines = logLines().filter(QStringLiteral("[obs-velkin] "));
 	lines.removeAll(QStringLiteral("[obs-velkin] No automation rules: automation.json was not found"));
+	lines.removeAll(QStringLiteral("[obs-velkin] Remote control is off: obs-websocket is not loaded"));
 	return lines;
 }
 

@@ -26,7 +26,8 @@ obs_module_t *module();
 QStringList logLines();
 void clearLog();
 int countLogLines(const QString &line);
-// The plug-in's lines, without the note of a fresh profile that automation.json is not there yet.
+// The plug-in's lines, without the notes of a fresh profile that automation.json is not there yet and of a test
+// process that has no obs-websocket.
 QStringList pluginLogLines();
 
 // A scratch directory under VELKIN_TEST_SCRATCH, which the test command puts on a disk file system where chattr

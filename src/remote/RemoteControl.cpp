@@ -1,0 +1,204 @@
+#include "module/Module.hpp"
+#include "module/Velkin.hpp"
+#include "remote/WebSocketVendor.hpp"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QThread>
+
+#include <obs.hpp>
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+constexpr char kVendorName[] = "obs-velkin";
+constexpr std::array<const char *, 6> kRequestTypes = {
+	"GetSnapshotList", "LoadSnapshot", "SaveSnapshot", "LoadNextSnapshot", "LoadPreviousSnapshot", "UndoLoad",
+};
+// How long a request waits for OBS's UI thread before it answers Busy.
+constexpr auto kAnswerTimeout = std::chrono::seconds(5);
+
+// One request's answer: made on OBS's UI thread, awaited on obs-websocket's.
+struct PendingAnswer {
+	std::mutex mutex;
+	std::condition_variable ready;
+	bool done = false;
+	QJsonObject answer;
+
+	void give(const QJsonObject &value)
+	{
+		const std::lock_guard<std::mutex> lock(mutex);
+		if (!done) {
+			answer = value;
+			done = true;
+		}
+		ready.notify_all();
+	}
+};
+
+// The controller that answers, while there is one. It lives as long as the process, so a request still on
+// obs-websocket's thread never reaches a controller that is gone.
+struct Bridge {
+	std::mutex mutex;
+	Velkin *controller = nullptr;
+	std::vector<std::weak_ptr<PendingAnswer>> waiting;
+};
+
+Bridge &bridge()
+{
+	static Bridge instance;
+	return instance;
+}
+
+QJsonObject busyAnswer(const QString &message)
+{
+	return QJsonObject{{QStringLiteral("error"), QStringLiteral("Busy")}, {QStringLiteral("message"), message}};
+}
+
+void writeAnswer(obs_data_t *response, const QJsonObject &answer)
+{
+	if (!response) {
+		return;
+	}
+	const QByteArray json = QJsonDocument(answer).toJson(QJsonDocument::Compact);
+	const OBSDataAutoRelease data = obs_data_create_from_json(json.constData());
+	obs_data_apply(response, data);
+}
+
+QJsonObject readRequest(obs_data_t *request)
+{
+	const char *json = request ? obs_data_get_json(request) : nullptr;
+	return json ? QJsonDocument::fromJson(QByteArray(json)).object() : QJsonObject();
+}
+
+// Runs on obs-websocket's thread: hands the request to the UI thread and waits, a bounded time, for the answer.
+void requestCallback(obs_data_t *request, obs_data_t *response, void *data)
+{
+	const auto *type = static_cast<const char *>(data);
+	const QJsonObject requestObject = readRequest(request);
+	const auto pending = std::make_shared<PendingAnswer>();
+	{
+		std::unique_lock<std::mutex> lock(bridge().mutex);
+		Velkin *velkin = bridge().controller;
+		if (!velkin) {
+			lock.unlock();
+			writeAnswer(response, busyAnswer(QStringLiteral("OBS-Velkin is not running")));
+			return;
+		}
+		if (QThread::currentThread() == velkin->thread()) {
+			// Called from the UI thread itself (another plug-in's call): waiting would block it.
+			lock.unlock();
+			writeAnswer(response, velkin->answerRemoteRequest(QString::fromLatin1(type), requestObject));
+			return;
+		}
+		bridge().waiting.push_back(pending);
+		QMetaObject::invokeMethod(
+			velkin,
+			[velkin, pending, type, requestObject] {
+				pending->give(velkin->answerRemoteRequest(QString::fromLatin1(type), requestObject));
+			},
+			Qt::QueuedConnection);
+	}
+	QJsonObject answer;
+	{
+		std::unique_lock<std::mutex> lock(pending->mutex);
+		if (pending->ready.wait_for(lock, kAnswerTimeout, [&] { return pending->done; })) {
+			answer = pending->answer;
+		} else {
+			pending->done = true;
+			answer = busyAnswer(QStringLiteral("OBS did not answer in time"));
+		}
+	}
+	{
+		const std::lock_guard<std::mutex> lock(bridge().mutex);
+		auto &waiting = bridge().waiting;
+		waiting.erase(std::remove_if(waiting.begin(), waiting.end(),
+					     [](const std::weak_ptr<PendingAnswer> &entry) { return entry.expired(); }),
+			      waiting.end());
+	}
+	writeAnswer(response, answer);
+}
+
+} // namespace
+
+void Velkin::openRemoteControl()
+{
+	switch (websocket::registerVendor(kVendorName, remoteVendor)) {
+	case websocket::VendorStatus::Registered:
+		break;
+	case websocket::VendorStatus::Absent:
+		velkinLog(LOG_WARNING, "Remote control is off: obs-websocket is not loaded");
+		return;
+	case websocket::VendorStatus::TooOld:
+		velkinLog(LOG_WARNING, "Remote control is off: obs-websocket is too old");
+		return;
+	case websocket::VendorStatus::Refused:
+		velkinLog(LOG_WARNING, "Remote control is off: obs-websocket refused the vendor \"%s\"", kVendorName);
+		return;
+	}
+	{
+		const std::lock_guard<std::mutex> lock(bridge().mutex);
+		bridge().controller = this;
+	}
+	for (const char *type : kRequestTypes) {
+		if (!websocket::registerRequest(remoteVendor, type, requestCallback, const_cast<char *>(type))) {
+			velkinLog(LOG_WARNING, "Remote control: obs-websocket refused the request \"%s\"", type);
+		}
+	}
+}
+
+void Velkin::closeRemoteControl()
+{
+	{
+		// Requests that still wait are answered Busy at once; new ones find no controller.
+		const std::lock_guard<std::mutex> lock(bridge().mutex);
+		if (bridge().controller == this) {
+			bridge().controller = nullptr;
+		}
+		for (const std::weak_ptr<PendingAnswer> &entry : bridge().waiting) {
+			if (const std::shared_ptr<PendingAnswer> pending = entry.lock()) {
+				pending->give(busyAnswer(QStringLiteral("OBS-Velkin is shutting down")));
+			}
+		}
+		bridge().waiting.clear();
+	}
+	if (remoteVendor) {
+		for (const char *type : kRequestTypes) {
+			websocket::unregisterRequest(remoteVendor, type);
+		}
+	}
+	remoteVendor = websocket::Vendor();
+}
+
+void Velkin::answerRemoteRequest(const char *type, obs_data_t *request, obs_data_t *response)
+{
+	writeAnswer(response, answerRemoteRequest(QString::fromUtf8(type), readRequest(request)));
+}
+
+void Velkin::emitRemoteEvent(const char *type, const QJsonObject &data)
+{
+	if (remoteEventSink) {
+		remoteEventSink(type, data);
+	}
+	if (!remoteVendor) {
+		return;
+	}
+	const QByteArray json = QJsonDocument(data).toJson(QJsonDocument::Compact);
+	const OBSDataAutoRelease object = obs_data_create_from_json(json.constData());
+	websocket::emitEvent(remoteVendor, type, object);
+}
+
+void Velkin::noteCatalogue(size_t fingerprint)
+{
+	const bool changed = catalogueFingerprint && *catalogueFingerprint != fingerprint;
+	catalogueFingerprint = fingerprint;
+	if (changed) {
+		emitRemoteEvent("SnapshotListChanged", QJsonObject());
+	}
+}

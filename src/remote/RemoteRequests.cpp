@@ -1,0 +1,249 @@
+#include "module/Module.hpp"
+#include "module/Velkin.hpp"
+#include "operations/Layout.hpp"
+#include "operations/OperationGuard.hpp"
+#include "settings/SettingsFile.hpp"
+#include "store/SnapshotCatalogue.hpp"
+#include "store/SnapshotNames.hpp"
+
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QMainWindow>
+
+#include <optional>
+
+namespace {
+
+const QString kError = QStringLiteral("error");
+const QString kMessage = QStringLiteral("message");
+const QString kName = QStringLiteral("name");
+const QString kFileName = QStringLiteral("fileName");
+
+QJsonObject remoteError(const char *code, const QString &message)
+{
+	return QJsonObject{{kError, QLatin1String(code)}, {kMessage, message}};
+}
+
+// An error report of the operations, as the code a remote client reads.
+QJsonObject errorOfReport(const QByteArray &key)
+{
+	if (key == "InvalidName" || key == "DuplicateName" || key == "ReadFailed" || key == "RestoreFailed") {
+		return remoteError(key.constData(), QStringLiteral("The operation failed: %1").arg(QLatin1String(key)));
+	}
+	if (key == "SnapshotLimit") {
+		return remoteError("LimitReached", QStringLiteral("There are already 1000 snapshots"));
+	}
+	return remoteError("WriteFailed", QStringLiteral("The snapshot could not be written (%1)")
+						  .arg(QLatin1String(key.isEmpty() ? QByteArray("unknown") : key)));
+}
+
+// While it lives, error reports are logged and remembered, never shown.
+class QuietReports {
+public:
+	explicit QuietReports(Velkin &controller) : velkin(controller)
+	{
+		velkin.quietReports = true;
+		velkin.quietReportKey.clear();
+	}
+	~QuietReports() { velkin.quietReports = false; }
+	QuietReports(const QuietReports &) = delete;
+	QuietReports &operator=(const QuietReports &) = delete;
+
+private:
+	Velkin &velkin;
+};
+
+// The catalogue entry a request names: by its exact file name (never a path), or by its name as the dialog
+// compares names.
+std::optional<SnapshotEntry> findEntry(const QList<SnapshotEntry> &catalogue, const QJsonObject &request)
+{
+	const QJsonValue fileName = request.value(kFileName);
+	if (fileName.isString()) {
+		const QString wanted = fileName.toString();
+		if (wanted.contains(QLatin1Char('/')) || wanted.contains(QLatin1Char('\\'))) {
+			return std::nullopt;
+		}
+		for (const SnapshotEntry &entry : catalogue) {
+			if (entry.fileName == wanted) {
+				return entry;
+			}
+		}
+		return std::nullopt;
+	}
+	const QString key = snapshotNameKey(normalizedSnapshotName(request.value(kName).toString()));
+	for (const SnapshotEntry &entry : catalogue) {
+		if (snapshotNameKey(entry.name) == key) {
+			return entry;
+		}
+	}
+	return std::nullopt;
+}
+
+} // namespace
+
+QJsonObject Velkin::answerRemoteRequest(const QString &type, const QJsonObject &request)
+{
+	if (!ready || shuttingDown || busy || !mainWindow) {
+		return remoteError("Busy", QStringLiteral("OBS-Velkin is busy; try again"));
+	}
+	if (type == QLatin1String("GetSnapshotList")) {
+		return remoteSnapshotList();
+	}
+	if (type == QLatin1String("LoadSnapshot")) {
+		return remoteLoad(request);
+	}
+	if (type == QLatin1String("SaveSnapshot")) {
+		return remoteSave(request);
+	}
+	if (type == QLatin1String("LoadNextSnapshot")) {
+		return remoteCycle(+1);
+	}
+	if (type == QLatin1String("LoadPreviousSnapshot")) {
+		return remoteCycle(-1);
+	}
+	if (type == QLatin1String("UndoLoad")) {
+		return remoteUndo();
+	}
+	return remoteError("BadRequest", QStringLiteral("Unknown request"));
+}
+
+QJsonObject Velkin::remoteSnapshotList()
+{
+	const QList<SnapshotEntry> catalogue = scanSnapshots(snapshotDirectory, snapshotOrder);
+	QList<obs_hotkey_id> ids;
+	for (const SnapshotEntry &entry : catalogue) {
+		ids.append(loadHotkeys.value(snapshotPath(entry.fileName), OBS_INVALID_HOTKEY_ID));
+	}
+	const QList<QJsonArray> bindings = hotkeyBindingsToJson(ids);
+	QJsonArray snapshots;
+	for (qsizetype i = 0; i < catalogue.size(); ++i) {
+		const SnapshotEntry &entry = catalogue.at(i);
+		// Lists of objects: obs-websocket carries answers as host data, whose arrays hold objects only.
+		QJsonArray rules;
+		for (const AutomationEvent event : rulesOf(entry.fileName)) {
+			rules.append(QJsonObject{{QStringLiteral("event"), QLatin1String(automationEventName(event))}});
+		}
+		snapshots.append(QJsonObject{
+			{kName, entry.name},
+			{kFileName, entry.fileName},
+			{QStringLiteral("position"), int(i + 1)},
+			{QStringLiteral("modified"), entry.modified.toUTC().toString(Qt::ISODate)},
+			{QStringLiteral("hasHotkey"), !bindings.at(i).isEmpty()},
+			{QStringLiteral("rules"), rules},
+		});
+	}
+	QJsonObject answer{{QStringLiteral("snapshots"), snapshots}};
+	// Host data has no null: without a last snapshot the member is left out.
+	if (!last.isEmpty()) {
+		answer.insert(QStringLiteral("last"), QFileInfo(last).fileName());
+	}
+	return answer;
+}
+
+namespace {
+
+QJsonObject loadAnswer(Velkin::LoadResult result, const QString &path, const QStringList &missing)
+{
+	switch (result) {
+	case Velkin::LoadResult::Loaded: {
+		QJsonArray docks;
+		for (const QString &dock : missing) {
+			docks.append(QJsonObject{{kName, dock}});
+		}
+		return QJsonObject{{QStringLiteral("loaded"), true},
+				   {kFileName, QFileInfo(path).fileName()},
+				   {QStringLiteral("missingDocks"), docks}};
+	}
+	case Velkin::LoadResult::ReadFailed:
+		return remoteError("ReadFailed", QStringLiteral("The snapshot could not be read"));
+	case Velkin::LoadResult::RestoreFailed:
+		return remoteError("RestoreFailed",
+				   QStringLiteral("OBS refused this layout; the previous one is back"));
+	case Velkin::LoadResult::NotStarted:
+	case Velkin::LoadResult::Cancelled:
+		break;
+	}
+	return remoteError("Busy", QStringLiteral("OBS-Velkin is busy; try again"));
+}
+
+} // namespace
+
+QJsonObject Velkin::remoteLoad(const QJsonObject &request)
+{
+	if (!request.value(kFileName).isString() && !request.value(kName).isString()) {
+		return remoteError("BadRequest", QStringLiteral("Give \"name\" or \"fileName\""));
+	}
+	const std::optional<SnapshotEntry> entry = findEntry(scanSnapshots(snapshotDirectory, snapshotOrder), request);
+	if (!entry) {
+		return remoteError("NotFound", QStringLiteral("No such snapshot"));
+	}
+	const QString path = snapshotPath(entry->fileName);
+	QStringList missing;
+	return loadAnswer(loadSnapshot(path, LoadSource::Remote, &missing), path, missing);
+}
+
+QJsonObject Velkin::remoteSave(const QJsonObject &request)
+{
+	const QJsonValue overwriteValue = request.value(QStringLiteral("overwrite"));
+	if (!request.value(kName).isString() || !(overwriteValue.isUndefined() || overwriteValue.isBool())) {
+		return remoteError("BadRequest", QStringLiteral("Give \"name\" and, if you like, \"overwrite\": true"));
+	}
+	const OperationGuard guard(*this);
+	if (!guard) {
+		return remoteError("Busy", QStringLiteral("OBS-Velkin is busy; try again"));
+	}
+	const QuietReports quiet(*this);
+	const QString name = normalizedSnapshotName(request.value(kName).toString());
+	QString written;
+	switch (validateSnapshotName(snapshotDirectory, name, QString())) {
+	case NameCheckResult::NameInvalid:
+		return remoteError("InvalidName", QStringLiteral("This name cannot be used"));
+	case NameCheckResult::NameDuplicate: {
+		if (!overwriteValue.toBool(false)) {
+			return remoteError("DuplicateName", QStringLiteral("A snapshot with this name already exists"));
+		}
+		// As Overwrite does it: the stored name stays, the layout is the one of now.
+		const std::optional<SnapshotEntry> entry =
+			findEntry(scanSnapshots(snapshotDirectory, snapshotOrder), QJsonObject{{kName, name}});
+		SnapshotData stored;
+		if (!entry || readSnapshotFile(snapshotPath(entry->fileName), stored) != SnapshotIoResult::Ok) {
+			return remoteError("ReadFailed", QStringLiteral("The snapshot to overwrite could not be read"));
+		}
+		written = storeSnapshot(captureLayout(mainWindow, stored.name), snapshotPath(entry->fileName));
+		break;
+	}
+	case NameCheckResult::NameAccepted:
+		if (!checkSnapshotLimit()) {
+			return errorOfReport(quietReportKey);
+		}
+		written = storeSnapshot(captureLayout(mainWindow, name), QString());
+		break;
+	}
+	if (written.isEmpty()) {
+		return errorOfReport(quietReportKey);
+	}
+	last = written;
+	saveSettings();
+	return QJsonObject{{kFileName, QFileInfo(written).fileName()}};
+}
+
+QJsonObject Velkin::remoteCycle(int step)
+{
+	const QString target = cycleTarget(step);
+	if (target.isEmpty()) {
+		return remoteError("NotFound", QStringLiteral("There are no snapshots"));
+	}
+	QStringList missing;
+	return loadAnswer(loadSnapshot(target, LoadSource::Remote, &missing), target, missing);
+}
+
+QJsonObject Velkin::remoteUndo()
+{
+	if (undoHistory.isEmpty()) {
+		return remoteError("NotFound", QStringLiteral("There is no load to undo"));
+	}
+	const QuietReports quiet(*this);
+	const LoadResult result = undoLastLoad();
+	return loadAnswer(result, last, QStringList());
+}
