@@ -1,0 +1,190 @@
+#include "operations/Layout.hpp"
+#include "support/ControllerTest.hpp"
+#include "support/Documents.hpp"
+#include "support/DockWindow.hpp"
+#include "support/Facility.hpp"
+#include "support/Modal.hpp"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTest>
+
+#include <obs.hpp>
+
+namespace {
+
+// The requests go in and come out as host data, as obs-websocket hands them over.
+class RemoteTest : public ControllerTest {
+protected:
+	void SetUp() override
+	{
+		ControllerTest::SetUp();
+		addTestDocks(window, false);
+		QDir().mkpath(snapshotDirectory());
+	}
+
+	void start()
+	{
+		makeController();
+		velkin->remoteEventSink = [this](const char *type, const QJsonObject &data) {
+			events.append({QString::fromLatin1(type), data});
+		};
+		standin::fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
+		QApplication::processEvents();
+	}
+
+	QJsonObject call(const char *type, const QJsonObject &request = QJsonObject())
+	{
+		const OBSDataAutoRelease in = obs_data_create_from_json(QJsonDocument(request).toJson().constData());
+		const OBSDataAutoRelease out = obs_data_create();
+		velkin->answerRemoteRequest(type, in, out);
+		return QJsonDocument::fromJson(QByteArray(obs_data_get_json(out))).object();
+	}
+
+	static QString code(const QJsonObject &answer) { return answer.value(QStringLiteral("error")).toString(); }
+
+	QList<std::pair<QString, QJsonObject>> events;
+};
+
+TEST_F(RemoteTest, EveryRequestAnswersWithTheControllersState)
+{
+	addLayoutSnapshots({QStringLiteral("Alpha"), QStringLiteral("Beta")});
+	start();
+
+	QJsonObject list = call("GetSnapshotList");
+	const QJsonArray snapshots = list.value(QStringLiteral("snapshots")).toArray();
+	ASSERT_EQ(snapshots.size(), 2);
+	EXPECT_EQ(snapshots[1].toObject().value(QStringLiteral("fileName")), QJsonValue(QStringLiteral("Beta.json")));
+	EXPECT_EQ(snapshots[1].toObject().value(QStringLiteral("position")).toInt(), 2);
+	EXPECT_FALSE(snapshots[0].toObject().value(QStringLiteral("hasHotkey")).toBool());
+	EXPECT_FALSE(list.contains(QStringLiteral("last")));
+
+	// A name is matched as the dialog matches names; a loaded snapshot becomes last.
+	QJsonObject answer = call("LoadSnapshot", {{QStringLiteral("name"), QStringLiteral("  bETA ")}});
+	EXPECT_TRUE(answer.value(QStringLiteral("loaded")).toBool()) << QJsonDocument(answer).toJson().constData();
+	EXPECT_EQ(velkin->last, path(QStringLiteral("Beta")));
+	EXPECT_EQ(call("GetSnapshotList").value(QStringLiteral("last")), QJsonValue(QStringLiteral("Beta.json")));
+	EXPECT_EQ(events.last().first, QStringLiteral("SnapshotLoaded"));
+	EXPECT_EQ(events.last().second.value(QStringLiteral("source")), QJsonValue(QStringLiteral("remote")));
+
+	EXPECT_EQ(call("LoadNextSnapshot").value(QStringLiteral("fileName")), QJsonValue(QStringLiteral("Alpha.json")));
+	EXPECT_EQ(call("LoadPreviousSnapshot").value(QStringLiteral("fileName")),
+		  QJsonValue(QStringLiteral("Beta.json")));
+	EXPECT_TRUE(call("UndoLoad").value(QStringLiteral("loaded")).toBool());
+	EXPECT_EQ(velkin->last, path(QStringLiteral("Alpha")));
+	EXPECT_EQ(events.last().second.value(QStringLiteral("source")), QJsonValue(QStringLiteral("undo")));
+
+	// Names with odd letters: full-width, a combining accent and an emoji; found again in another spelling.
+	const QString odd = QStringLiteral("\uff2c\uff49\uff56\uff45 e\u0301 \u2728");
+	events.clear();
+	EXPECT_EQ(call("SaveSnapshot", {{QStringLiteral("name"), odd}}).value(QStringLiteral("fileName")),
+		  QJsonValue(odd.normalized(QString::NormalizationForm_C) + QStringLiteral(".json")));
+	EXPECT_EQ(events.first().first, QStringLiteral("SnapshotListChanged"));
+	answer = call("LoadSnapshot",
+		      {{QStringLiteral("name"), QStringLiteral("\uff4c\uff49\uff56\uff45 \u00e9 \u2728")}});
+	EXPECT_TRUE(answer.value(QStringLiteral("loaded")).toBool());
+
+	// Overwrite in place keeps the stored name.
+	answer = call("SaveSnapshot",
+		      {{QStringLiteral("name"), QStringLiteral("alpha")}, {QStringLiteral("overwrite"), true}});
+	EXPECT_EQ(answer.value(QStringLiteral("fileName")), QJsonValue(QStringLiteral("Alpha.json")));
+	SnapshotData stored;
+	ASSERT_EQ(readSnapshotFile(path(QStringLiteral("Alpha")), stored), SnapshotIoResult::Ok);
+	EXPECT_EQ(stored.name, QStringLiteral("Alpha"));
+}
+
+TEST_F(RemoteTest, EveryErrorHasItsCodeAndNoRequestOpensAWindow)
+{
+	addLayoutSnapshots({QStringLiteral("Alpha")});
+	SnapshotData refused;
+	ASSERT_EQ(readSnapshotFile(path(QStringLiteral("Alpha")), refused), SnapshotIoResult::Ok);
+	refused.name = QStringLiteral("Refused");
+	refused.geometry = QByteArray(66, '\x07');
+	ASSERT_EQ(writeSnapshotFile(path(QStringLiteral("Refused")), refused), SnapshotIoResult::Ok);
+	writeTestBytes(path(QStringLiteral("Broken")), "{ not a snapshot");
+	makeController();
+	EXPECT_EQ(code(call("GetSnapshotList")), QStringLiteral("Busy")) << "before activation";
+	delete velkin.data();
+	start();
+
+	const struct {
+		const char *type;
+		QJsonObject request;
+		const char *code;
+	} cases[] = {
+		{"LoadSnapshot", {{QStringLiteral("fileName"), QStringLiteral("../settings.json")}}, "NotFound"},
+		{"LoadSnapshot", {{QStringLiteral("fileName"), QStringLiteral("alpha.json")}}, "NotFound"},
+		{"LoadSnapshot", {{QStringLiteral("name"), QStringLiteral("Gamma")}}, "NotFound"},
+		{"LoadSnapshot", {}, "BadRequest"},
+		{"LoadSnapshot", {{QStringLiteral("fileName"), QStringLiteral("Refused.json")}}, "RestoreFailed"},
+		{"UndoLoad", {}, "NotFound"},
+		{"SaveSnapshot", {{QStringLiteral("name"), QStringLiteral("a/b")}}, "InvalidName"},
+		{"SaveSnapshot", {{QStringLiteral("name"), QStringLiteral("ALPHA")}}, "DuplicateName"},
+		{"SaveSnapshot",
+		 {{QStringLiteral("name"), QStringLiteral("Alpha")}, {QStringLiteral("overwrite"), 1}},
+		 "BadRequest"},
+		{"SaveSnapshot",
+		 {{QStringLiteral("name"), QStringLiteral("Broken")}, {QStringLiteral("overwrite"), true}},
+		 "ReadFailed"},
+		{"Shutdown", {}, "BadRequest"},
+	};
+	const QList<ModalRecord> windows = answerModals(clickOk, [&] {
+		for (const auto &c : cases) {
+			EXPECT_EQ(code(call(c.type, c.request)), QLatin1String(c.code)) << c.type;
+		}
+	});
+	EXPECT_TRUE(windows.isEmpty());
+
+	// A request while a question is open is turned away.
+	velkin->showManagerDialog();
+	const QList<ModalRecord> questions = answerModals(
+		[&](QWidget *box) {
+			EXPECT_EQ(code(call("GetSnapshotList")), QStringLiteral("Busy"));
+			clickReject(box);
+		},
+		[&] { velkin->deleteSnapshot(); });
+	EXPECT_EQ(questions.size(), 1);
+
+	// The folder cannot take a new file.
+	VELKIN_REQUIRE_FACILITY(
+		QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), snapshotDirectory()}) == 0,
+		"chattr");
+	const QString failed = code(call("SaveSnapshot", {{QStringLiteral("name"), QStringLiteral("New")}}));
+	QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), snapshotDirectory()});
+	EXPECT_EQ(failed, QStringLiteral("WriteFailed"));
+
+	// A full catalogue.
+	for (int i = 0; i < 1000; ++i) {
+		writeTestDocument(snapshotDirectory(), QStringLiteral("Filler %1.json").arg(i),
+				  QStringLiteral("Filler %1").arg(i));
+	}
+	EXPECT_EQ(code(call("SaveSnapshot", {{QStringLiteral("name"), QStringLiteral("New")}})),
+		  QStringLiteral("LimitReached"));
+
+	velkin->shutdown();
+	EXPECT_EQ(code(call("GetSnapshotList")), QStringLiteral("Busy")) << "after shutdown";
+}
+
+TEST_F(RemoteTest, TheListChangesAreAnnouncedOnce)
+{
+	addLayoutSnapshots({QStringLiteral("Alpha"), QStringLiteral("Beta")});
+	start();
+	const auto changes = [this] {
+		return std::count_if(events.cbegin(), events.cend(), [](const auto &event) {
+			return event.first == QStringLiteral("SnapshotListChanged");
+		});
+	};
+	velkin->refreshSnapshotList(QString());
+	EXPECT_EQ(changes(), 0) << "a refresh that found nothing new";
+	writeTestDocument(snapshotDirectory(), QStringLiteral("Gamma.json"), QStringLiteral("Gamma"));
+	velkin->refreshSnapshotList(QString());
+	EXPECT_EQ(changes(), 1) << "a refresh that found a file";
+	velkin->forgetSnapshotReferences(path(QStringLiteral("Gamma")));
+	ASSERT_TRUE(QFile::remove(path(QStringLiteral("Gamma"))));
+	velkin->refreshSnapshotList(QString());
+	EXPECT_EQ(changes(), 2) << "a delete";
+}
+
+} // namespace
