@@ -133,6 +133,8 @@ class Obs:
         self.process = None
         self.ws = None
         self.request_id = 0
+        # Events (op 5) for a client that subscribed to some, oldest first, as they arrived.
+        self.events = []
 
     def start(self):
         env = {
@@ -191,15 +193,16 @@ class Obs:
         if self.process.poll() is not None:
             raise HostError(f"OBS ended early with code {self.process.returncode}")
 
-    def connect(self, timeout=60):
-        """Connects to obs-websocket and waits until OBS has finished loading and the plug-in is active."""
+    def connect(self, timeout=60, event_subscriptions=0):
+        """Connects to obs-websocket and waits until OBS has finished loading and the plug-in is active. The client
+        receives the events of the given subscription bits (obs-websocket's EventSubscription)."""
         deadline = time.time() + timeout
         while time.time() < deadline:
             self.check_alive()
             try:
                 self.ws = websocket.create_connection(f"ws://127.0.0.1:{self.profile.port}", timeout=10)
                 json.loads(self.ws.recv())
-                self.ws.send(json.dumps({"op": 1, "d": {"rpcVersion": 1, "eventSubscriptions": 0}}))
+                self.ws.send(json.dumps({"op": 1, "d": {"rpcVersion": 1, "eventSubscriptions": event_subscriptions}}))
                 identified = json.loads(self.ws.recv())
                 if identified.get("op") != 2:
                     raise HostError(f"unexpected answer to Identify: {identified}")
@@ -236,9 +239,71 @@ class Obs:
         self.ws.send(json.dumps({"op": 6, "d": {"requestType": request_type, "requestId": rid,
                                                  "requestData": data or {}}}))
         while True:
-            message = json.loads(self.ws.recv())
+            message = self.receive()
             if message.get("op") == 7 and message["d"].get("requestId") == rid:
                 return message["d"]["requestStatus"], message["d"].get("responseData", {})
+
+    def send_request(self, request_type, data=None):
+        """Sends one request without waiting for its answer and returns its id, for receive_answers."""
+        self.request_id += 1
+        rid = str(self.request_id)
+        self.ws.send(json.dumps({"op": 6, "d": {"requestType": request_type, "requestId": rid,
+                                                 "requestData": data or {}}}))
+        return rid
+
+    def receive_answers(self, request_ids, timeout):
+        """Waits for the answers to requests sent with send_request: {id: (requestStatus, responseData)}.
+        obs-websocket works on the requests of one client in parallel, so answers come in any order."""
+        wanted = set(request_ids)
+        answers = {}
+        deadline = time.time() + timeout
+        while wanted - set(answers):
+            message = self.receive(max(0.1, deadline - time.time()))
+            if message is None:
+                raise HostError(f"{len(wanted - set(answers))} of {len(wanted)} requests had no answer within "
+                                f"{timeout} s")
+            if message.get("op") == 7 and message["d"].get("requestId") in wanted:
+                answers[message["d"]["requestId"]] = (message["d"]["requestStatus"],
+                                                      message["d"].get("responseData", {}))
+        return answers
+
+    def receive(self, timeout=None, until_event=False):
+        """The next message other than an event, which goes to self.events. With a timeout, None when nothing but
+        events came in that time; without one, the connection's own timeout applies. With until_event, an event
+        also ends the wait, and None is returned for it."""
+        deadline = None if timeout is None else time.time() + timeout
+        usual = self.ws.gettimeout()
+        while True:
+            if deadline is not None:
+                remaining = deadline - time.time()
+                if remaining <= 0:
+                    return None
+                self.ws.settimeout(remaining)
+            try:
+                message = json.loads(self.ws.recv())
+            except websocket.WebSocketTimeoutException:
+                if deadline is None:
+                    raise
+                return None
+            finally:
+                self.ws.settimeout(usual)
+            if message.get("op") == 5:
+                self.events.append(message["d"])
+                if until_event:
+                    return None
+                continue
+            return message
+
+    def next_event(self, timeout):
+        """Takes the oldest event not yet taken, waiting up to timeout seconds for one; None if none came."""
+        deadline = time.time() + timeout
+        while not self.events:
+            remaining = deadline - time.time()
+            if remaining <= 0:
+                return None
+            # An answer that arrives here was given up on by whoever sent its request.
+            self.receive(remaining, until_event=True)
+        return self.events.pop(0)
 
     def request_batch(self, requests):
         """Sends requests as one batch (op 8) and waits for its answer."""
@@ -247,7 +312,7 @@ class Obs:
         self.ws.send(json.dumps({"op": 8, "d": {"requestId": rid, "haltOnFailure": False,
                                                  "requests": requests}}))
         while True:
-            message = json.loads(self.ws.recv())
+            message = self.receive()
             if message.get("op") == 9 and message["d"].get("requestId") == rid:
                 return message["d"]["results"]
 
