@@ -315,6 +315,30 @@ def keys(display, *sequence):
         time.sleep(0.15)
 
 
+def until_new_window(display, before, pattern, message):
+    """Waits for a window that was not there before and gives it the keyboard."""
+    window = sorted(wait_for(lambda: set(visible_windows(display, pattern)) - before, 10, message))[-1]
+    time.sleep(0.3)
+    xdotool(display, "windowfocus", "--sync", window)
+    return window
+
+
+def answer_window(display, before, pattern, message, sequence, done, failure):
+    """Types into the window that opens until its effect shows. Keys that arrive before Qt has taken the focus are
+    lost without a trace, so while the window is still open the same keys are typed again."""
+    window = until_new_window(display, before, pattern, message)
+    for attempt in range(3):
+        if attempt:
+            xdotool(display, "windowfocus", "--sync", window)
+        keys(display, *sequence)
+        try:
+            return wait_for(done, 5, failure)
+        except HostError:
+            if window not in visible_windows(display, pattern):
+                raise
+    raise HostError(failure)
+
+
 def load_hotkey_names(obs):
     _, hotkeys = obs.request("GetHotkeyList")
     return sorted(name for name in hotkeys["hotkeys"] if name.startswith("obs-velkin.load."))
@@ -337,31 +361,12 @@ def check_manage(args, display):
     try:
         obs.connect()
 
-        def until_new_window(before, pattern, message):
-            """Waits for a window that was not there before and gives it the keyboard."""
-            window = sorted(wait_for(lambda: set(visible_windows(display, pattern)) - before, 10, message))[-1]
-            time.sleep(0.3)
-            xdotool(display, "windowfocus", "--sync", window)
-            return window
-
         def answer(before, pattern, message, sequence, done, failure):
-            """Types into the window that opens until its effect shows. Keys that arrive before Qt has taken the
-            focus are lost without a trace, so while the window is still open the same keys are typed again."""
-            window = until_new_window(before, pattern, message)
-            for attempt in range(3):
-                if attempt:
-                    xdotool(display, "windowfocus", "--sync", window)
-                keys(display, *sequence)
-                try:
-                    return wait_for(done, 5, failure)
-                except HostError:
-                    if window not in visible_windows(display, pattern):
-                        raise
-            raise HostError(failure)
+            return answer_window(display, before, pattern, message, sequence, done, failure)
 
         before = set(visible_windows(display, title))
         trigger(obs, "obs-velkin.open")
-        dialog = until_new_window(before, title, "the dialog did not open")
+        dialog = until_new_window(display, before, title, "the dialog did not open")
 
         def in_dialog(*sequence):
             xdotool(display, "windowfocus", "--sync", dialog)
