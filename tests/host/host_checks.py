@@ -3,6 +3,8 @@
 
 import argparse
 import base64
+import collections
+import datetime
 import json
 import os
 import sys
@@ -811,6 +813,317 @@ def check_automation_start(args, display):
         tray.close()
     expect_clean_exit(obs, code)
     expect(plugin_lines(obs) == [load_line(args)], f"unexpected plug-in log lines: {plugin_lines(obs)}")
+
+
+VENDOR = "obs-velkin"
+# obs-websocket's EventSubscription::Vendors: the client receives VendorEvent messages.
+VENDOR_EVENTS = 1 << 9
+# obs-websocket's own status when CallVendorRequest names no vendor or no request of the vendor.
+RESOURCE_NOT_FOUND = 600
+
+
+def vendor_call(obs, request_type, data=None):
+    """One of the plug-in's requests through CallVendorRequest; returns the plug-in's own answer."""
+    response = call(obs, "CallVendorRequest", {"vendorName": VENDOR, "requestType": request_type,
+                                                "requestData": data or {}})
+    expect(response.get("vendorName") == VENDOR and response.get("requestType") == request_type,
+           f"CallVendorRequest {request_type} came back as {response}")
+    return response.get("responseData")
+
+
+def vendor_batch_entry(request_type, data=None):
+    return {"requestType": "CallVendorRequest",
+            "requestData": {"vendorName": VENDOR, "requestType": request_type, "requestData": data or {}}}
+
+
+def expect_vendor_error(obs, request_type, data, code):
+    answer = vendor_call(obs, request_type, data)
+    expect(sorted(answer or {}) == ["error", "message"] and answer["error"] == code and answer["message"],
+           f"{request_type} {data}: expected the error {code} with a message, got {answer}")
+
+
+class VendorEvents:
+    """The plug-in's vendor events as one client receives them. obs-websocket sends each event from a thread pool of
+    its own, so the events of one action can arrive in any order."""
+
+    def __init__(self, obs):
+        self.obs = obs
+
+    def take(self, timeout):
+        """(eventType, eventData) of the next event of the plug-in, or None when none came in time."""
+        deadline = time.time() + timeout
+        while True:
+            event = self.obs.next_event(max(0.0, deadline - time.time()))
+            if event is None:
+                return None
+            data = event.get("eventData", {})
+            if event.get("eventType") == "VendorEvent" and data.get("vendorName") == VENDOR:
+                return data.get("eventType"), data.get("eventData", {})
+
+    def expect(self, why, *expected, timeout=30):
+        """Waits for as many events as expected and expects exactly those."""
+        deadline = time.time() + timeout
+        seen = []
+        while len(seen) < len(expected):
+            event = self.take(max(0.0, deadline - time.time()))
+            if event is None:
+                raise HostError(f"{why}: expected the events {list(expected)}, but only {seen} came")
+            seen.append(event)
+        as_text = lambda event: json.dumps(event, sort_keys=True)
+        expect(sorted(map(as_text, seen)) == sorted(map(as_text, expected)),
+               f"{why}: expected the events {list(expected)}, got {seen}")
+
+    def expect_none(self, why):
+        """Nothing more may come: gives a stray event time to arrive."""
+        event = self.take(1.5)
+        expect(event is None, f"{why}: an unexpected event {event}")
+
+
+def loaded(name, source="remote"):
+    return "SnapshotLoaded", {"name": name, "fileName": f"{name}.json", "source": source}
+
+
+LIST_CHANGED = ("SnapshotListChanged", {})
+
+
+def listed(items, member):
+    """The values of a list in an answer. obs-websocket carries answers as obs_data, whose arrays hold objects only,
+    so the plug-in sends a list of names as objects with one member each."""
+    expect(isinstance(items, list) and all(isinstance(item, dict) and list(item) == [member] for item in items),
+           f"a list in an answer is {items!r}, not a list of objects with the member {member!r}")
+    return [item[member] for item in items]
+
+
+def expect_listing(profile, listing, expected, last, why):
+    """A GetSnapshotList answer: expected holds (name, hasHotkey, rules) in list order; last is a file name or None.
+    obs_data has no null either: without a last snapshot, the member is missing."""
+    entries = listing.get("snapshots", [])
+    summary = [(entry.get("name"), entry.get("hasHotkey"), sorted(listed(entry.get("rules"), "event")))
+               for entry in entries]
+    expect(summary == [(name, hotkey, sorted(rules)) for name, hotkey, rules in expected],
+           f"{why}: the list holds {summary}")
+    order = read_settings(profile)["snapshotOrder"]
+    for position, entry in enumerate(entries, 1):
+        expect(sorted(entry) == ["fileName", "hasHotkey", "modified", "name", "position", "rules"],
+               f"{why}: an entry has the members {sorted(entry)}")
+        expect(entry["fileName"] == f"{entry['name']}.json" and entry["position"] == position,
+               f"{why}: entry {position} is {entry}")
+        expect(order[position - 1] == entry["fileName"], f"{why}: the list differs from settings.json's {order}")
+        try:
+            stamp = datetime.datetime.fromisoformat(entry["modified"])
+        except (TypeError, ValueError):
+            raise HostError(f"{why}: {entry['name']} was modified at {entry['modified']!r}, no ISO 8601 time")
+        # A time without an offset is local time; the text may hold whole seconds only.
+        written = os.stat(os.path.join(profile.snapshot_dir, entry["fileName"])).st_mtime
+        expect(abs(stamp.astimezone().timestamp() - written) < 2,
+               f"{why}: {entry['name']} was modified at {entry['modified']}, its file at {written}")
+    expect(len(order) == len(entries), f"{why}: settings.json orders {order}")
+    expect(listing.get("last") == last, f"{why}: the last snapshot is {listing.get('last')!r}, not {last!r}")
+
+
+@check
+def check_remote(args, display):
+    """The plug-in's obs-websocket requests and vendor events, the dialog's changes as events, and a burst of loads."""
+    profile = Profile(args.build_dir, "remote")
+    floating = {"Alpha": ["statsDock"], "Gamma": ["controlsDock"], "Epsilon": ["statsDock", "mixerDock"],
+                "Delta": []}
+    paths = automation_layouts(args, profile, {name: docks for name, docks in floating.items() if name != "Delta"})
+    # Epsilon also names a dock that this OBS lacks: a remote load applies it without asking.
+    with open(paths["Epsilon"]) as f:
+        document = json.load(f)
+    document["docks"].append("chatDock")
+    with open(paths["Epsilon"], "w") as f:
+        json.dump(document, f)
+    write_automation(profile, [("recordingStarted", "Alpha"), ("studioModeEnabled", "Alpha")])
+    with open(profile.settings_path, "w") as f:
+        json.dump({"snapshotOrder": ["Alpha.json", "Gamma.json", "Epsilon.json"],
+                   "snapshotHotkeys": {"Gamma.json": [{"key": "OBS_KEY_F10"}]}}, f)
+    alpha_rules = ["recordingStarted", "studioModeEnabled"]
+    title = "^OBS-Velkin Dock Layouts$"
+    obs = Obs(profile, display).start()
+    try:
+        obs.connect(event_subscriptions=VENDOR_EVENTS)
+        print(f"  obs-websocket {call(obs, 'GetVersion')['obsWebSocketVersion']}")
+        events = VendorEvents(obs)
+        layouts = Layouts(obs, display, paths, floating)
+        # The vendor is registered at activation, which connect() waits for.
+        listing = vendor_call(obs, "GetSnapshotList")
+        expect_listing(profile, listing, [("Alpha", False, alpha_rules), ("Gamma", True, []), ("Epsilon", False, [])],
+                       None, "at the start")
+
+        # Refused requests change nothing and tell no one.
+        status, _ = obs.request("CallVendorRequest", {"vendorName": VENDOR, "requestType": "NoSuchRequest"})
+        expect(not status["result"] and status.get("code") == RESOURCE_NOT_FOUND,
+               f"an unknown request was answered with {status}")
+        folder = sorted(os.listdir(profile.snapshot_dir))
+        for request_type, data, code in [
+            ("LoadSnapshot", {"fileName": "../settings.json"}, "NotFound"),
+            # The file exists by that path, but a file name has no folder.
+            ("LoadSnapshot", {"fileName": "../snapshots/Alpha.json"}, "NotFound"),
+            ("LoadSnapshot", {"fileName": "Missing.json"}, "NotFound"),
+            ("LoadSnapshot", {"name": "Missing"}, "NotFound"),
+            ("LoadSnapshot", {}, "BadRequest"),
+            ("UndoLoad", {}, "NotFound"),
+            ("SaveSnapshot", {"name": "alpha"}, "DuplicateName"),
+            ("SaveSnapshot", {"name": "a/b"}, "InvalidName"),
+        ]:
+            expect_vendor_error(obs, request_type, data, code)
+        expect(sorted(os.listdir(profile.snapshot_dir)) == folder, "a refused request changed the snapshot folder")
+        layouts.expect(None, "refused requests")
+
+        # Save New captures OBS's own layout, in which nothing floats.
+        expect(vendor_call(obs, "SaveSnapshot", {"name": "Delta"}) == {"fileName": "Delta.json"}, "Save New")
+        events.expect("Save New", LIST_CHANGED)
+        paths["Delta"] = os.path.join(profile.snapshot_dir, "Delta.json")
+        with open(paths["Delta"], "rb") as f:
+            saved = f.read()
+        expect_vendor_error(obs, "SaveSnapshot", {"name": "Delta"}, "DuplicateName")
+        expect_vendor_error(obs, "SaveSnapshot", {"name": "Delta", "overwrite": False}, "DuplicateName")
+        with open(paths["Delta"], "rb") as f:
+            expect(f.read() == saved, "a refused Save changed Delta.json")
+        listing = vendor_call(obs, "GetSnapshotList")
+        names = [entry["name"] for entry in listing["snapshots"]]
+        expect([name for name in names if name != "Delta"] == ["Alpha", "Gamma", "Epsilon"],
+               f"Save New reordered the list: {names}")
+        # What was saved is the last snapshot now, as after Save New in the dialog.
+        expect_listing(profile, listing, [(name, name == "Gamma", alpha_rules if name == "Alpha" else [])
+                                          for name in names], "Delta.json", "after Save New")
+        wait_for_last(profile, paths["Delta"])
+
+        # Loads by name and by file name, then undo.
+        for data, name in [({"name": "Alpha"}, "Alpha"), ({"fileName": "Delta.json"}, "Delta")]:
+            answer = vendor_call(obs, "LoadSnapshot", data)
+            expect(answer == {"loaded": True, "fileName": f"{name}.json", "missingDocks": []},
+                   f"LoadSnapshot {data}: {answer}")
+            events.expect(f"LoadSnapshot {data}", loaded(name))
+            layouts.expect(name, f"LoadSnapshot {data}")
+        answer = vendor_call(obs, "UndoLoad")
+        expect(answer == {"loaded": True, "fileName": "Alpha.json", "missingDocks": []}, f"UndoLoad: {answer}")
+        events.expect("UndoLoad", loaded("Alpha", "undo"))
+        layouts.expect("Alpha", "UndoLoad")
+
+        # Next and previous follow the list from the last snapshot.
+        alpha = names.index("Alpha")
+        for request_type, position in [("LoadNextSnapshot", (alpha + 1) % len(names)),
+                                       ("LoadPreviousSnapshot", alpha)]:
+            name = names[position]
+            answer = vendor_call(obs, request_type)
+            expect(answer == {"loaded": True, "fileName": f"{name}.json", "missingDocks": []},
+                   f"{request_type}: {answer}")
+            events.expect(request_type, loaded(name))
+            layouts.expect(name, request_type)
+
+        # A snapshot with a dock that OBS lacks loads without a question.
+        answer = vendor_call(obs, "LoadSnapshot", {"fileName": "Epsilon.json"})
+        expect(answer == {"loaded": True, "fileName": "Epsilon.json", "missingDocks": [{"name": "chatDock"}]},
+               f"LoadSnapshot of Epsilon: {answer}")
+        events.expect("LoadSnapshot of Epsilon", loaded("Epsilon"))
+        layouts.expect("Epsilon", "LoadSnapshot of Epsilon")
+        expect(not visible_windows(display, title), "a remote load opened a window")
+
+        # Overwrite keeps the file and its place, with the layout of now.
+        answer = vendor_call(obs, "SaveSnapshot", {"name": "Delta", "overwrite": True})
+        expect(answer == {"fileName": "Delta.json"}, f"Overwrite: {answer}")
+        events.expect("Overwrite", LIST_CHANGED)
+        with open(paths["Delta"], "rb") as f:
+            expect(f.read() != saved, "Overwrite did not rewrite Delta.json")
+        expect([entry["name"] for entry in vendor_call(obs, "GetSnapshotList")["snapshots"]] == names,
+               "Overwrite changed the list")
+        layouts.titles["Delta"] = layouts.titles["Epsilon"]
+        vendor_call(obs, "LoadSnapshot", {"name": "Alpha"})
+        events.expect("LoadSnapshot of Alpha", loaded("Alpha"))
+        vendor_call(obs, "LoadSnapshot", {"name": "Delta"})
+        events.expect("LoadSnapshot of the overwritten Delta", loaded("Delta"))
+        layouts.expect("Delta", "LoadSnapshot of the overwritten Delta")
+
+        # Rename Gamma to Omega and delete Epsilon in the dialog.
+        before = set(visible_windows(display, title))
+        trigger(obs, "obs-velkin.open")
+        dialog = until_new_window(display, before, title, "the dialog did not open")
+
+        def in_dialog(*sequence):
+            xdotool(display, "windowfocus", "--sync", dialog)
+            keys(display, "<ctrl+f>", *sequence)
+
+        snapshot = lambda name: os.path.join(profile.snapshot_dir, name)
+        before = set(visible_windows(display, title))
+        in_dialog("Gamma", "<Tab>", "<F2>")
+        answer_window(display, before, title, "F2 opened no prompt", ("<ctrl+a>", "Omega", "<Return>"),
+                      lambda: os.path.exists(snapshot("Omega.json")) and not os.path.exists(snapshot("Gamma.json")),
+                      "the rename did not move Gamma.json to Omega.json")
+        events.expect("a rename in the dialog", LIST_CHANGED)
+        before = set(visible_windows(display, title))
+        in_dialog("Epsilon", "<Tab>", "<Delete>")
+        answer_window(display, before, title, "Delete asked nothing", ("<Return>",),
+                      lambda: not os.path.exists(snapshot("Epsilon.json")), "Epsilon.json was not deleted")
+        events.expect("a delete in the dialog", LIST_CHANGED)
+        xdotool(display, "windowfocus", "--sync", dialog)
+        keys(display, "<Escape>")
+        wait_for(lambda: not visible_windows(display, title), 10, "the dialog did not close")
+        paths["Omega"] = snapshot("Omega.json")
+        layouts.titles["Omega"] = layouts.titles["Gamma"]
+
+        listing = vendor_call(obs, "GetSnapshotList")
+        names = [entry["name"] for entry in listing["snapshots"]]
+        expect(sorted(names) == ["Alpha", "Delta", "Omega"], f"after the dialog the list holds {names}")
+        # The binding follows the rename.
+        expect_listing(profile, listing, [(name, name == "Omega", alpha_rules if name == "Alpha" else [])
+                                          for name in names], "Delta.json", "after the dialog")
+
+        # A burst of loads from one client, sent without waiting: obs-websocket works on them in parallel threads,
+        # and each one steps once.
+        vendor_call(obs, "LoadSnapshot", {"name": "Alpha"})
+        events.expect("LoadSnapshot of Alpha before the burst", loaded("Alpha"))
+        layouts.expect("Alpha", "LoadSnapshot of Alpha before the burst")
+        start = names.index("Alpha")
+        steps = 500
+        # Three snapshots: the burst ends elsewhere than it began.
+        expect(steps % len(names), f"{steps} steps over {len(names)} snapshots end where they begin")
+        ids = [obs.send_request("CallVendorRequest", {"vendorName": VENDOR, "requestType": "LoadNextSnapshot"})
+               for _ in range(steps)]
+        began = time.time()
+        answers = obs.receive_answers(ids, timeout=200)
+        print(f"  {steps} remote steps answered in {time.time() - began:.1f} s")
+        stepped = collections.Counter(f"{names[(start + step) % len(names)]}.json" for step in range(1, steps + 1))
+        failed = [status for status, _ in answers.values() if not status["result"]]
+        expect(not failed, f"{len(failed)} of the burst's requests failed, the first with {failed[:1]}")
+        results = [response.get("responseData", {}) for _, response in answers.values()]
+        refused = [result for result in results if result.get("loaded") is not True]
+        expect(not refused, f"{len(refused)} of the burst's loads were refused, the first with {refused[:1]}")
+        landed = collections.Counter(result.get("fileName") for result in results)
+        expect(landed == stepped, f"the burst's answers name {dict(landed)}, not {dict(stepped)}")
+        burst_events = []
+        while len(burst_events) < steps and (event := events.take(60)):
+            burst_events.append(event)
+        expect(len(burst_events) == steps, f"the burst sent {len(burst_events)} events for {steps} loads")
+        expect(all(kind == "SnapshotLoaded" and data.get("source") == "remote" for kind, data in burst_events),
+               f"the burst sent other events: {[e for e in burst_events if e[0] != 'SnapshotLoaded'][:3]}")
+        expect(collections.Counter(data["fileName"] for _, data in burst_events) == stepped,
+               "the burst's events name other snapshots than its answers")
+
+        end = names[(start + steps) % len(names)]
+        listing = vendor_call(obs, "GetSnapshotList")
+        expect(listing.get("last") == f"{end}.json", f"after the burst the last snapshot is {listing.get('last')!r}")
+        layouts.expect(end, f"{steps} steps from {names[start]}")
+
+        # A batch runs in order: back once round the list.
+        results = obs.request_batch([vendor_batch_entry("LoadPreviousSnapshot") for _ in names])
+        expected = [f"{names[(names.index(end) - step) % len(names)]}.json" for step in range(1, len(names) + 1)]
+        got = [result.get("responseData", {}).get("responseData", {}).get("fileName") for result in results]
+        expect(got == expected, f"a batch of previous loads named {got}, not {expected}")
+        events.expect("a batch of previous loads", *(loaded(name[:-len(".json")]) for name in expected))
+        layouts.expect(end, "a batch once round the list")
+        events.expect_none("at the end")
+    except HostError:
+        obs.screenshot(os.path.join(args.build_dir, "artifacts", "remote-failure.png"))
+        raise
+    finally:
+        code = obs.stop()
+    expect_clean_exit(obs, code)
+    expect(read_settings(profile)["last"] == paths[end], f"OBS quit with last {read_settings(profile)['last']!r}")
+    # Epsilon's load had nobody to ask about the dock that OBS lacks, so the plug-in noted it in the log.
+    expect(plugin_lines(obs) == [load_line(args), "[obs-velkin] MissingDocks: chatDock"],
+           f"unexpected plug-in log lines: {plugin_lines(obs)}")
 
 
 def main():
