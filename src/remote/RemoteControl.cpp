@@ -24,12 +24,22 @@ constexpr std::array<const char *, 6> kRequestTypes = {
 // How long a request waits for OBS's UI thread before it answers Busy.
 constexpr auto kAnswerTimeout = std::chrono::seconds(5);
 
-// One request's answer: made on OBS's UI thread, awaited on obs-websocket's.
+// One request's answer: made on OBS's UI thread, awaited on obs-websocket's. A request is either given up
+// before the UI thread has started it (answered Busy, and never carried out) or carried out and answered.
 struct PendingAnswer {
 	std::mutex mutex;
 	std::condition_variable ready;
+	bool started = false;
 	bool done = false;
 	QJsonObject answer;
+
+	// The UI thread takes the request on, unless it has been given up already.
+	bool claim()
+	{
+		const std::lock_guard<std::mutex> lock(mutex);
+		started = !done;
+		return started;
+	}
 
 	void give(const QJsonObject &value)
 	{
@@ -101,19 +111,25 @@ void requestCallback(obs_data_t *request, obs_data_t *response, void *data)
 		QMetaObject::invokeMethod(
 			velkin,
 			[velkin, pending, type, requestObject] {
-				pending->give(velkin->answerRemoteRequest(QString::fromLatin1(type), requestObject));
+				if (pending->claim()) {
+					pending->give(
+						velkin->answerRemoteRequest(QString::fromLatin1(type), requestObject));
+				}
 			},
 			Qt::QueuedConnection);
 	}
 	QJsonObject answer;
 	{
 		std::unique_lock<std::mutex> lock(pending->mutex);
-		if (pending->ready.wait_for(lock, kAnswerTimeout, [&] { return pending->done; })) {
-			answer = pending->answer;
-		} else {
+		if (!pending->ready.wait_for(lock, kAnswerTimeout, [&] { return pending->done; }) &&
+		    !pending->started) {
+			// Given up before it began: it will not be carried out, so Busy tells the truth.
 			pending->done = true;
-			answer = busyAnswer(QStringLiteral("OBS did not answer in time"));
+			pending->answer = busyAnswer(QStringLiteral("OBS did not answer in time"));
 		}
+		// Begun on the UI thread: its answer comes when the work is done.
+		pending->ready.wait(lock, [&] { return pending->done; });
+		answer = pending->answer;
 	}
 	{
 		const std::lock_guard<std::mutex> lock(bridge().mutex);
