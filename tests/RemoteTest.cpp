@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QListWidget>
 #include <QProcess>
 #include <QTest>
 
@@ -185,6 +186,13 @@ TEST_F(RemoteTest, TheListChangesAreAnnouncedOnce)
 	ASSERT_TRUE(QFile::remove(path(QStringLiteral("Gamma"))));
 	velkin->refreshSnapshotList(QString());
 	EXPECT_EQ(changes(), 2) << "a delete";
+
+	// A new order is announced where it is made, and the next refresh finds nothing new.
+	velkin->showManagerDialog();
+	ASSERT_TRUE(velkin->snapshotList->model()->moveRows(QModelIndex(), 1, 1, QModelIndex(), 0));
+	EXPECT_EQ(changes(), 3) << "a new order";
+	velkin->refreshSnapshotList(QString());
+	EXPECT_EQ(changes(), 3);
 }
 
 } // namespace

@@ -122,12 +122,13 @@ void Velkin::refreshSnapshotList(const QString &targetPath)
 	const QList<SnapshotEntry> catalogue = scanSnapshots(snapshotDirectory, snapshotOrder, &unreadable, &overflow);
 	snapshotOrder.clear();
 
+	// What the catalogue holds, whatever its order: a new order is announced where the user makes it.
 	size_t fingerprint = qHash(catalogue.size());
 	QSet<QString> presentPaths;
 	QListWidgetItem *newTop = nullptr;
 	for (const SnapshotEntry &entry : catalogue) {
 		snapshotOrder.append(entry.fileName);
-		fingerprint = qHashMulti(fingerprint, entry.fileName, entry.name, entry.modified.toMSecsSinceEpoch());
+		fingerprint += qHashMulti(0, entry.fileName, entry.name, entry.modified.toMSecsSinceEpoch());
 		const QString path = snapshotPath(entry.fileName);
 		presentPaths.insert(path);
 		registerLoadHotkey(path, entry.name);
