@@ -23,13 +23,15 @@ QList<SnapshotEntry> scanSnapshots(const QString &directory, const QStringList &
 	const QFileInfoList files =
 		dir.entryInfoList({QStringLiteral("*.json")}, QDir::Files | QDir::Hidden, QDir::Name);
 	for (const QFileInfo &file : files) {
+		// One look at each file: its time and its type come from the same call, and the reader asks neither
+		// again.
+		const QDateTime modified = file.fileTime(QFileDevice::FileModificationTime);
 		SnapshotData data;
-		if (readSnapshotFile(file.absoluteFilePath(), data) != SnapshotIoResult::Ok) {
+		if (readSnapshotFile(file, data) != SnapshotIoResult::Ok) {
 			++unreadableCount;
 			continue;
 		}
-		byFileName.insert(file.fileName(), SnapshotEntry{file.fileName(), data.name,
-								 file.fileTime(QFileDevice::FileModificationTime)});
+		byFileName.insert(file.fileName(), SnapshotEntry{file.fileName(), data.name, modified});
 	}
 
 	QList<SnapshotEntry> result;

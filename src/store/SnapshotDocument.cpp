@@ -35,13 +35,17 @@ std::optional<QByteArray> decodeBase64(const QString &text)
 
 SnapshotIoResult readSnapshotFile(const QString &path, SnapshotData &data)
 {
+	return readSnapshotFile(QFileInfo(path), data);
+}
+
+SnapshotIoResult readSnapshotFile(const QFileInfo &info, SnapshotData &data)
+{
 	// Opening a FIFO or a device would block until a writer appears; such paths are refused unopened.
-	const QFileInfo info(path);
 	if (!info.isFile()) {
 		return SnapshotIoResult::OpenError;
 	}
 
-	QFile file(path);
+	QFile file(info.absoluteFilePath());
 	if (!file.open(QIODevice::ReadOnly)) {
 		return SnapshotIoResult::OpenError;
 	}
