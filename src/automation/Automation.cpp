@@ -24,6 +24,15 @@ QString automationEventText(AutomationEvent event, bool shortForm)
 	return localeText((QByteArray(shortForm ? "EventShort" : "Event") + key).constData());
 }
 
+QString automationRulesText(const QList<AutomationEvent> &events)
+{
+	QStringList texts;
+	for (const AutomationEvent event : events) {
+		texts.append(automationEventText(event, true));
+	}
+	return texts.join(QStringLiteral(", "));
+}
+
 void Velkin::readAutomation()
 {
 	QStringList skipped;
@@ -174,13 +183,19 @@ void Velkin::setRestorePreviousOnStop(bool enabled)
 
 QList<AutomationEvent> Velkin::rulesOf(const QString &fileName) const
 {
-	QList<AutomationEvent> events;
+	return rulesByFile().value(fileName);
+}
+
+QHash<QString, QList<AutomationEvent>> Velkin::rulesByFile() const
+{
+	QHash<QString, QList<AutomationEvent>> byFile;
 	for (int i = 0; i < kAutomationEventCount; ++i) {
-		if (!fileName.isEmpty() && automation.rules[size_t(i)] == fileName) {
-			events.append(AutomationEvent(i));
+		const QString &rule = automation.rules[size_t(i)];
+		if (!rule.isEmpty()) {
+			byFile[rule].append(AutomationEvent(i));
 		}
 	}
-	return events;
+	return byFile;
 }
 
 void Velkin::dropRulesOutside(const QSet<QString> &listedFileNames)

@@ -1,4 +1,5 @@
 #include "automation/AutomationFile.hpp"
+#include "store/SnapshotNames.hpp"
 
 #include <QFile>
 #include <QFileInfo>
@@ -8,10 +9,23 @@
 
 namespace {
 
-constexpr std::array<const char *, kAutomationEventCount> kEventNames = {
-	"streamingStarted",   "streamingStopped",       "recordingStarted", "recordingStopped", "studioModeEnabled",
-	"studioModeDisabled", "sceneCollectionChanged", "profileChanged",   "obsStarted",
+// Each event's name in the file and the frontend event it follows, in the order of AutomationEvent. The start
+// of OBS has no frontend event of its own.
+struct EventInfo {
+	const char *name;
+	std::optional<enum obs_frontend_event> frontendEvent;
 };
+const std::array<EventInfo, kAutomationEventCount> kEvents = {{
+	{"streamingStarted", OBS_FRONTEND_EVENT_STREAMING_STARTED},
+	{"streamingStopped", OBS_FRONTEND_EVENT_STREAMING_STOPPED},
+	{"recordingStarted", OBS_FRONTEND_EVENT_RECORDING_STARTED},
+	{"recordingStopped", OBS_FRONTEND_EVENT_RECORDING_STOPPED},
+	{"studioModeEnabled", OBS_FRONTEND_EVENT_STUDIO_MODE_ENABLED},
+	{"studioModeDisabled", OBS_FRONTEND_EVENT_STUDIO_MODE_DISABLED},
+	{"sceneCollectionChanged", OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGED},
+	{"profileChanged", OBS_FRONTEND_EVENT_PROFILE_CHANGED},
+	{"obsStarted", std::nullopt},
+}};
 
 const QString kRules = QStringLiteral("rules");
 const QString kEvent = QStringLiteral("event");
@@ -19,25 +33,17 @@ const QString kSnapshot = QStringLiteral("snapshot");
 const QString kRestorePrevious = QStringLiteral("restorePreviousOnStop");
 const QString kUndoHotkey = QStringLiteral("undoHotkey");
 
-// A rule names a file of the snapshot folder by its name alone: anything that could reach another folder is
-// refused here, before it gets near a path.
-bool isPlainFileName(const QString &name)
-{
-	return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
-	       !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) && !name.contains(QChar(0));
-}
-
 } // namespace
 
 const char *automationEventName(AutomationEvent event)
 {
-	return kEventNames[size_t(event)];
+	return kEvents[size_t(event)].name;
 }
 
 std::optional<AutomationEvent> automationEventNamed(const QString &name)
 {
 	for (int i = 0; i < kAutomationEventCount; ++i) {
-		if (name == QLatin1String(kEventNames[size_t(i)])) {
+		if (name == QLatin1String(kEvents[size_t(i)].name)) {
 			return AutomationEvent(i);
 		}
 	}
@@ -46,26 +52,12 @@ std::optional<AutomationEvent> automationEventNamed(const QString &name)
 
 std::optional<AutomationEvent> automationEventFor(enum obs_frontend_event event)
 {
-	switch (event) {
-	case OBS_FRONTEND_EVENT_STREAMING_STARTED:
-		return AutomationEvent::StreamingStarted;
-	case OBS_FRONTEND_EVENT_STREAMING_STOPPED:
-		return AutomationEvent::StreamingStopped;
-	case OBS_FRONTEND_EVENT_RECORDING_STARTED:
-		return AutomationEvent::RecordingStarted;
-	case OBS_FRONTEND_EVENT_RECORDING_STOPPED:
-		return AutomationEvent::RecordingStopped;
-	case OBS_FRONTEND_EVENT_STUDIO_MODE_ENABLED:
-		return AutomationEvent::StudioModeEnabled;
-	case OBS_FRONTEND_EVENT_STUDIO_MODE_DISABLED:
-		return AutomationEvent::StudioModeDisabled;
-	case OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGED:
-		return AutomationEvent::SceneCollectionChanged;
-	case OBS_FRONTEND_EVENT_PROFILE_CHANGED:
-		return AutomationEvent::ProfileChanged;
-	default:
-		return std::nullopt;
+	for (int i = 0; i < kAutomationEventCount; ++i) {
+		if (kEvents[size_t(i)].frontendEvent == event) {
+			return AutomationEvent(i);
+		}
 	}
+	return std::nullopt;
 }
 
 std::optional<AutomationEvent> startEventOf(AutomationEvent stopEvent)
@@ -110,6 +102,7 @@ std::optional<AutomationSettings> parseAutomation(const QByteArray &json, QStrin
 		if (!event) {
 			skip(QStringLiteral("rule %1: unknown event \"%2\"").arg(i + 1).arg(eventName));
 		} else if (!isPlainFileName(snapshot)) {
+			// A rule names a file of the snapshot folder by its name alone, never a way to another folder.
 			skip(QStringLiteral("rule %1: \"%2\" is not a snapshot file name").arg(i + 1).arg(snapshot));
 		} else if (!settings.rule(*event).isEmpty()) {
 			skip(QStringLiteral("rule %1: a second rule for \"%2\"").arg(i + 1).arg(eventName));
@@ -176,7 +169,7 @@ QByteArray automationToJson(const AutomationSettings &settings)
 		const QString &snapshot = settings.rules[size_t(i)];
 		if (!snapshot.isEmpty()) {
 			rules.append(
-				QJsonObject{{kEvent, QLatin1String(kEventNames[size_t(i)])}, {kSnapshot, snapshot}});
+				QJsonObject{{kEvent, QLatin1String(kEvents[size_t(i)].name)}, {kSnapshot, snapshot}});
 		}
 	}
 	const QJsonObject object{

@@ -77,28 +77,17 @@ void Velkin::updateRuleDisplay()
 	if (!snapshotList) {
 		return;
 	}
-	// At most one row per event has rules: collect them first, so a thousand rows cost a lookup each.
-	QHash<QString, QStringList> shortTexts;
-	for (int i = 0; i < kAutomationEventCount; ++i) {
-		const QString &rule = automation.rules[size_t(i)];
-		if (!rule.isEmpty()) {
-			shortTexts[snapshotPath(rule)].append(automationEventText(AutomationEvent(i), true));
-		}
-	}
+	// Only rows that have rules or had them change: a thousand rows cost a lookup each.
+	const QHash<QString, QList<AutomationEvent>> rules = rulesByFile();
 	for (int row = 0; row < snapshotList->count(); ++row) {
 		QListWidgetItem *item = snapshotList->item(row);
 		const QString path = item->data(kPathRole).toString();
-		const auto rules = shortTexts.constFind(path);
-		const bool hadRules = item->data(kRulesRole).isValid();
-		if (rules == shortTexts.cend() && !hadRules) {
+		const QList<AutomationEvent> events = rules.value(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
+		if (events.isEmpty() && !item->data(kRulesRole).isValid()) {
 			continue;
 		}
-		if (rules == shortTexts.cend()) {
-			item->setData(kRulesRole, QVariant());
-		} else {
-			item->setData(kRulesRole, rules->join(QStringLiteral(", ")));
-		}
+		item->setData(kRulesRole, events.isEmpty() ? QVariant() : QVariant(automationRulesText(events)));
 		const QDateTime local = QFileInfo(path).fileTime(QFileDevice::FileModificationTime).toLocalTime();
-		item->setToolTip(rowToolTip(item->text(), modifiedText(local) + modifiedSeconds(local), path));
+		item->setToolTip(rowToolTip(item->text(), modifiedText(local) + modifiedSeconds(local), path, events));
 	}
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QJsonObject>
 #include <QList>
 #include <QMap>
@@ -114,6 +115,8 @@ public:
 	void setAutomationRule(AutomationEvent event, const QString &fileName, bool enabled);
 	void setRestorePreviousOnStop(bool enabled);
 	QList<AutomationEvent> rulesOf(const QString &fileName) const;
+	// The events of every snapshot that has rules, by file name: at most one entry an event.
+	QHash<QString, QList<AutomationEvent>> rulesByFile() const;
 	void dropRulesOutside(const QSet<QString> &listedFileNames);
 
 	// Remote control: requests and events of obs-websocket's vendor "obs-velkin"
@@ -150,7 +153,8 @@ public:
 	void fillAutomationMenu();
 	void updateAutomationActions();
 	void updateRuleDisplay();
-	QString rowToolTip(const QString &name, const QString &modified, const QString &path) const;
+	static QString rowToolTip(const QString &name, const QString &modified, const QString &path,
+				  const QList<AutomationEvent> &events);
 
 	// Hotkeys
 	static void hotkeyCallback(void *data, obs_hotkey_id id, obs_hotkey_t *hotkey, bool pressed);

@@ -61,7 +61,7 @@ std::optional<SnapshotEntry> findEntry(const QList<SnapshotEntry> &catalogue, co
 	const QJsonValue fileName = request.value(kFileName);
 	if (fileName.isString()) {
 		const QString wanted = fileName.toString();
-		if (wanted.contains(QLatin1Char('/')) || wanted.contains(QLatin1Char('\\'))) {
+		if (!isPlainFileName(wanted)) {
 			return std::nullopt;
 		}
 		for (const SnapshotEntry &entry : catalogue) {
@@ -204,13 +204,13 @@ QJsonObject Velkin::remoteSave(const QJsonObject &request)
 			return remoteError("DuplicateName", QStringLiteral("A snapshot with this name already exists"));
 		}
 		// As Overwrite does it: the stored name stays, the layout is the one of now.
+		// The catalogue lists readable documents only, with their stored names.
 		const std::optional<SnapshotEntry> entry =
 			findEntry(scanSnapshots(snapshotDirectory, snapshotOrder), QJsonObject{{kName, name}});
-		SnapshotData stored;
-		if (!entry || readSnapshotFile(snapshotPath(entry->fileName), stored) != SnapshotIoResult::Ok) {
+		if (!entry) {
 			return remoteError("ReadFailed", QStringLiteral("The snapshot to overwrite could not be read"));
 		}
-		written = storeSnapshot(captureLayout(mainWindow, stored.name), snapshotPath(entry->fileName));
+		written = storeSnapshot(captureLayout(mainWindow, entry->name), snapshotPath(entry->fileName));
 		break;
 	}
 	case NameCheckResult::NameAccepted:

@@ -76,10 +76,10 @@ QString modifiedSeconds(const QDateTime &local)
 	return QString::asprintf(":%02d", local.time().second());
 }
 
-QString Velkin::rowToolTip(const QString &name, const QString &modified, const QString &path) const
+QString Velkin::rowToolTip(const QString &name, const QString &modified, const QString &path,
+			   const QList<AutomationEvent> &events)
 {
 	QString tip = name + QLatin1Char('\n') + localeText("Modified").arg(modified) + QLatin1Char('\n') + path;
-	const QList<AutomationEvent> events = rulesOf(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
 	if (!events.isEmpty()) {
 		QStringList texts;
 		for (const AutomationEvent event : events) {
@@ -126,6 +126,8 @@ void Velkin::refreshSnapshotList(const QString &targetPath)
 
 	// What the catalogue holds, whatever its order: a new order is announced where the user makes it.
 	size_t fingerprint = qHash(catalogue.size());
+	// Rules are few: looked up once here, a row costs a lookup in a small table.
+	const QHash<QString, QList<AutomationEvent>> rules = rulesByFile();
 	QSet<QString> presentPaths;
 	QListWidgetItem *newTop = nullptr;
 	for (const SnapshotEntry &entry : catalogue) {
@@ -140,7 +142,11 @@ void Velkin::refreshSnapshotList(const QString &targetPath)
 			auto *item = new QListWidgetItem(entry.name, list);
 			item->setData(kPathRole, path);
 			item->setData(kModifiedRole, minutes);
-			item->setToolTip(rowToolTip(entry.name, minutes + modifiedSeconds(local), path));
+			const QList<AutomationEvent> events = rules.value(entry.fileName);
+			item->setToolTip(rowToolTip(entry.name, minutes + modifiedSeconds(local), path, events));
+			if (!events.isEmpty()) {
+				item->setData(kRulesRole, automationRulesText(events));
+			}
 			if (!topPath.isEmpty() && path == topPath) {
 				newTop = item;
 			}
@@ -152,7 +158,6 @@ void Velkin::refreshSnapshotList(const QString &targetPath)
 
 	pruneLoadHotkeys(presentPaths);
 	dropRulesOutside(QSet<QString>(snapshotOrder.cbegin(), snapshotOrder.cend()));
-	updateRuleDisplay();
 	noteCatalogue(fingerprint);
 
 	if (unreadable != 0) {

@@ -76,6 +76,12 @@ NameCheckResult validateSnapshotName(const QString &directory, const QString &na
 	return NameCheckResult::NameAccepted;
 }
 
+bool isPlainFileName(const QString &name)
+{
+	return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+	       !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) && !name.contains(QChar(0));
+}
+
 QString snapshotFilePath(const QString &directory, const QString &name)
 {
 	return QDir(directory).filePath(name + QLatin1String(kSnapshotFileSuffix));

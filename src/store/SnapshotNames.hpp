@@ -20,6 +20,11 @@ QString snapshotNameKey(const QString &name);
 // the directory has it already. The file at excludedPath, the snapshot being renamed or overwritten, never counts.
 NameCheckResult validateSnapshotName(const QString &directory, const QString &name, const QString &excludedPath);
 
+// Whether the text can only name a file directly in a folder: not empty, not "." or "..", no separator of any
+// system and no NUL. Names that come from outside (a file, a remote request) are checked with it before they are
+// joined to a folder.
+bool isPlainFileName(const QString &name);
+
 // The file of an accepted name: the name verbatim, followed by ".json", in the directory.
 QString snapshotFilePath(const QString &directory, const QString &name);
 

@@ -5,6 +5,7 @@ import argparse
 import base64
 import collections
 import datetime
+import functools
 import json
 import os
 import sys
@@ -317,6 +318,19 @@ def keys(display, *sequence):
         time.sleep(0.15)
 
 
+def open_manager(obs, display):
+    """Opens the manager with its hotkey and returns its window."""
+    before = set(visible_windows(display, "^OBS-Velkin Dock Layouts$"))
+    trigger(obs, "obs-velkin.open")
+    return until_new_window(display, before, "^OBS-Velkin Dock Layouts$", "the dialog did not open")
+
+
+def type_in_manager(display, dialog, *sequence):
+    """Focuses the manager and types, starting from its search line (Ctrl+F)."""
+    xdotool(display, "windowfocus", "--sync", dialog)
+    keys(display, "<ctrl+f>", *sequence)
+
+
 def until_new_window(display, before, pattern, message):
     """Waits for a window that was not there before and gives it the keyboard."""
     window = sorted(wait_for(lambda: set(visible_windows(display, pattern)) - before, 10, message))[-1]
@@ -366,13 +380,8 @@ def check_manage(args, display):
         def answer(before, pattern, message, sequence, done, failure):
             return answer_window(display, before, pattern, message, sequence, done, failure)
 
-        before = set(visible_windows(display, title))
-        trigger(obs, "obs-velkin.open")
-        dialog = until_new_window(display, before, title, "the dialog did not open")
-
-        def in_dialog(*sequence):
-            xdotool(display, "windowfocus", "--sync", dialog)
-            keys(display, "<ctrl+f>", *sequence)
+        dialog = open_manager(obs, display)
+        in_dialog = functools.partial(type_in_manager, display, dialog)
 
         # Rename Beta to Gamma with F2 in the list.
         before = set(visible_windows(display, title))
@@ -1037,13 +1046,8 @@ def check_remote(args, display):
         layouts.expect("Delta", "LoadSnapshot of the overwritten Delta")
 
         # Rename Gamma to Omega and delete Epsilon in the dialog.
-        before = set(visible_windows(display, title))
-        trigger(obs, "obs-velkin.open")
-        dialog = until_new_window(display, before, title, "the dialog did not open")
-
-        def in_dialog(*sequence):
-            xdotool(display, "windowfocus", "--sync", dialog)
-            keys(display, "<ctrl+f>", *sequence)
+        dialog = open_manager(obs, display)
+        in_dialog = functools.partial(type_in_manager, display, dialog)
 
         snapshot = lambda name: os.path.join(profile.snapshot_dir, name)
         before = set(visible_windows(display, title))
