@@ -326,8 +326,10 @@ def open_manager(obs, display):
 
 
 def type_in_manager(display, dialog, *sequence):
-    """Focuses the manager and types, starting from its search line (Ctrl+F)."""
+    """Focuses the manager and types, starting from its search line (Ctrl+F). Keys that arrive before Qt has
+    taken the focus are lost, and a search that lost its first letters selects another row: give Qt a moment."""
     xdotool(display, "windowfocus", "--sync", dialog)
+    time.sleep(0.3)
     keys(display, "<ctrl+f>", *sequence)
 
 
