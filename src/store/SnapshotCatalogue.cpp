@@ -1,7 +1,7 @@
 #include "automation/AutomationText.hpp"
 #include "module/Keys.hpp"
 #include "store/SnapshotCatalogue.hpp"
-#include "store/SnapshotDocument.hpp"
+#include "store/SnapshotFolder.hpp"
 #include "module/Module.hpp"
 #include "module/Velkin.hpp"
 
@@ -17,21 +17,20 @@
 
 QList<SnapshotEntry> scanSnapshots(const QString &directory, const QStringList &order, int *unreadable, int *overflow)
 {
+	return scanSnapshots(readSnapshotFolder(directory), order, unreadable, overflow);
+}
+
+QList<SnapshotEntry> scanSnapshots(const SnapshotFolder &folder, const QStringList &order, int *unreadable,
+				   int *overflow)
+{
 	int unreadableCount = 0;
 	QMap<QString, SnapshotEntry> byFileName;
-	const QDir dir(directory);
-	const QFileInfoList files =
-		dir.entryInfoList({QStringLiteral("*.json")}, QDir::Files | QDir::Hidden, QDir::Name);
-	for (const QFileInfo &file : files) {
-		// One look at each file: its time and its type come from the same call, and the reader asks neither
-		// again.
-		const QDateTime modified = file.fileTime(QFileDevice::FileModificationTime);
-		SnapshotData data;
-		if (readSnapshotFile(file, data) != SnapshotIoResult::Ok) {
+	for (const FolderEntry &entry : folder.entries) {
+		if (entry.kind == FolderEntry::Kind::Document) {
+			byFileName.insert(entry.fileName, SnapshotEntry{entry.fileName, entry.name, entry.modified});
+		} else if (entry.kind == FolderEntry::Kind::Unreadable) {
 			++unreadableCount;
-			continue;
 		}
-		byFileName.insert(file.fileName(), SnapshotEntry{file.fileName(), data.name, modified});
 	}
 
 	QList<SnapshotEntry> result;

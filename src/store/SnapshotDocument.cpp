@@ -8,8 +8,7 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QSaveFile>
-
-#include <optional>
+#include <QStringView>
 
 namespace {
 
@@ -22,46 +21,55 @@ const QString kKeyGeometry = QStringLiteral("geometry");
 const QString kKeyDocks = QStringLiteral("docks");
 
 // Strict standard Base64: no white space, no URL-safe letters, padding only at the end; unpadded input is fine.
-std::optional<QByteArray> decodeBase64(const QString &text)
+// Checked in place, without a decoded copy: the number of bytes the text stands for, or -1 when it is not Base64.
+qsizetype strictBase64Size(QStringView text)
 {
-	auto result = QByteArray::fromBase64Encoding(text.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
-	if (result.decodingStatus != QByteArray::Base64DecodingStatus::Ok) {
-		return std::nullopt;
+	const qsizetype size = text.size();
+	qsizetype letters = 0;
+	for (qsizetype i = 0; i < size; ++i) {
+		const char16_t c = text[i].unicode();
+		if ((c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'+' ||
+		    c == u'/') {
+			++letters;
+			continue;
+		}
+		// One or two '=' that close a text of whole groups of four.
+		if (c == u'=' && size % 4 == 0 && (i == size - 1 || (i == size - 2 && text[size - 1] == u'='))) {
+			break;
+		}
+		return -1;
 	}
-	return result.decoded;
+	return letters * 6 / 8;
 }
 
-} // namespace
-
-SnapshotIoResult readSnapshotFile(const QString &path, SnapshotData &data)
+// A checked text is plain ASCII: its Latin-1 bytes are the Base64 letters.
+QByteArray decodeBase64(const QString &text)
 {
-	return readSnapshotFile(QFileInfo(path), data);
+	return QByteArray::fromBase64(text.toLatin1());
 }
 
-SnapshotIoResult readSnapshotFile(const QFileInfo &info, SnapshotData &data)
+// Reads the whole of an open document, refusing one beyond the size limit.
+SnapshotIoResult readDocumentBytes(QFile &file, QByteArray &bytes)
 {
-	// Opening a FIFO or a device would block until a writer appears; such paths are refused unopened.
-	if (!info.isFile()) {
-		return SnapshotIoResult::OpenError;
-	}
-
-	QFile file(info.absoluteFilePath());
-	if (!file.open(QIODevice::ReadOnly)) {
-		return SnapshotIoResult::OpenError;
-	}
 	const qint64 size = file.size();
 	if (size > kMaxSnapshotFileBytes) {
 		return SnapshotIoResult::TooLarge;
 	}
 	// One byte more than the file holds shows whether it grew meanwhile; QIODevice::read allocates the
 	// whole request up front, so ask for no more than that.
-	const QByteArray bytes = file.read(size + 1);
+	bytes = file.read(size + 1);
 	file.close();
 	if (bytes.size() > kMaxSnapshotFileBytes) {
 		// The file grew after its size was taken.
 		return SnapshotIoResult::TooLarge;
 	}
+	return SnapshotIoResult::Ok;
+}
 
+// Checks a document. The record, when given, is filled on Ok; the name always is. Without a record the layout is
+// only checked, never decoded.
+SnapshotIoResult checkDocument(const QByteArray &bytes, SnapshotData *data, QString &name)
+{
 	QJsonParseError parseError;
 	const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
 	if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
@@ -81,29 +89,79 @@ SnapshotIoResult readSnapshotFile(const QFileInfo &info, SnapshotData &data)
 		return SnapshotIoResult::Invalid;
 	}
 
-	const std::optional<QByteArray> state = decodeBase64(stateValue.toString());
-	const std::optional<QByteArray> geometry = decodeBase64(geometryValue.toString());
-	const QString name = normalizedSnapshotName(nameValue.toString());
-	if (!state || !geometry || name.isEmpty() || name.size() > kMaxSnapshotNameLength || state->isEmpty() ||
-	    geometry->isEmpty()) {
+	const QString state = stateValue.toString();
+	const QString geometry = geometryValue.toString();
+	const QString normalized = normalizedSnapshotName(nameValue.toString());
+	if (normalized.isEmpty() || normalized.size() > kMaxSnapshotNameLength || strictBase64Size(state) <= 0 ||
+	    strictBase64Size(geometry) <= 0) {
 		return SnapshotIoResult::Invalid;
 	}
 
-	QStringList docks;
 	const QJsonArray dockArray = docksValue.toArray();
-	docks.reserve(dockArray.size());
 	for (const QJsonValue &dock : dockArray) {
 		if (!dock.isString()) {
 			return SnapshotIoResult::Invalid;
 		}
-		docks.append(dock.toString());
 	}
 
-	data.name = name;
-	data.state = *state;
-	data.geometry = *geometry;
-	data.docks = docks;
+	name = normalized;
+	if (data) {
+		data->name = normalized;
+		data->state = decodeBase64(state);
+		data->geometry = decodeBase64(geometry);
+		data->docks.clear();
+		data->docks.reserve(dockArray.size());
+		for (const QJsonValue &dock : dockArray) {
+			data->docks.append(dock.toString());
+		}
+	}
 	return SnapshotIoResult::Ok;
+}
+
+} // namespace
+
+SnapshotIoResult readSnapshotFile(const QString &path, SnapshotData &data)
+{
+	// Opening a FIFO or a device would block until a writer appears; such paths are refused unopened.
+	if (!QFileInfo(path).isFile()) {
+		return SnapshotIoResult::OpenError;
+	}
+	QFile file(path);
+	if (!file.open(QIODevice::ReadOnly)) {
+		return SnapshotIoResult::OpenError;
+	}
+	QByteArray bytes;
+	const SnapshotIoResult read = readDocumentBytes(file, bytes);
+	if (read != SnapshotIoResult::Ok) {
+		return read;
+	}
+	SnapshotData checked;
+	QString name;
+	const SnapshotIoResult result = checkDocument(bytes, &checked, name);
+	if (result == SnapshotIoResult::Ok) {
+		data = std::move(checked);
+	}
+	return result;
+}
+
+SnapshotIoResult checkListedSnapshotFile(const QString &path, QString &name, QDateTime &modified)
+{
+	QFile file(path);
+	if (!file.open(QIODevice::ReadOnly)) {
+		return SnapshotIoResult::OpenError;
+	}
+	// The open looked at the file already: its time costs no second look.
+	const QDateTime time = file.fileTime(QFileDevice::FileModificationTime);
+	QByteArray bytes;
+	const SnapshotIoResult read = readDocumentBytes(file, bytes);
+	if (read != SnapshotIoResult::Ok) {
+		return read;
+	}
+	const SnapshotIoResult result = checkDocument(bytes, nullptr, name);
+	if (result == SnapshotIoResult::Ok) {
+		modified = time;
+	}
+	return result;
 }
 
 SnapshotIoResult writeSnapshotFile(const QString &path, const SnapshotData &data)

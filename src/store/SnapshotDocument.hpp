@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QByteArray>
-#include <QFileInfo>
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -37,8 +37,10 @@ constexpr int kMaxSnapshotNameLength = 80;
 // Reads and checks a snapshot document. On Ok the record is replaced; otherwise it is left untouched.
 // Only regular files (or links to them) are opened, so a FIFO or a device never blocks the caller.
 SnapshotIoResult readSnapshotFile(const QString &path, SnapshotData &data);
-// The same for a file whose information is at hand (a folder listing's): what it already knows is not asked again.
-SnapshotIoResult readSnapshotFile(const QFileInfo &file, SnapshotData &data);
+// Checks the document of a file that a folder listing found to be a regular file, as strictly as
+// readSnapshotFile, without decoding its layout. On Ok it gives the document's name and the file's modification
+// time, taken from the open file.
+SnapshotIoResult checkListedSnapshotFile(const QString &path, QString &name, QDateTime &modified);
 
 // Writes the document for the record atomically; a failed write leaves any previous file as it was.
 SnapshotIoResult writeSnapshotFile(const QString &path, const SnapshotData &data);

@@ -1,5 +1,6 @@
 #include "store/SnapshotNames.hpp"
 #include "store/SnapshotDocument.hpp"
+#include "store/SnapshotFolder.hpp"
 
 #include <QDir>
 #include <QFileInfo>
@@ -49,27 +50,27 @@ QString snapshotNameKey(const QString &name)
 
 NameCheckResult validateSnapshotName(const QString &directory, const QString &name, const QString &excludedPath)
 {
+	// A name of the wrong form is refused without a look at the folder.
 	if (!hasAcceptableForm(name)) {
 		return NameCheckResult::NameInvalid;
 	}
+	return validateSnapshotName(readSnapshotFolder(directory), name, excludedPath);
+}
 
+NameCheckResult validateSnapshotName(const SnapshotFolder &folder, const QString &name, const QString &excludedPath)
+{
+	if (!hasAcceptableForm(name)) {
+		return NameCheckResult::NameInvalid;
+	}
 	const QString key = snapshotNameKey(name);
 	const QString fileKey = key + QLatin1String(kSnapshotFileSuffix);
-	const QDir dir(directory);
-	const QFileInfoList entries =
-		dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
-	for (const QFileInfo &entry : entries) {
-		const QString fileName = entry.fileName();
-		if (!fileName.endsWith(QLatin1String(kSnapshotFileSuffix), Qt::CaseInsensitive) ||
-		    entry.absoluteFilePath() == excludedPath) {
+	const QDir dir(folder.directory);
+	for (const FolderEntry &entry : folder.entries) {
+		if (!excludedPath.isEmpty() && dir.absoluteFilePath(entry.fileName) == excludedPath) {
 			continue;
 		}
-		if (snapshotNameKey(fileName) == fileKey) {
-			return NameCheckResult::NameDuplicate;
-		}
-		SnapshotData data;
-		if (entry.isFile() && readSnapshotFile(entry.absoluteFilePath(), data) == SnapshotIoResult::Ok &&
-		    snapshotNameKey(data.name) == key) {
+		if (snapshotNameKey(entry.fileName) == fileKey ||
+		    (entry.kind == FolderEntry::Kind::Document && snapshotNameKey(entry.name) == key)) {
 			return NameCheckResult::NameDuplicate;
 		}
 	}

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+struct SnapshotFolder;
+
 enum class NameCheckResult {
 	NameAccepted = 0,
 	NameInvalid = 1,
@@ -19,6 +21,8 @@ QString snapshotNameKey(const QString &name);
 // Judges a trimmed, NFC name: its form (a legal Windows file name on its own) and whether another snapshot in
 // the directory has it already. The file at excludedPath, the snapshot being renamed or overwritten, never counts.
 NameCheckResult validateSnapshotName(const QString &directory, const QString &name, const QString &excludedPath);
+// The same against a look at the folder that was taken already.
+NameCheckResult validateSnapshotName(const SnapshotFolder &folder, const QString &name, const QString &excludedPath);
 
 // Whether the text can only name a file directly in a folder: not empty, not "." or "..", no separator of any
 // system and no NUL. Names that come from outside (a file, a remote request) are checked with it before they are
