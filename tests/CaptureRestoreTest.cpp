@@ -1,4 +1,6 @@
 #include "operations/Layout.hpp"
+#include "module/Keys.hpp"
+#include "store/SnapshotCatalogue.hpp"
 #include "store/SnapshotNames.hpp"
 #include "support/Facility.hpp"
 #include "support/ControllerTest.hpp"
@@ -274,6 +276,60 @@ TEST_F(CaptureRestoreTest, SaveNewReopensThePromptWithTheCleanedText)
 	// A decomposed name is stored in NFC.
 	const QString path = saveNew(QStringLiteral("Cafe\u0301 Talk"));
 	EXPECT_EQ(path, pathOf(QStringLiteral("Caf\u00e9 Talk.json")));
+}
+
+TEST_F(CaptureRestoreTest, WhatTheFolderGainsWhileThePromptIsOpenIsSeenBySaveNew)
+{
+	struct Case {
+		const char *what;
+		int before;          // documents in the folder when Save New starts
+		QStringList arrives; // names written while the prompt is open
+		const char *report;  // what the accepted name "Fresh" meets, or nothing
+	};
+	const QList<Case> cases = {
+		{"a document of the same name", 0, {QStringLiteral("fresh")}, "DuplicateName"},
+		{"the thousandth document", 999, {QStringLiteral("Last one")}, "SnapshotLimit"},
+		{"other documents", 2, {QStringLiteral("Extra A"), QStringLiteral("Extra B")}, nullptr},
+	};
+	for (const Case &test : cases) {
+		SCOPED_TRACE(test.what);
+		QDir(snapshotDirectory()).removeRecursively();
+		QDir().mkpath(snapshotDirectory());
+		for (int i = 0; i < test.before; ++i) {
+			writeTestDocument(snapshotDirectory(), QStringLiteral("S%1.json").arg(i),
+					  QStringLiteral("S%1").arg(i));
+		}
+		QListWidget list;
+		velkin->snapshotList = &list;
+		velkin->last.clear();
+		const auto records =
+			answerModals(inOrder({[&](QWidget *prompt) {
+						      for (const QString &name : test.arrives) {
+							      writeTestDocument(snapshotDirectory(),
+										name + QStringLiteral(".json"), name);
+						      }
+						      typeName(QStringLiteral("Fresh"))(prompt);
+					      },
+					      clickOk, clickReject}),
+				     [&] { velkin->saveNewSnapshot(); });
+		const int documents = test.before + int(test.arrives.size());
+		if (test.report) {
+			ASSERT_GE(records.size(), 2);
+			EXPECT_EQ(records[1].text, localeText(test.report));
+			EXPECT_FALSE(QFile::exists(pathOf(QStringLiteral("Fresh.json"))));
+		} else {
+			EXPECT_EQ(velkin->last, pathOf(QStringLiteral("Fresh.json")));
+			// The list after the save shows what arrived, with the times on disk.
+			ASSERT_EQ(list.count(), documents + 1);
+			for (int row = 0; row < list.count(); ++row) {
+				const QString path = list.item(row)->data(kPathRole).toString();
+				EXPECT_EQ(list.item(row)->data(kModifiedRole).toString(),
+					  modifiedText(QFileInfo(path).lastModified()))
+					<< path.toStdString();
+			}
+		}
+		velkin->snapshotList = nullptr;
+	}
 }
 
 TEST_F(CaptureRestoreTest, LimitStopsSaveNewBeforeThePromptButNotOverwrite)

@@ -32,6 +32,7 @@ class QListWidget;
 class QMainWindow;
 class QMenu;
 class QPushButton;
+struct SnapshotFolder;
 
 // The one controller: everything the module holds while it is loaded. It is a child of the host's
 // main window and is deleted either by unload or together with the main window, whichever comes first.
@@ -53,7 +54,8 @@ public:
 	QString heldSnapshotPath(const QString &path) const;
 
 	// Catalogue
-	void refreshSnapshotList(const QString &targetPath);
+	// A look at the folder that the same uninterrupted stretch of work took already spares a second one.
+	void refreshSnapshotList(const QString &targetPath, const SnapshotFolder *looked = nullptr);
 	QString selectedSnapshotPath() const;
 
 	// Error reports and confirmations
@@ -62,6 +64,7 @@ public:
 	bool confirmAction(const QString &text, bool continueIsDefault);
 	bool ensureSnapshotDirectory();
 	bool checkSnapshotLimit();
+	bool checkSnapshotLimit(const SnapshotFolder &folder);
 
 	// Snapshot operations
 	bool canStartOperation() const;
@@ -74,8 +77,12 @@ public:
 	std::optional<SelectedSnapshot> readSelectedSnapshot();
 	void saveNewSnapshot();
 	void overwriteSnapshot();
-	QString promptSnapshotName(const QString &initialText, const QString &excludedPath);
-	QString storeSnapshot(const SnapshotData &data, const QString &oldPath);
+	// The accepted name; the look at the folder that accepted it goes to `looked`, for the store that follows.
+	QString promptSnapshotName(const QString &initialText, const QString &excludedPath,
+				   SnapshotFolder *looked = nullptr);
+	// Writes the document as a new snapshot or over the one at oldPath and lists it. `looked`, when given, is a
+	// look at the folder taken since the last event loop ran; it is used up.
+	QString storeSnapshot(const SnapshotData &data, const QString &oldPath, SnapshotFolder *looked = nullptr);
 	// Where a load comes from. An automatic load never asks and never shows a box: missing docks stay as they
 	// are and failures are only logged.
 	enum class LoadSource { Dialog, Hotkey, Automation, Remote, Undo };

@@ -4,6 +4,7 @@
 #include "operations/OperationGuard.hpp"
 #include "operations/ModalWindow.hpp"
 #include "store/SnapshotDocument.hpp"
+#include "store/SnapshotFolder.hpp"
 #include "store/SnapshotNames.hpp"
 
 #include <QDialog>
@@ -27,11 +28,12 @@ void Velkin::saveNewSnapshot()
 	if (!guard || !checkSnapshotLimit()) {
 		return;
 	}
-	const QString name = promptSnapshotName(QString(), QString());
+	SnapshotFolder folder;
+	const QString name = promptSnapshotName(QString(), QString(), &folder);
 	if (name.isEmpty() || !mainWindow) {
 		return;
 	}
-	const QString path = storeSnapshot(captureLayout(mainWindow, name), QString());
+	const QString path = storeSnapshot(captureLayout(mainWindow, name), QString(), &folder);
 	if (!path.isEmpty()) {
 		last = path;
 		saveSettings();
@@ -53,7 +55,7 @@ void Velkin::overwriteSnapshot()
 	}
 }
 
-QString Velkin::promptSnapshotName(const QString &initialText, const QString &excludedPath)
+QString Velkin::promptSnapshotName(const QString &initialText, const QString &excludedPath, SnapshotFolder *looked)
 {
 	ModalWindow<QInputDialog> prompt(new QInputDialog(managerDialog.data()));
 	prompt->setWindowTitle(localeText("Title"));
@@ -68,7 +70,8 @@ QString Velkin::promptSnapshotName(const QString &initialText, const QString &ex
 			break;
 		}
 		const QString name = normalizedSnapshotName(prompt->textValue());
-		const NameCheckResult check = validateSnapshotName(snapshotDirectory, name, excludedPath);
+		// Every answer is judged against the folder as it is now: the user may have changed it meanwhile.
+		const NameCheckResult check = validateSnapshotName(snapshotDirectory, name, excludedPath, looked);
 		if (check == NameCheckResult::NameAccepted) {
 			return name;
 		}
@@ -82,16 +85,19 @@ QString Velkin::promptSnapshotName(const QString &initialText, const QString &ex
 	return QString();
 }
 
-QString Velkin::storeSnapshot(const SnapshotData &data, const QString &oldPath)
+QString Velkin::storeSnapshot(const SnapshotData &data, const QString &oldPath, SnapshotFolder *looked)
 {
 	if (!ensureSnapshotDirectory()) {
 		return QString();
 	}
+	// The checks, the write and the list that follows run without an event loop between them: one look at the
+	// folder serves them all.
+	SnapshotFolder folder = looked ? std::move(*looked) : readSnapshotFolder(snapshotDirectory);
 	const bool replacesFile = !oldPath.isEmpty() && QFileInfo::exists(oldPath);
-	if (!replacesFile && !checkSnapshotLimit()) {
+	if (!replacesFile && !checkSnapshotLimit(folder)) {
 		return QString();
 	}
-	const NameCheckResult check = validateSnapshotName(snapshotDirectory, data.name, oldPath);
+	const NameCheckResult check = validateSnapshotName(folder, data.name, oldPath);
 	if (check != NameCheckResult::NameAccepted) {
 		reportError(nameCheckKey(check), QString());
 		return QString();
@@ -125,6 +131,13 @@ QString Velkin::storeSnapshot(const SnapshotData &data, const QString &oldPath)
 	} else if (moved) {
 		moveSnapshotReferences(oldPath, target);
 	}
-	refreshSnapshotList(target);
+	// The look brought up to date with what was written here, rather than taken again.
+	const QFileInfo written(target);
+	if (moved) {
+		folder.forget(QFileInfo(oldPath).fileName());
+	}
+	folder.note(FolderEntry{written.fileName(), FolderEntry::Kind::Document, normalizedSnapshotName(data.name),
+				written.lastModified()});
+	refreshSnapshotList(target, &folder);
 	return target;
 }

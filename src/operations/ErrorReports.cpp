@@ -2,6 +2,7 @@
 #include "module/Velkin.hpp"
 #include "operations/ModalWindow.hpp"
 #include "store/SnapshotCatalogue.hpp"
+#include "store/SnapshotFolder.hpp"
 
 #include <QAbstractButton>
 #include <QDialog>
@@ -67,7 +68,12 @@ bool Velkin::ensureSnapshotDirectory()
 
 bool Velkin::checkSnapshotLimit()
 {
-	if (scanSnapshots(snapshotDirectory, snapshotOrder).size() < kMaxSnapshots) {
+	return checkSnapshotLimit(readSnapshotFolder(snapshotDirectory));
+}
+
+bool Velkin::checkSnapshotLimit(const SnapshotFolder &folder)
+{
+	if (folder.documentCount() < kMaxSnapshots) {
 		return true;
 	}
 	reportError("SnapshotLimit", QString());

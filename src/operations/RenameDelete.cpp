@@ -2,6 +2,7 @@
 #include "module/Velkin.hpp"
 #include "operations/OperationGuard.hpp"
 #include "store/SnapshotDocument.hpp"
+#include "store/SnapshotFolder.hpp"
 
 #include <QFile>
 #include <QListWidget>
@@ -10,12 +11,13 @@ void Velkin::renameSnapshot()
 {
 	const OperationGuard guard(*this);
 	auto selected = guard ? readSelectedSnapshot() : std::nullopt;
-	const QString name = selected ? promptSnapshotName(selected->data.name, selected->path) : QString();
+	SnapshotFolder folder;
+	const QString name = selected ? promptSnapshotName(selected->data.name, selected->path, &folder) : QString();
 	if (name.isEmpty()) {
 		return;
 	}
 	selected->data.name = name;
-	if (!storeSnapshot(selected->data, selected->path).isEmpty()) {
+	if (!storeSnapshot(selected->data, selected->path, &folder).isEmpty()) {
 		saveSettings();
 	}
 }

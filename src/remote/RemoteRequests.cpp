@@ -4,6 +4,7 @@
 #include "operations/OperationGuard.hpp"
 #include "settings/SettingsFile.hpp"
 #include "store/SnapshotCatalogue.hpp"
+#include "store/SnapshotFolder.hpp"
 #include "store/SnapshotNames.hpp"
 
 #include <QFileInfo>
@@ -196,7 +197,9 @@ QJsonObject Velkin::remoteSave(const QJsonObject &request)
 	const QuietReports quiet(*this);
 	const QString name = normalizedSnapshotName(request.value(kName).toString());
 	QString written;
-	switch (validateSnapshotName(snapshotDirectory, name, QString())) {
+	// Nothing runs an event loop from here to the store: one look at the folder serves every check.
+	SnapshotFolder folder;
+	switch (validateSnapshotName(snapshotDirectory, name, QString(), &folder)) {
 	case NameCheckResult::NameInvalid:
 		return remoteError("InvalidName", QStringLiteral("This name cannot be used"));
 	case NameCheckResult::NameDuplicate: {
@@ -206,18 +209,18 @@ QJsonObject Velkin::remoteSave(const QJsonObject &request)
 		// As Overwrite does it: the stored name stays, the layout is the one of now.
 		// The catalogue lists readable documents only, with their stored names.
 		const std::optional<SnapshotEntry> entry =
-			findEntry(scanSnapshots(snapshotDirectory, snapshotOrder), QJsonObject{{kName, name}});
+			findEntry(scanSnapshots(folder, snapshotOrder), QJsonObject{{kName, name}});
 		if (!entry) {
 			return remoteError("ReadFailed", QStringLiteral("The snapshot to overwrite could not be read"));
 		}
-		written = storeSnapshot(captureLayout(mainWindow, entry->name), snapshotPath(entry->fileName));
+		written = storeSnapshot(captureLayout(mainWindow, entry->name), snapshotPath(entry->fileName), &folder);
 		break;
 	}
 	case NameCheckResult::NameAccepted:
-		if (!checkSnapshotLimit()) {
+		if (!checkSnapshotLimit(folder)) {
 			return errorOfReport(quietReportKey);
 		}
-		written = storeSnapshot(captureLayout(mainWindow, name), QString());
+		written = storeSnapshot(captureLayout(mainWindow, name), QString(), &folder);
 		break;
 	}
 	if (written.isEmpty()) {

@@ -97,7 +97,7 @@ QString Velkin::selectedSnapshotPath() const
 	return snapshotList->currentItem()->data(kPathRole).toString();
 }
 
-void Velkin::refreshSnapshotList(const QString &targetPath)
+void Velkin::refreshSnapshotList(const QString &targetPath, const SnapshotFolder *looked)
 {
 	const bool keepScrollPosition = targetPath.isEmpty();
 	const QString target = keepScrollPosition ? selectedSnapshotPath() : targetPath;
@@ -120,7 +120,9 @@ void Velkin::refreshSnapshotList(const QString &targetPath)
 
 	int unreadable = 0;
 	int overflow = 0;
-	const QList<SnapshotEntry> catalogue = scanSnapshots(snapshotDirectory, snapshotOrder, &unreadable, &overflow);
+	const QList<SnapshotEntry> catalogue =
+		looked ? scanSnapshots(*looked, snapshotOrder, &unreadable, &overflow)
+		       : scanSnapshots(snapshotDirectory, snapshotOrder, &unreadable, &overflow);
 	snapshotOrder.clear();
 
 	// What the catalogue holds, whatever its order: a new order is announced where the user makes it.

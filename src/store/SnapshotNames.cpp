@@ -48,13 +48,19 @@ QString snapshotNameKey(const QString &name)
 	return name.toCaseFolded().normalized(QString::NormalizationForm_C);
 }
 
-NameCheckResult validateSnapshotName(const QString &directory, const QString &name, const QString &excludedPath)
+NameCheckResult validateSnapshotName(const QString &directory, const QString &name, const QString &excludedPath,
+				     SnapshotFolder *looked)
 {
 	// A name of the wrong form is refused without a look at the folder.
 	if (!hasAcceptableForm(name)) {
 		return NameCheckResult::NameInvalid;
 	}
-	return validateSnapshotName(readSnapshotFolder(directory), name, excludedPath);
+	SnapshotFolder folder = readSnapshotFolder(directory);
+	const NameCheckResult result = validateSnapshotName(folder, name, excludedPath);
+	if (looked) {
+		*looked = std::move(folder);
+	}
+	return result;
 }
 
 NameCheckResult validateSnapshotName(const SnapshotFolder &folder, const QString &name, const QString &excludedPath)

@@ -20,7 +20,9 @@ QString snapshotNameKey(const QString &name);
 
 // Judges a trimmed, NFC name: its form (a legal Windows file name on its own) and whether another snapshot in
 // the directory has it already. The file at excludedPath, the snapshot being renamed or overwritten, never counts.
-NameCheckResult validateSnapshotName(const QString &directory, const QString &name, const QString &excludedPath);
+// `looked`, when given, receives the look at the folder when one was taken.
+NameCheckResult validateSnapshotName(const QString &directory, const QString &name, const QString &excludedPath,
+				     SnapshotFolder *looked = nullptr);
 // The same against a look at the folder that was taken already.
 NameCheckResult validateSnapshotName(const SnapshotFolder &folder, const QString &name, const QString &excludedPath);
 
