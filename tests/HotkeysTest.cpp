@@ -14,6 +14,7 @@
 
 #include <map>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -62,6 +63,9 @@ protected:
 	{
 		std::thread host([id, pressed] { obs_hotkey_trigger_routed_callback(id, pressed); });
 		host.join();
+		// The press arrives as a queued call, which queues the load it asks for.
+		QCoreApplication::sendPostedEvents();
+		QCoreApplication::sendPostedEvents();
 		QTest::qWait(20);
 	}
 
@@ -139,6 +143,74 @@ TEST_F(HotkeysTest, CycleStepsThroughTheOrderAndWraps)
 	ASSERT_EQ(records.size(), 2);
 	EXPECT_EQ(records[1].text, localeText("ReadFailed") + QStringLiteral("\n\n") + path(QStringLiteral("S2")));
 	EXPECT_EQ(velkin->last, path(QStringLiteral("S1")));
+}
+
+// Presses that arrive together restore one layout: the one the whole sequence ends on, counted from `last`, as if
+// each had loaded in turn.
+TEST_F(HotkeysTest, ABurstOfPressesLoadsOnlyWhereItEnds)
+{
+	const QStringList names{QStringLiteral("S1"), QStringLiteral("S2"), QStringLiteral("S3"), QStringLiteral("S4")};
+	addSnapshots(names);
+	start();
+	// A press: +1 next, -1 previous, or the row of a snapshot's own hotkey (10 + row).
+	struct Case {
+		const char *what;
+		const char *last;
+		std::vector<int> presses;
+		int repeat;
+	};
+	const Case cases[] = {
+		{"next, many times round", "S2", {+1}, 203},
+		{"previous past the first", "S2", {-1, -1, -1}, 1},
+		{"a snapshot's own hotkey, then next", "S1", {13, +1, +1, -1, +1}, 1},
+		{"no last snapshot: previous first", "", {-1, +1, +1}, 1},
+		{"mixed, a thousand times", "S3", {+1, 11, -1, -1, 12, +1, +1}, 150},
+	};
+	for (const Case &test : cases) {
+		SCOPED_TRACE(test.what);
+		velkin->last = *test.last ? path(QString::fromLatin1(test.last)) : QString();
+		// One by one: where each press would have left `last`.
+		int at = *test.last ? int(names.indexOf(QString::fromLatin1(test.last))) : -1;
+		std::vector<obs_hotkey_id> ids;
+		for (int round = 0; round < test.repeat; ++round) {
+			for (const int press : test.presses) {
+				if (press >= 10) {
+					at = press - 10;
+					ids.push_back(velkin->loadHotkeys.value(path(names[at])));
+				} else {
+					at = at < 0 ? (press > 0 ? 0 : int(names.size()) - 1)
+						    : (at + press + int(names.size())) % int(names.size());
+					ids.push_back(press > 0 ? velkin->cycleHotkeyId : velkin->previousHotkeyId);
+				}
+			}
+		}
+		int loads = 0;
+		velkin->remoteEventSink = [&](const char *type, const QJsonObject &) {
+			loads += QByteArray(type) == "SnapshotLoaded";
+		};
+		std::thread host([&ids] {
+			for (const obs_hotkey_id id : ids) {
+				obs_hotkey_trigger_routed_callback(id, true);
+			}
+		});
+		host.join();
+		QTest::qWait(50);
+		EXPECT_EQ(velkin->last, path(names[at]));
+		EXPECT_EQ(loads, 1) << "restores for " << ids.size() << " presses";
+		velkin->remoteEventSink = nullptr;
+	}
+
+	// Undo and the dialog's hotkey come after the loads pressed before them.
+	velkin->last = path(QStringLiteral("S1"));
+	std::thread host([this] {
+		for (const obs_hotkey_id id :
+		     {velkin->cycleHotkeyId, velkin->cycleHotkeyId, velkin->undoHotkeyId, velkin->cycleHotkeyId}) {
+			obs_hotkey_trigger_routed_callback(id, true);
+		}
+	});
+	host.join();
+	QTest::qWait(50);
+	EXPECT_EQ(velkin->last, path(QStringLiteral("S2")));
 }
 
 TEST_F(HotkeysTest, ASingleSnapshotReloadsItself)
@@ -317,7 +389,10 @@ TEST_F(HotkeysTest, AnExitWhileALoadHotkeyAsksLeavesEverythingAsItWas)
 			standin::fireEvent(OBS_FRONTEND_EVENT_EXIT);
 			clickAccept(question);
 		},
-		[&] { velkin->dispatchHotkey(velkin->loadHotkeys.value(path(QStringLiteral("Elsewhere")))); });
+		[&] {
+			velkin->dispatchHotkey(velkin->loadHotkeys.value(path(QStringLiteral("Elsewhere"))));
+			QCoreApplication::sendPostedEvents();
+		});
 	ASSERT_EQ(records.size(), 1);
 	EXPECT_TRUE(velkin->shuttingDown);
 	EXPECT_TRUE(velkin->loadHotkeys.isEmpty());

@@ -142,10 +142,13 @@ protected:
 		select("Chat.json");
 		act(typeName(QStringLiteral("chat")), [&] { velkin->renameSnapshot(); });
 
+		// A press queues its load.
 		velkin->dispatchHotkey(velkin->loadHotkeys.value(pathOf("Live.json")));
+		QCoreApplication::sendPostedEvents();
 		EXPECT_EQ(velkin->last, pathOf("Live.json"));
 		EXPECT_EQ(velkin->selectedSnapshotPath(), velkin->last) << "the loaded snapshot is the current row";
 		velkin->cycleSnapshot(+1);
+		QCoreApplication::sendPostedEvents();
 		EXPECT_EQ(velkin->last, pathOf("chat.json"));
 
 		const QString exported = base + QStringLiteral("/exported/Live.json");

@@ -172,7 +172,11 @@ public:
 	void disconnectBindingsSignal();
 	void dispatchHotkey(obs_hotkey_id id);
 	void cycleSnapshot(int step);
-	QString cycleTarget(int step) const;
+	// The snapshot `step` places from `from` in the order (from `last` when none is given); from a snapshot
+	// that is not listed, next is the first and previous the last.
+	QString cycleTarget(int step, const QString &from = QString()) const;
+	void pressLoad(const QString &path);
+	void applyPressedLoad();
 	void registerLoadHotkey(const QString &path, const QString &displayName);
 	void pruneLoadHotkeys(const QSet<QString> &listedPaths);
 	void noteBindingsChanged(obs_hotkey_id id);
@@ -197,6 +201,10 @@ public:
 	obs_hotkey_id previousHotkeyId = OBS_INVALID_HOTKEY_ID;
 	obs_hotkey_id openHotkeyId = OBS_INVALID_HOTKEY_ID;
 	QMap<QString, obs_hotkey_id> loadHotkeys;
+	// Where the load presses since the last applied one lead: each press moves it, and one queued call loads it.
+	// A burst of presses restores one layout, not one per press.
+	std::optional<QString> pressedLoad;
+	bool pressedLoadQueued = false;
 	QTimer settingsSaveTimer;
 	bool ready = false;
 	bool shuttingDown = false;

@@ -91,6 +91,11 @@ QJsonObject Velkin::answerRemoteRequest(const QString &type, const QJsonObject &
 	if (type == QLatin1String("GetSnapshotList")) {
 		return remoteSnapshotList();
 	}
+	// Hotkey presses that came first take effect first, as they would one by one.
+	applyPressedLoad();
+	if (!canStartOperation()) {
+		return remoteError("Busy", QStringLiteral("OBS-Velkin is busy; try again"));
+	}
 	if (type == QLatin1String("LoadSnapshot")) {
 		return remoteLoad(request);
 	}

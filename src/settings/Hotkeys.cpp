@@ -3,7 +3,6 @@
 #include "module/Velkin.hpp"
 #include "settings/SettingsFile.hpp"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QMainWindow>
@@ -104,42 +103,24 @@ void Velkin::dispatchHotkey(obs_hotkey_id id)
 		return;
 	}
 	if (id == openHotkeyId) {
+		// The loads pressed before come first, as they would one by one.
+		applyPressedLoad();
 		showManagerDialog();
 	} else if (id == cycleHotkeyId) {
 		cycleSnapshot(+1);
 	} else if (id == previousHotkeyId) {
 		cycleSnapshot(-1);
 	} else if (id == undoHotkeyId) {
+		applyPressedLoad();
 		undoLastLoad();
 	} else {
 		for (auto it = loadHotkeys.cbegin(); it != loadHotkeys.cend(); ++it) {
 			if (it.value() == id) {
-				// A copy: the load's questions run event loops in which a shutdown empties the map.
-				const QString path = it.key();
-				loadSnapshot(path, LoadSource::Hotkey);
+				pressLoad(it.key());
 				return;
 			}
 		}
 	}
-}
-
-void Velkin::cycleSnapshot(int step)
-{
-	if (shuttingDown || busy || !mainWindow) {
-		return;
-	}
-	loadSnapshot(cycleTarget(step), LoadSource::Hotkey);
-}
-
-QString Velkin::cycleTarget(int step) const
-{
-	if (snapshotOrder.isEmpty()) {
-		return QString();
-	}
-	const int count = int(snapshotOrder.size());
-	const int current = int(snapshotOrder.indexOf(QFileInfo(last).fileName()));
-	const int target = current >= 0 ? (count + step + current) % count : (step < 0 ? count - 1 : 0);
-	return snapshotPath(snapshotOrder.at(target));
 }
 
 void Velkin::registerLoadHotkey(const QString &path, const QString &displayName)

@@ -1,0 +1,53 @@
+#include "module/Velkin.hpp"
+
+#include <QFileInfo>
+#include <QMainWindow>
+
+#include <utility>
+
+void Velkin::cycleSnapshot(int step)
+{
+	if (shuttingDown || busy || !mainWindow) {
+		return;
+	}
+	// Counted from where the presses before it lead, as if each of them had loaded already.
+	const QString target = cycleTarget(step, pressedLoad.value_or(last));
+	if (!target.isEmpty()) {
+		pressLoad(target);
+	}
+}
+
+QString Velkin::cycleTarget(int step, const QString &from) const
+{
+	if (snapshotOrder.isEmpty()) {
+		return QString();
+	}
+	const int count = int(snapshotOrder.size());
+	const int current = int(snapshotOrder.indexOf(QFileInfo(from.isEmpty() ? last : from).fileName()));
+	const int target = current >= 0 ? (count + step + current) % count : (step < 0 ? count - 1 : 0);
+	return snapshotPath(snapshotOrder.at(target));
+}
+
+void Velkin::pressLoad(const QString &path)
+{
+	// A press while an operation runs is dropped, as the load it asks for would be.
+	if (!ready || shuttingDown || busy) {
+		return;
+	}
+	pressedLoad = path;
+	if (!pressedLoadQueued) {
+		pressedLoadQueued = true;
+		QMetaObject::invokeMethod(
+			this, [this] { applyPressedLoad(); }, Qt::QueuedConnection);
+	}
+}
+
+void Velkin::applyPressedLoad()
+{
+	// Presses that arrive while this load runs lead on from its snapshot and queue the next call.
+	pressedLoadQueued = false;
+	const std::optional<QString> target = std::exchange(pressedLoad, std::nullopt);
+	if (target) {
+		loadSnapshot(*target, LoadSource::Hotkey);
+	}
+}
