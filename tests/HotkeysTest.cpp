@@ -69,6 +69,15 @@ protected:
 		QTest::qWait(20);
 	}
 
+	// Delivers the presses that the host posted and the load they queued.
+	void settle() const
+	{
+		EXPECT_TRUE(QTest::qWaitFor([this] {
+			QCoreApplication::sendPostedEvents();
+			return !velkin->pressedLoadQueued;
+		}));
+	}
+
 	static QJsonObject savedSettings() { return QJsonDocument::fromJson(readTestBytes(settingsPath())).object(); }
 };
 
@@ -194,7 +203,7 @@ TEST_F(HotkeysTest, ABurstOfPressesLoadsOnlyWhereItEnds)
 			}
 		});
 		host.join();
-		QTest::qWait(50);
+		settle();
 		EXPECT_EQ(velkin->last, path(names[at]));
 		EXPECT_EQ(loads, 1) << "restores for " << ids.size() << " presses";
 		velkin->remoteEventSink = nullptr;
@@ -209,7 +218,7 @@ TEST_F(HotkeysTest, ABurstOfPressesLoadsOnlyWhereItEnds)
 		}
 	});
 	host.join();
-	QTest::qWait(50);
+	settle();
 	EXPECT_EQ(velkin->last, path(QStringLiteral("S2")));
 }
 
