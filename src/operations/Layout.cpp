@@ -60,10 +60,10 @@ static bool restoreDockState(QMainWindow *window, const QByteArray &state)
 	return window->restoreState(state, 0);
 }
 
-bool applyLayout(QMainWindow *window, const SnapshotData &data)
+bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotData *current)
 {
-	const QByteArray previousState = window->saveState(0);
-	const QByteArray previousGeometry = window->saveGeometry();
+	const QByteArray previousState = current ? current->state : window->saveState(0);
+	const QByteArray previousGeometry = current ? current->geometry : window->saveGeometry();
 	const QRect previousRect = window->geometry();
 
 	// The state is only tried once the window has taken the geometry.

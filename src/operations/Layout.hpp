@@ -17,5 +17,6 @@ SnapshotData captureLayout(QMainWindow *window, const QString &name);
 QStringList missingDocks(QMainWindow *window, const SnapshotData &data);
 
 // Applies the stored geometry, then the stored dock state. When the window refuses either, its previous
-// layout is put back and false is returned.
-bool applyLayout(QMainWindow *window, const SnapshotData &data);
+// layout is put back and false is returned. `current`, when given, holds the window's geometry and state as they
+// are now, taken by the caller already; otherwise they are taken here.
+bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotData *current = nullptr);

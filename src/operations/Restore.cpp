@@ -36,6 +36,15 @@ const char *sourceName(Velkin::LoadSource source)
 	return "";
 }
 
+// A kept layout as a record to apply; the kept layout of now doubles as the way back when the window refuses.
+SnapshotData layoutOf(const Velkin::LayoutMemento &memento)
+{
+	SnapshotData data;
+	data.geometry = memento.geometry;
+	data.state = memento.state;
+	return data;
+}
+
 } // namespace
 
 Velkin::LoadResult Velkin::loadSnapshot(const QString &path, LoadSource source, QStringList *missingDocksOut)
@@ -70,7 +79,8 @@ Velkin::LoadResult Velkin::loadSnapshot(const QString &path, LoadSource source, 
 		return LoadResult::NotStarted;
 	}
 	const LayoutMemento before = currentLayout();
-	if (!applyLayout(mainWindow, data)) {
+	const SnapshotData now = layoutOf(before);
+	if (!applyLayout(mainWindow, data, &now)) {
 		// The box says it all; the log line of a load nobody watched names the file.
 		reportLoadFailure(source, "RestoreFailed", unattended(source) ? path : QString());
 		return LoadResult::RestoreFailed;
@@ -119,11 +129,9 @@ Velkin::LoadResult Velkin::putLayoutBack(const LayoutMemento &layout, LoadSource
 	if (!mainWindow) {
 		return LoadResult::NotStarted;
 	}
-	SnapshotData data;
-	data.geometry = layout.geometry;
-	data.state = layout.state;
 	const LayoutMemento before = currentLayout();
-	if (!applyLayout(mainWindow, data)) {
+	const SnapshotData now = layoutOf(before);
+	if (!applyLayout(mainWindow, layoutOf(layout), &now)) {
 		reportLoadFailure(source, "RestoreFailed", QString());
 		return LoadResult::RestoreFailed;
 	}
