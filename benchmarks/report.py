@@ -26,11 +26,11 @@ def main(path):
         rows.append(f"-- {n} snapshots: floor F (list, read, parse every document) = {floor:.3f} ms"
                     + ("" if judged else ", for information"))
         row("scanSnapshots / F", ms[f"BM_Scan/{n}"] / floor, 1.3, judged)
-        row("refresh without the dialog / F", ms[f"BM_Refresh/{n}"] / floor, 2, judged)
+        row("refresh without the dialog / F", ms[f"BM_Refresh/{n}"] / floor, 1.8, judged)
         row(f"first refresh, registering {n} hotkeys / F", ms[f"BM_RefreshFirst/{n}"] / floor, 2, judged)
-        row(f"refresh with the dialog and {n} rows / F", ms[f"BM_RefreshDialog/{n}"] / floor, 3, judged)
+        row(f"refresh with the dialog and {n} rows / F", ms[f"BM_RefreshDialog/{n}"] / floor, 2.5, judged)
         row("validateSnapshotName of a new name / F", ms[f"BM_Validate/{n}"] / floor, 1.3, judged)
-        row("Save New, from the accepted name to saved settings / F", ms[f"BM_SaveNew/{n}"] / floor, 6, judged)
+        row("Save New, from the accepted name to saved settings / F", ms[f"BM_SaveNew/{n}"] / floor, 4.5, judged)
     rows.append("-- growth from 100 to 1000 snapshots (time at 1000 / time at 100)")
     for name in ("Floor", "Scan", "Refresh", "RefreshFirst", "RefreshDialog", "Validate", "SaveNew"):
         row(name, ms[f"BM_{name}/1000"] / ms[f"BM_{name}/100"], 11, name != "Floor")
