@@ -201,6 +201,9 @@ public:
 	obs_hotkey_id previousHotkeyId = OBS_INVALID_HOTKEY_ID;
 	obs_hotkey_id openHotkeyId = OBS_INVALID_HOTKEY_ID;
 	QMap<QString, obs_hotkey_id> loadHotkeys;
+	// The name and description each load hotkey was last given, so that a refresh renames only what changed: the
+	// host looks a hotkey up among all of them for every rename.
+	QHash<obs_hotkey_id, QByteArray> loadHotkeyLabels;
 	// Where the load presses since the last applied one lead: each press moves it, and one queued call loads it.
 	// A burst of presses restores one layout, not one per press.
 	std::optional<QString> pressedLoad;

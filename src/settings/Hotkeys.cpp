@@ -85,6 +85,7 @@ void Velkin::unregisterHotkeys()
 		obs_hotkey_unregister(it.value());
 	}
 	loadHotkeys.clear();
+	loadHotkeyLabels.clear();
 }
 
 void Velkin::connectBindingsSignal()
@@ -129,10 +130,15 @@ void Velkin::registerLoadHotkey(const QString &path, const QString &displayName)
 	const QByteArray name = QByteArray(kLoadPrefix) + fileName.toUtf8();
 	const QByteArray description = localeText("LoadHotkey").arg(displayName).toUtf8();
 
+	const QByteArray label = name + '\n' + description;
 	const auto existing = loadHotkeys.constFind(path);
 	if (existing != loadHotkeys.cend()) {
-		HotkeyRename rename{existing.value(), name, description};
-		obs_hotkey_update_atomic(renameHotkey, &rename);
+		QByteArray &given = loadHotkeyLabels[existing.value()];
+		if (given != label) {
+			HotkeyRename rename{existing.value(), name, description};
+			obs_hotkey_update_atomic(renameHotkey, &rename);
+			given = label;
+		}
 		return;
 	}
 	const obs_hotkey_id id =
@@ -142,6 +148,7 @@ void Velkin::registerLoadHotkey(const QString &path, const QString &displayName)
 		return;
 	}
 	loadHotkeys.insert(path, id);
+	loadHotkeyLabels.insert(id, label);
 	hotkeyBindingsFromJson(id, settings.value(kSettingsSnapshotHotkeys).toObject().value(fileName).toArray());
 }
 
@@ -152,6 +159,7 @@ void Velkin::pruneLoadHotkeys(const QSet<QString> &listedPaths)
 			++it;
 		} else {
 			obs_hotkey_unregister(it.value());
+			loadHotkeyLabels.remove(it.value());
 			it = loadHotkeys.erase(it);
 		}
 	}

@@ -26,6 +26,7 @@ void Velkin::moveSnapshotReferences(const QString &oldPath, const QString &newPa
 	const auto stale = loadHotkeys.find(newPath);
 	if (stale != loadHotkeys.end()) {
 		obs_hotkey_unregister(stale.value());
+		loadHotkeyLabels.remove(stale.value());
 		loadHotkeys.erase(stale);
 	}
 	const auto hotkey = loadHotkeys.find(oldPath);
@@ -88,6 +89,7 @@ void Velkin::forgetSnapshotReferences(const QString &path)
 	const auto hotkey = loadHotkeys.find(path);
 	if (hotkey != loadHotkeys.end()) {
 		obs_hotkey_unregister(hotkey.value());
+		loadHotkeyLabels.remove(hotkey.value());
 		loadHotkeys.erase(hotkey);
 	}
 

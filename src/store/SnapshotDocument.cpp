@@ -10,6 +10,8 @@
 #include <QSaveFile>
 #include <QStringView>
 
+#include <algorithm>
+
 namespace {
 
 const QString kKeyFormat = QStringLiteral("format");
@@ -48,21 +50,40 @@ QByteArray decodeBase64(const QString &text)
 	return QByteArray::fromBase64(text.toLatin1());
 }
 
-// Reads the whole of an open document, refusing one beyond the size limit.
-SnapshotIoResult readDocumentBytes(QFile &file, QByteArray &bytes)
+constexpr qsizetype kFirstReadBytes = 65536;
+
+// Opens a document for reading straight into the caller's buffer, without a buffer of the file's own.
+bool openDocument(QFile &file)
 {
-	const qint64 size = file.size();
-	if (size > kMaxSnapshotFileBytes) {
-		return SnapshotIoResult::TooLarge;
+	return file.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+}
+
+// Reads the whole of an open document into `buffer`, which keeps its capacity from one file to the next, and
+// returns the document's bytes, which live in the buffer; refuses a document beyond the size limit. The file's
+// size is not asked: a file that grows while it is read is judged by what was read.
+SnapshotIoResult readDocumentBytes(QFile &file, QByteArray &buffer, QByteArray &bytes)
+{
+	if (buffer.size() < kFirstReadBytes) {
+		buffer.resize(kFirstReadBytes);
 	}
-	// One byte more than the file holds shows whether it grew meanwhile; QIODevice::read allocates the
-	// whole request up front, so ask for no more than that.
-	bytes = file.read(size + 1);
+	qsizetype length = 0;
+	for (;;) {
+		const qint64 got = file.read(buffer.data() + length, buffer.size() - length);
+		if (got < 0) {
+			return SnapshotIoResult::OpenError;
+		}
+		length += qsizetype(got);
+		if (length > kMaxSnapshotFileBytes) {
+			return SnapshotIoResult::TooLarge;
+		}
+		// A read stops short of the request only at the end of the file.
+		if (length < buffer.size()) {
+			break;
+		}
+		buffer.resize(std::min<qsizetype>(buffer.size() * 2, kMaxSnapshotFileBytes + 1));
+	}
 	file.close();
-	if (bytes.size() > kMaxSnapshotFileBytes) {
-		// The file grew after its size was taken.
-		return SnapshotIoResult::TooLarge;
-	}
+	bytes = QByteArray::fromRawData(buffer.constData(), length);
 	return SnapshotIoResult::Ok;
 }
 
@@ -127,11 +148,12 @@ SnapshotIoResult readSnapshotFile(const QString &path, SnapshotData &data)
 		return SnapshotIoResult::OpenError;
 	}
 	QFile file(path);
-	if (!file.open(QIODevice::ReadOnly)) {
+	if (!openDocument(file)) {
 		return SnapshotIoResult::OpenError;
 	}
+	QByteArray buffer;
 	QByteArray bytes;
-	const SnapshotIoResult read = readDocumentBytes(file, bytes);
+	const SnapshotIoResult read = readDocumentBytes(file, buffer, bytes);
 	if (read != SnapshotIoResult::Ok) {
 		return read;
 	}
@@ -144,16 +166,16 @@ SnapshotIoResult readSnapshotFile(const QString &path, SnapshotData &data)
 	return result;
 }
 
-SnapshotIoResult checkListedSnapshotFile(const QString &path, QString &name, QDateTime &modified)
+SnapshotIoResult checkListedSnapshotFile(const QString &path, QString &name, QDateTime &modified, QByteArray *buffer)
 {
 	QFile file(path);
-	if (!file.open(QIODevice::ReadOnly)) {
+	if (!openDocument(file)) {
 		return SnapshotIoResult::OpenError;
 	}
-	// The open looked at the file already: its time costs no second look.
 	const QDateTime time = file.fileTime(QFileDevice::FileModificationTime);
+	QByteArray ownBuffer;
 	QByteArray bytes;
-	const SnapshotIoResult read = readDocumentBytes(file, bytes);
+	const SnapshotIoResult read = readDocumentBytes(file, buffer ? *buffer : ownBuffer, bytes);
 	if (read != SnapshotIoResult::Ok) {
 		return read;
 	}

@@ -39,8 +39,10 @@ constexpr int kMaxSnapshotNameLength = 80;
 SnapshotIoResult readSnapshotFile(const QString &path, SnapshotData &data);
 // Checks the document of a file that a folder listing found to be a regular file, as strictly as
 // readSnapshotFile, without decoding its layout. On Ok it gives the document's name and the file's modification
-// time, taken from the open file.
-SnapshotIoResult checkListedSnapshotFile(const QString &path, QString &name, QDateTime &modified);
+// time, taken from the open file. `buffer`, when given, is scratch space that keeps its capacity from one file to
+// the next.
+SnapshotIoResult checkListedSnapshotFile(const QString &path, QString &name, QDateTime &modified,
+					 QByteArray *buffer = nullptr);
 
 // Writes the document for the record atomically; a failed write leaves any previous file as it was.
 SnapshotIoResult writeSnapshotFile(const QString &path, const SnapshotData &data);

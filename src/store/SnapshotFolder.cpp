@@ -28,6 +28,7 @@ SnapshotFolder readSnapshotFolder(const QString &directory)
 	folder.directory = directory;
 	// Every kind of entry counts for a name; the listing tells a regular file from the rest without a look of its
 	// own, so each document is looked at once, when it is opened.
+	QByteArray buffer;
 	using Flag = QDirListing::IteratorFlag;
 	for (const QDirListing::DirEntry &listed :
 	     QDirListing(directory, {QStringLiteral("*.json")}, Flag::Default | Flag::IncludeHidden)) {
@@ -35,7 +36,7 @@ SnapshotFolder readSnapshotFolder(const QString &directory)
 		entry.fileName = listed.fileName();
 		// A FIFO or a device is never opened: that would block until a writer appears.
 		if (listed.isFile()) {
-			entry.kind = checkListedSnapshotFile(listed.filePath(), entry.name, entry.modified) ==
+			entry.kind = checkListedSnapshotFile(listed.filePath(), entry.name, entry.modified, &buffer) ==
 						     SnapshotIoResult::Ok
 					     ? FolderEntry::Kind::Document
 					     : FolderEntry::Kind::Unreadable;
