@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# The package in a fresh runtime root (OBS Studio and a display, nothing to build with): apt installs it, OBS
+# Studio loads the plug-in, and removing the package leaves the user's snapshots and settings as they were.
+#
+#   check-package.sh PACKAGE.deb PLUGIN_VERSION
+#
+# The test command runs it through scripts/root with VELKIN_ROOT_KIND=runtime and VELKIN_ROOT_FRESH=1.
+set -euo pipefail
+deb=$1 version=$2
+fail() {
+	echo "FAILED: $*" >&2
+	exit 1
+}
+for tool in cc c++ gcc g++ cmake; do
+	! command -v "$tool" >/dev/null || fail "the runtime root holds $tool"
+done
+
+export DEBIAN_FRONTEND=noninteractive
+apt-get install -y -q --no-install-recommends "$deb" >/tmp/apt-install.txt 2>&1 || {
+	cat /tmp/apt-install.txt
+	fail "apt could not install $deb"
+}
+module=$(dpkg -L obs-velkin | grep '/obs-plugins/obs-velkin\.so$') || fail "the package holds no plug-in"
+[ -f /usr/share/obs/obs-plugins/obs-velkin/locale/en-US.ini ] || fail "the package holds no locale"
+obs=$(dpkg-query -W -f '${Version}' obs-studio | sed -E 's/^[0-9]+://; s/[+~-].*//')
+
+# A user with a snapshot of their own.
+home=$(mktemp -d /root/user-XXXXXX)
+config=$home/.config/obs-studio
+data=$config/plugin_config/obs-velkin
+mkdir -p "$data/snapshots"
+printf '[General]\nFirstRun=true\nLastVersion=503447555\n' >"$config/global.ini"
+cat >"$data/snapshots/Live.json" <<'DOCUMENT'
+{
+    "docks": [
+        "scenesDock"
+    ],
+    "format": 1,
+    "geometry": "AdnQywADAAAAAAA8AAAAPAAABTsAAAM7",
+    "name": "Live",
+    "obs": "30.2.3",
+    "plugin": "obs-velkin",
+    "state": "AAAA/wAAAAD9AAAAAA=="
+}
+DOCUMENT
+
+Xvfb -displayfd 5 -nolisten tcp -screen 0 1280x800x24 5>/tmp/display 2>/tmp/xvfb.txt &
+xvfb=$!
+for _ in $(seq 100); do
+	[ -s /tmp/display ] && break
+	sleep 0.1
+done
+[ -s /tmp/display ] || fail "Xvfb did not start"
+(cd "$home" && HOME=$home DISPLAY=":$(cat /tmp/display)" QT_QPA_PLATFORM=xcb LANG=C.UTF-8 \
+	exec obs --disable-updater --disable-shutdown-check --multi >"$home/obs-output.txt" 2>&1) &
+obs_pid=$!
+line="[obs-velkin] Loaded version $version (OBS $obs)"
+loaded=
+for _ in $(seq 600); do
+	if grep -qsF "$line" "$config"/logs/*.txt; then
+		loaded=1
+		break
+	fi
+	kill -0 $obs_pid 2>/dev/null || break
+	sleep 0.1
+done
+# The plug-in saves its settings once it is active, after the load line.
+for _ in $(seq 200); do
+	[ -f "$data/settings.json" ] && break
+	sleep 0.1
+done
+kill -INT $obs_pid 2>/dev/null || true
+wait $obs_pid || true
+kill $xvfb 2>/dev/null || true
+[ -n "$loaded" ] || {
+	tail -n 30 "$config"/logs/*.txt "$home/obs-output.txt" 2>/dev/null
+	fail "OBS Studio $obs did not log: $line"
+}
+[ -f "$data/settings.json" ] || fail "the plug-in wrote no settings.json"
+echo "$line"
+
+before=$(cd "$data" && find . -type f -exec sha256sum {} + | sort)
+apt-get remove -y -q obs-velkin >/tmp/apt-remove.txt 2>&1 || {
+	cat /tmp/apt-remove.txt
+	fail "apt could not remove the package"
+}
+[ ! -e "$module" ] || fail "the plug-in is still there after the removal"
+after=$(cd "$data" && find . -type f -exec sha256sum {} + | sort)
+[ "$before" = "$after" ] || fail "the removal changed the user's files: $before / $after"
+echo "installed, loaded and removed; $(echo "$after" | wc -l) user files untouched"
