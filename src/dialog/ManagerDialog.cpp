@@ -64,6 +64,9 @@ void Velkin::showManagerDialog()
 	if (searchEdit) {
 		searchEdit->setFocus(Qt::OtherFocusReason);
 	}
+#ifdef VELKIN_TEST_PROBES
+	reportDialogLayout();
+#endif
 }
 
 QPushButton *Velkin::addDialogButton(QGridLayout *grid, int row, const char *key, bool needsSnapshot,

@@ -145,6 +145,8 @@ public:
 
 	// Manager dialog
 	void showManagerDialog();
+	// Test builds only: logs whether the shown dialog's texts fit, when VELKIN_DIALOG_REPORT is set.
+	void reportDialogLayout();
 	void buildManagerDialog();
 	QPushButton *addDialogButton(QGridLayout *grid, int row, const char *key, bool needsSnapshot,
 				     const std::function<void()> &operation);

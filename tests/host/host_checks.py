@@ -8,6 +8,7 @@ import datetime
 import functools
 import json
 import os
+import re
 import sys
 import threading
 import time
@@ -361,6 +362,59 @@ def check_dialog(args, display):
     finally:
         code = obs.stop()
     expect_clean_exit(obs, code)
+
+
+def locale_texts(locale):
+    """The plug-in's texts in one language, from its locale file."""
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir, "data", "locale",
+                        f"{locale}.ini")
+    with open(path, encoding="utf-8") as f:
+        return dict(line.rstrip("\n").split("=", 1) for line in f if "=" in line)
+
+
+@check
+def check_languages(args, display):
+    """In German, Russian and Japanese OBS, every button's text fits and the help text wraps inside the manager;
+    a screenshot of each is kept."""
+    button_keys = ["SaveNew", "Overwrite", "Load", "Rename", "Delete", "Import", "Export", "Refresh"]
+    for locale in ["de-DE", "ru-RU", "ja-JP"]:
+        texts = {key: value.strip('"') for key, value in locale_texts(locale).items()}
+        profile = Profile(args.build_dir, f"language-{locale}")
+        with open(os.path.join(profile.obs_config, "global.ini"), "a") as f:
+            f.write(f"Language={locale}\n")
+        layout_document(args, profile.snapshot_dir, "Going Live.json", "Going Live")
+        layout_document(args, profile.snapshot_dir, "Scene Building.json", "Scene Building", "float:statsDock")
+        obs = Obs(profile, display, env={"VELKIN_DIALOG_REPORT": "1"}).start()
+        try:
+            obs.connect()
+            trigger(obs, "obs-velkin.open")
+            title = "^" + re.escape(texts["Title"]) + "$"
+            wait_for(lambda: visible_windows(display, title), 10, f"the {locale} dialog did not open")
+            wait_for(lambda: obs.log_lines("Dialog report: wrapped text"), 10, f"the {locale} dialog sent no report")
+            time.sleep(0.5)
+            obs.screenshot(os.path.join(args.build_dir, "artifacts", f"dialog-{locale}.png"))
+            report = obs.log_lines("Dialog report: ")
+        finally:
+            code = obs.stop()
+        expect_clean_exit(obs, code)
+
+        buttons = {}
+        for line in report:
+            found = re.search(r'button "(.*)" width (\d+) needs (\d+)', line)
+            if found:
+                buttons[found.group(1)] = (int(found.group(2)), int(found.group(3)))
+        for key in button_keys:
+            expect(texts[key] in buttons, f"{locale}: no button reads {texts[key]!r}; the buttons are {sorted(buttons)}")
+        narrow = {text: sizes for text, sizes in buttons.items() if sizes[0] < sizes[1]}
+        expect(not narrow, f"{locale}: these buttons are narrower than their text needs (width, needs): {narrow}")
+        wrapped = [re.search(r"of (\d+) lines, left (-?\d+) right (-?\d+) of (\d+), height (\d+) needs (\d+)", line)
+                   for line in report if "wrapped text" in line]
+        expect(wrapped and all(wrapped), f"{locale}: no report of the help text")
+        lines, left, right, width, height, needs = (int(value) for value in wrapped[0].groups())
+        expect(0 <= left and right < width, f"{locale}: the help text reaches out of the dialog ({left}..{right} of {width})")
+        expect(lines >= 2 and height >= needs, f"{locale}: the help text does not wrap in full ({lines} lines, "
+                                               f"height {height}, needs {needs})")
+        print(f"  {locale}: {len(buttons)} buttons fit, the help text wraps in {lines} lines")
 
 
 def keys(display, *sequence):
