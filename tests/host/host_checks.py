@@ -418,9 +418,12 @@ def check_languages(args, display):
 
 
 def keys(display, *sequence):
-    """Types into whatever window has the keyboard: strings are typed, names in angle brackets are pressed."""
+    """Types into whatever window has the keyboard: strings are typed, names in angle brackets are pressed, and
+    <pause> waits half a second."""
     for item in sequence:
-        if item.startswith("<") and item.endswith(">"):
+        if item == "<pause>":
+            time.sleep(0.5)
+        elif item.startswith("<") and item.endswith(">"):
             xdotool(display, "key", "--delay", "30", key_name(display, item[1:-1]))
         else:
             xdotool(display, "type", "--delay", "20", item)
@@ -450,19 +453,31 @@ def until_new_window(display, before, pattern, message):
     return window
 
 
-def answer_window(display, before, pattern, message, sequence, done, failure):
+def typed_path(path):
+    """Keys that type an absolute path into a file dialog. Its completion list pops up after every "/" and
+    swallows the key that is on its way then, so each folder of the path is followed by a pause."""
+    *folders, name = path.split("/")
+    typed = ["<ctrl+a>"]
+    for folder in folders:
+        typed += [folder + "/", "<pause>"]
+    return (*typed, name, "<pause>", "<Return>")
+
+
+def answer_window(display, before, pattern, message, sequence, done, failure, file_dialog=False):
     """Types into the window that opens until its effect shows. Keys that arrive before Qt has taken the focus are
-    lost without a trace, so while the window is still open the same keys are typed again."""
+    lost without a trace, so while the window is still open the same keys are typed again. In a file dialog, a
+    path's completion list may pop up and take the first Return: a second Return is tried before all again."""
     window = until_new_window(display, before, pattern, message)
     for attempt in range(3):
         if attempt:
             xdotool(display, "windowfocus", "--sync", window)
-        keys(display, *sequence)
-        try:
-            return wait_for(done, 5, failure)
-        except HostError:
-            if window not in visible_windows(display, pattern):
-                raise
+        for typed in (sequence, ("<Return>",)) if file_dialog else (sequence,):
+            keys(display, *typed)
+            try:
+                return wait_for(done, 5, failure)
+            except HostError:
+                if window not in visible_windows(display, pattern):
+                    raise
     raise HostError(failure)
 
 
@@ -488,8 +503,8 @@ def check_manage(args, display):
     try:
         obs.connect()
 
-        def answer(before, pattern, message, sequence, done, failure):
-            return answer_window(display, before, pattern, message, sequence, done, failure)
+        def answer(before, pattern, message, sequence, done, failure, file_dialog=False):
+            return answer_window(display, before, pattern, message, sequence, done, failure, file_dialog)
 
         dialog = open_manager(obs, display)
         in_dialog = functools.partial(type_in_manager, display, dialog)
@@ -517,8 +532,8 @@ def check_manage(args, display):
         # Export Gamma: Tab from the list down to the Export button, then the save dialog.
         before = set(visible_windows(display, "^Export$"))
         in_dialog("Gamma", "<Tab>", *["<Tab>"] * 7, "<space>")
-        answer(before, "^Export$", "no export dialog", ("<ctrl+a>", exported, "<Return>"),
-               lambda: os.path.exists(exported), "nothing was exported")
+        answer(before, "^Export$", "no export dialog", typed_path(exported),
+               lambda: os.path.exists(exported), "nothing was exported", file_dialog=True)
         with open(exported) as f:
             expect(json.load(f)["name"] == "Gamma", "the exported document lost its name")
 
@@ -530,8 +545,8 @@ def check_manage(args, display):
         before = set(visible_windows(display, "^Import$"))
         # With no snapshot the buttons that need one are disabled and out of the Tab chain.
         in_dialog("<Tab>", "<Tab>", "<Tab>", "<space>")
-        answer(before, "^Import$", "no import dialog", ("<ctrl+a>", exported, "<Return>"),
-               lambda: os.path.exists(snapshot("Gamma.json")), "nothing was imported")
+        answer(before, "^Import$", "no import dialog", typed_path(exported),
+               lambda: os.path.exists(snapshot("Gamma.json")), "nothing was imported", file_dialog=True)
         settings = wait_for(lambda: (s := read_settings(profile)) and s["snapshotOrder"] == ["Gamma.json"] and s, 10,
                             "the import did not reach settings.json")
         expect(not settings["snapshotHotkeys"].get("Gamma.json"), "the re-imported snapshot kept an old binding")
