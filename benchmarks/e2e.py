@@ -15,7 +15,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "scripts"))
-from obs_host import Display, HostError, Obs, Profile, run_main  # noqa: E402
+from obs_host import Display, HostError, Obs, Profile, run_main, visible_windows  # noqa: E402
 
 IS_VIEWABLE = 2
 
@@ -60,13 +60,6 @@ class X:
         return attributes.map_state == IS_VIEWABLE and parent.value == root.value
 
 
-def floating_stats(display):
-    """The Stats dock's window while it floats: a viewable child of the root named "Stats"."""
-    result = subprocess.run(["xdotool", "search", "--onlyvisible", "--maxdepth", "1", "--name", "^Stats$"],
-                            env={**os.environ, "DISPLAY": display.name}, capture_output=True, text=True)
-    return [int(line) for line in result.stdout.split()]
-
-
 def until(condition, timeout, message):
     deadline = time.perf_counter() + timeout
     while not condition():
@@ -99,8 +92,8 @@ def main():
 
             # The first load makes the Stats dock's window; from then on it is the same window, floating or not.
             press("Floating")
-            until(lambda: floating_stats(display), 20, "the Stats dock never floated")
-            stats = floating_stats(display)[0]
+            until(lambda: visible_windows(display, "^Stats$", top_level=True), 20, "the Stats dock never floated")
+            stats = int(visible_windows(display, "^Stats$", top_level=True)[0])
             loads = []
             for _ in range(args.rounds):
                 for name, floating in [("Docked", False), ("Floating", True)]:

@@ -1,4 +1,14 @@
-# Shared by the scripts that run inside the build root.
+# Shared by the scripts that run inside the build root, and by the test command outside it.
+
+# The plug-in's version, from project() in the CMakeLists.txt of the given project folder.
+velkin_plugin_version() {
+	sed -nE 's/^project\(obs-velkin VERSION ([0-9.]+).*/\1/p' "$1/CMakeLists.txt"
+}
+
+# An installed Debian package's upstream version: 30.2.3 of 30.2.3+dfsg-1.
+velkin_upstream_version() {
+	dpkg-query -W -f '${Version}' "$1" | sed -E 's/^[0-9]+://; s/[+~-].*//'
+}
 
 # Configures (with the given cache settings) and builds the project in the given folder.
 velkin_cmake() {

@@ -379,9 +379,11 @@ class FileWrites:
         os.close(self.fd)
 
 
-def visible_windows(display, name_pattern):
-    """X windows of the display whose name matches the pattern and that are mapped."""
-    result = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name_pattern],
+def visible_windows(display, name_pattern, top_level=False):
+    """X windows of the display whose name matches the pattern and that are mapped; with top_level, only the
+    root's children (a dock's window floats there, and stays named inside the main window when docked)."""
+    depth = ["--maxdepth", "1"] if top_level else []
+    result = subprocess.run(["xdotool", "search", "--onlyvisible", *depth, "--name", name_pattern],
                             env={**os.environ, "DISPLAY": display.name}, capture_output=True, text=True)
     return [line for line in result.stdout.split() if line]
 

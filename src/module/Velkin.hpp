@@ -174,9 +174,9 @@ public:
 	void disconnectBindingsSignal();
 	void dispatchHotkey(obs_hotkey_id id);
 	void cycleSnapshot(int step);
-	// The snapshot `step` places from `from` in the order (from `last` when none is given); from a snapshot
-	// that is not listed, next is the first and previous the last.
-	QString cycleTarget(int step, const QString &from = QString()) const;
+	// The snapshot `step` places from the snapshot at `from` in the order; from a snapshot that is not listed,
+	// next is the first and previous the last.
+	QString cycleTarget(const QString &from, int step) const;
 	void pressLoad(const QString &path);
 	void applyPressedLoad();
 	void registerLoadHotkey(const QString &path, const QString &displayName);

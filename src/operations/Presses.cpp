@@ -1,29 +1,25 @@
 #include "module/Velkin.hpp"
 
 #include <QFileInfo>
-#include <QMainWindow>
 
 #include <utility>
 
 void Velkin::cycleSnapshot(int step)
 {
-	if (shuttingDown || busy || !mainWindow) {
-		return;
-	}
 	// Counted from where the presses before it lead, as if each of them had loaded already.
-	const QString target = cycleTarget(step, pressedLoad.value_or(last));
+	const QString target = cycleTarget(pressedLoad.value_or(last), step);
 	if (!target.isEmpty()) {
 		pressLoad(target);
 	}
 }
 
-QString Velkin::cycleTarget(int step, const QString &from) const
+QString Velkin::cycleTarget(const QString &from, int step) const
 {
 	if (snapshotOrder.isEmpty()) {
 		return QString();
 	}
 	const int count = int(snapshotOrder.size());
-	const int current = int(snapshotOrder.indexOf(QFileInfo(from.isEmpty() ? last : from).fileName()));
+	const int current = int(snapshotOrder.indexOf(QFileInfo(from).fileName()));
 	const int target = current >= 0 ? (count + step + current) % count : (step < 0 ? count - 1 : 0);
 	return snapshotPath(snapshotOrder.at(target));
 }

@@ -238,7 +238,7 @@ QJsonObject Velkin::remoteSave(const QJsonObject &request)
 
 QJsonObject Velkin::remoteCycle(int step)
 {
-	const QString target = cycleTarget(step);
+	const QString target = cycleTarget(last, step);
 	if (target.isEmpty()) {
 		return remoteError("NotFound", QStringLiteral("There are no snapshots"));
 	}

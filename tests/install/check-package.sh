@@ -22,7 +22,8 @@ apt-get install -y -q --no-install-recommends "$deb" >/tmp/apt-install.txt 2>&1 
 }
 module=$(dpkg -L obs-velkin | grep '/obs-plugins/obs-velkin\.so$') || fail "the package holds no plug-in"
 [ -f /usr/share/obs/obs-plugins/obs-velkin/locale/en-US.ini ] || fail "the package holds no locale"
-obs=$(dpkg-query -W -f '${Version}' obs-studio | sed -E 's/^[0-9]+://; s/[+~-].*//')
+. scripts/lib.sh
+obs=$(velkin_upstream_version obs-studio)
 
 # A user with a snapshot of their own.
 home=$(mktemp -d /root/user-XXXXXX)
