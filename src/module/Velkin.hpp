@@ -137,6 +137,8 @@ public:
 	QJsonObject remoteCycle(int step);
 	QJsonObject remoteUndo();
 	void emitRemoteEvent(const char *type, const QJsonObject &data);
+	// Test builds only: the main window's and every dock's rectangle, for the request "ReportLayout".
+	QJsonObject reportDockLayout() const;
 	void noteCatalogue(size_t fingerprint);
 
 	// References that follow a snapshot file

@@ -18,8 +18,17 @@
 namespace {
 
 constexpr char kVendorName[] = "obs-velkin";
-constexpr std::array<const char *, 6> kRequestTypes = {
-	"GetSnapshotList", "LoadSnapshot", "SaveSnapshot", "LoadNextSnapshot", "LoadPreviousSnapshot", "UndoLoad",
+constexpr const char *kRequestTypes[] = {
+	"GetSnapshotList",
+	"LoadSnapshot",
+	"SaveSnapshot",
+	"LoadNextSnapshot",
+	"LoadPreviousSnapshot",
+	"UndoLoad",
+#ifdef VELKIN_TEST_PROBES
+	// Test builds only: where the window and the docks are.
+	"ReportLayout",
+#endif
 };
 // How long a request waits for OBS's UI thread before it answers Busy.
 constexpr auto kAnswerTimeout = std::chrono::seconds(5);

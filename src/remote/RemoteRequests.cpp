@@ -91,6 +91,11 @@ QJsonObject Velkin::answerRemoteRequest(const QString &type, const QJsonObject &
 	if (type == QLatin1String("GetSnapshotList")) {
 		return remoteSnapshotList();
 	}
+#ifdef VELKIN_TEST_PROBES
+	if (type == QLatin1String("ReportLayout")) {
+		return reportDockLayout();
+	}
+#endif
 	// Hotkey presses that came first take effect first, as they would one by one.
 	applyPressedLoad();
 	if (!canStartOperation()) {
