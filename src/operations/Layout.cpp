@@ -3,6 +3,7 @@
 #include <QDockWidget>
 #include <QLayout>
 #include <QMainWindow>
+#include <QSet>
 
 QStringList dockNames(QMainWindow *window)
 {
@@ -47,6 +48,29 @@ static void activateLayout(QMainWindow *window)
 	}
 }
 
+// The docks that are shown now, docked or floating.
+static QSet<QDockWidget *> shownDocks(QMainWindow *window)
+{
+	QSet<QDockWidget *> shown;
+	const QList<QDockWidget *> docks = window->findChildren<QDockWidget *>();
+	for (QDockWidget *dock : docks) {
+		if (dock->isVisible()) {
+			shown.insert(dock);
+		}
+	}
+	return shown;
+}
+
+// Lays the docks out anew from the sizes that they hold now: Qt only does so by itself when the window's size
+// changes.
+static void relayout(QMainWindow *window)
+{
+	if (QLayout *layout = window->layout()) {
+		layout->invalidate();
+		layout->activate();
+	}
+}
+
 // A state restored into a hidden, maximized or full-screen main window that is too small for it is kept aside by
 // Qt, to be applied once the window has its final size. That copy shares its layout items with the live
 // arrangement, and the next restore frees them: showing the window (OBS coming back from the tray) would then
@@ -67,9 +91,22 @@ bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotDa
 	const QRect previousRect = window->geometry();
 
 	// The state is only tried once the window has taken the geometry.
+	const QSet<QDockWidget *> shownBefore = shownDocks(window);
 	if (!data.state.isEmpty() && !data.geometry.isEmpty() && window->restoreGeometry(data.geometry) &&
 	    restoreDockState(window, data.state)) {
-		activateLayout(window);
+		relayout(window);
+		// The docks on screen before may have needed more room than the saved ones, and so kept the window
+		// from taking the saved size; now it can. And while the state is restored, Qt holds every docked dock
+		// that was shown before at its stored size, below its minimum if need be, and lets the others give.
+		// Either way the docks were fitted in a way that depends on the layout before: restore the state once
+		// more, now that the window and the docks are as the snapshot has them.
+		const QSize fitted = window->size();
+		window->restoreGeometry(data.geometry);
+		if (window->size() != fitted || shownDocks(window) != shownBefore) {
+			restoreDockState(window, data.state);
+			relayout(window);
+		}
+		keepWindowsOnScreens(window);
 		return true;
 	}
 

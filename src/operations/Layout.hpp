@@ -2,6 +2,8 @@
 
 #include "store/SnapshotDocument.hpp"
 
+#include <QList>
+#include <QRect>
 #include <QStringList>
 
 class QMainWindow;
@@ -20,3 +22,12 @@ QStringList missingDocks(QMainWindow *window, const SnapshotData &data);
 // layout is put back and false is returned. `current`, when given, holds the window's geometry and state as they
 // are now, taken by the caller already; otherwise they are taken here.
 bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotData *current = nullptr);
+
+// Where a window with that frame goes so that it lies wholly on one of the screens: onto the screen that holds most
+// of it, or else the nearest one, keeping its size unless it is larger than that screen. A frame that lies wholly
+// on a screen already stays where it is.
+QRect placeOnScreens(const QRect &frame, const QList<QRect> &screens);
+
+// Moves the main window and every shown floating dock that lie partly or wholly off the available screen area
+// onto a screen, with a log line for each.
+void keepWindowsOnScreens(QMainWindow *window);

@@ -1255,6 +1255,122 @@ def check_remote(args, display):
     expect(plugin_lines(obs) == [load_line(args), "[obs-velkin] MissingDocks: chatDock"],
            f"unexpected plug-in log lines: {plugin_lines(obs)}")
 
+# Test layouts of OBS's core docks, each in a window of its own size and place: docks on all four sides with
+# nested splits, tab groups, a floating and a hidden dock.
+EXACT_LAYOUTS = {
+    "Bottom": ("window:80,80,1100,740",),
+    "Right": ("right:mixerDock", "right:controlsDock", "width:mixerDock:330", "window:60,60,1280,800"),
+    "Tabs": ("tab:scenesDock:sourcesDock", "tab:transitionsDock:controlsDock", "window:100,90,1200,760"),
+    "Sides": ("left:scenesDock", "top:sourcesDock", "right:mixerDock", "split:mixerDock:transitionsDock:v",
+              "show:statsDock", "split:controlsDock:statsDock:h", "width:scenesDock:260", "height:sourcesDock:150",
+              "window:40,50,1400,900"),
+    "Floating": ("float:statsDock:1000,140,420,300", "hide:transitionsDock", "window:120,100,1000,700"),
+}
+
+
+def dock_layout(obs):
+    """Where the window and every shown dock are: {"window": rect, dock name: (floating, rect)}."""
+    report = vendor_call(obs, "ReportLayout")
+    expect(report and "docks" in report, f"ReportLayout answered {report}")
+    rect = lambda r: (r["x"], r["y"], r["width"], r["height"])
+    layout = {"window": rect(report["window"])}
+    for dock in report["docks"]:
+        if dock["shown"]:
+            layout[dock["name"]] = (dock["floating"], rect(dock))
+    return layout, [rect(screen) for screen in report["screens"]]
+
+
+def settled_layout(obs):
+    """The layout once it no longer changes: the window manager and the X server answer a resize later."""
+    previous = None
+    for _ in range(25):
+        current = dock_layout(obs)
+        if current == previous:
+            return current[0]
+        previous = current
+        time.sleep(0.2)
+    raise HostError(f"the layout did not settle: {previous[0]}")
+
+
+def layout_difference(expected, got):
+    """The rectangles that differ, and by how many pixels at most (None when a dock is shown in one only)."""
+    worst = 0
+    differing = []
+    for name in sorted(set(expected) | set(got)):
+        a, b = expected.get(name), got.get(name)
+        if a == b:
+            continue
+        differing.append(f"{name}: {a} -> {b}")
+        if a is None or b is None or (name != "window" and a[0] != b[0]):
+            worst = None
+        elif worst is not None:
+            ra, rb = (a, b) if name == "window" else (a[1], b[1])
+            worst = max(worst, max(abs(x - y) for x, y in zip(ra, rb)))
+    return worst, differing
+
+
+def load_layout(obs, file_name):
+    answer = vendor_call(obs, "LoadSnapshot", {"fileName": file_name})
+    expect(answer.get("loaded"), f"{file_name} did not load: {answer}")
+    return settled_layout(obs)
+
+
+def on_a_screen(rect, screens):
+    x, y, w, h = rect
+    return any(x >= sx and y >= sy and x + w <= sx + sw and y + h <= sy + sh for sx, sy, sw, sh in screens)
+
+
+@check
+def check_exact_layouts(args, display):
+    """Every test layout comes back to the pixel whatever layout was on screen before; a layout saved from the
+    screen comes back as it was; a dock saved beyond the screens comes back wholly on one."""
+    profile = Profile(args.build_dir, "exact-layouts")
+    for name, arrangement in EXACT_LAYOUTS.items():
+        layout_document(args, profile.snapshot_dir, f"{name}.json", name, *arrangement)
+    layout_document(args, profile.snapshot_dir, "Beyond.json", "Beyond", "float:statsDock:2500,200,420,300",
+                    "window:300,200,1100,700")
+    names = list(EXACT_LAYOUTS)
+    obs = Obs(profile, display).start()
+    try:
+        obs.connect()
+        # Each layout after each of the others, and after itself.
+        reference = {}
+        failures = []
+        for target in names:
+            for before in names:
+                load_layout(obs, f"{before}.json")
+                got = load_layout(obs, f"{target}.json")
+                reference.setdefault(target, got)
+                worst, differing = layout_difference(reference[target], got)
+                if differing:
+                    failures.append(f"{target} after {before}: {worst} px ({'; '.join(differing)})")
+        # A layout saved from the screen comes back as it was saved, after any other.
+        for source in names:
+            load_layout(obs, f"{source}.json")
+            saved = vendor_call(obs, "SaveSnapshot", {"name": f"Saved {source}", "overwrite": True})
+            expect(saved.get("fileName") == f"Saved {source}.json", f"SaveSnapshot answered {saved}")
+            on_screen = settled_layout(obs)
+            for before in names:
+                load_layout(obs, f"{before}.json")
+                got = load_layout(obs, f"Saved {source}.json")
+                worst, differing = layout_difference(on_screen, got)
+                if differing:
+                    failures.append(f"saved {source} after {before}: {worst} px ({'; '.join(differing)})")
+        expect(not failures, f"{len(failures)} loads differ:\n" + "\n".join(failures))
+        expect(not obs.log_lines("[obs-velkin] Moved "), f"a window on the screen was moved: {plugin_lines(obs)}")
+        # The Stats dock was saved floating on a second monitor, beyond this screen.
+        got = load_layout(obs, "Beyond.json")
+        _, screens = dock_layout(obs)
+        expect(got.get("statsDock", (False,))[0], f"the Stats dock does not float: {got}")
+        for name in ("window", "statsDock"):
+            rect = got[name] if name == "window" else got[name][1]
+            expect(on_a_screen(rect, screens), f"{name} at {rect} is not wholly on the screens {screens}")
+        moved = obs.log_lines("[obs-velkin] Moved ")
+        expect(len(moved) == 1 and 'the dock "statsDock"' in moved[0], f"the moves were logged as {moved}")
+    finally:
+        code = obs.stop()
+    expect_clean_exit(obs, code)
+
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)

@@ -1,0 +1,99 @@
+#include "module/Module.hpp"
+#include "operations/Layout.hpp"
+
+#include <QDockWidget>
+#include <QGuiApplication>
+#include <QMainWindow>
+#include <QScreen>
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+qint64 overlapArea(const QRect &a, const QRect &b)
+{
+	const QRect common = a.intersected(b);
+	return common.isEmpty() ? 0 : qint64(common.width()) * common.height();
+}
+
+// The square of the gap between two rectangles; 0 when they touch or overlap.
+qint64 gapSquared(const QRect &a, const QRect &b)
+{
+	const qint64 dx = std::max({0, b.left() - a.right(), a.left() - b.right()});
+	const qint64 dy = std::max({0, b.top() - a.bottom(), a.top() - b.bottom()});
+	return dx * dx + dy * dy;
+}
+
+QString rectText(const QRect &rect)
+{
+	return QStringLiteral("%1,%2 %3x%4").arg(rect.x()).arg(rect.y()).arg(rect.width()).arg(rect.height());
+}
+
+// Moves a window onto the screens by its outer rectangle, and logs it; nothing when it lies wholly on one already.
+// The outer rectangle comes by value: a widget's geometry() is a reference to the rectangle that moving it changes.
+void keepOnScreens(QWidget *window, const QRect outer, const QString &name, const QList<QRect> &screens)
+{
+	const QRect placed = placeOnScreens(outer, screens);
+	if (placed == outer) {
+		return;
+	}
+	const QRect inner = window->geometry();
+	window->setGeometry(QRect(inner.topLeft() + (placed.topLeft() - outer.topLeft()),
+				  inner.size() - (outer.size() - placed.size())));
+	velkinLog(LOG_WARNING, "Moved %s onto the screen: %s -> %s", name.toUtf8().constData(),
+		  rectText(outer).toUtf8().constData(), rectText(placed).toUtf8().constData());
+}
+
+} // namespace
+
+QRect placeOnScreens(const QRect &frame, const QList<QRect> &screens)
+{
+	const QRect *best = nullptr;
+	qint64 bestOverlap = 0;
+	qint64 bestGap = std::numeric_limits<qint64>::max();
+	for (const QRect &screen : screens) {
+		if (screen.isEmpty()) {
+			continue;
+		}
+		if (screen.contains(frame)) {
+			return frame;
+		}
+		// The screen that holds most of the window, or else the nearest one.
+		const qint64 overlap = overlapArea(frame, screen);
+		const qint64 gap = gapSquared(frame, screen);
+		if (overlap > bestOverlap || (overlap == 0 && bestOverlap == 0 && gap < bestGap)) {
+			best = &screen;
+			bestOverlap = overlap;
+			bestGap = gap;
+		}
+	}
+	if (!best || frame.isEmpty()) {
+		return frame;
+	}
+	QRect placed(frame.topLeft(), frame.size().boundedTo(best->size()));
+	placed.moveLeft(std::clamp(placed.left(), best->left(), best->right() - placed.width() + 1));
+	placed.moveTop(std::clamp(placed.top(), best->top(), best->bottom() - placed.height() + 1));
+	return placed;
+}
+
+void keepWindowsOnScreens(QMainWindow *window)
+{
+	QList<QRect> screens;
+	for (const QScreen *screen : QGuiApplication::screens()) {
+		screens.append(screen->availableGeometry());
+	}
+	// A maximized, full-screen or minimized window is where the window manager puts it.
+	if (window->windowState() == Qt::WindowNoState) {
+		keepOnScreens(window, window->frameGeometry(), QStringLiteral("the main window"), screens);
+	}
+	// A dock that has just floated out has no frame yet, and the frame that the system reports for it until it
+	// has one is far off: its own rectangle is what counts.
+	const QList<QDockWidget *> docks = window->findChildren<QDockWidget *>();
+	for (QDockWidget *dock : docks) {
+		if (dock->isFloating() && dock->isVisible()) {
+			keepOnScreens(dock, dock->geometry(), QStringLiteral("the dock \"%1\"").arg(dock->objectName()),
+				      screens);
+		}
+	}
+}

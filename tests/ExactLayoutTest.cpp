@@ -1,0 +1,180 @@
+#include "operations/Layout.hpp"
+#include "support/DockWindow.hpp"
+#include "support/TestHost.hpp"
+
+#include <QDockWidget>
+#include <QGuiApplication>
+#include <QMainWindow>
+#include <QScreen>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace {
+
+// The rectangle of every shown dock: in the window when docked, on the screen when floating.
+using DockRects = std::map<std::string, std::pair<bool, QRect>>;
+
+DockRects shownDocks(QMainWindow *window)
+{
+	DockRects rects;
+	for (const QDockWidget *dock : window->findChildren<QDockWidget *>()) {
+		if (dock->isVisible() && (dock->isFloating() || !dock->visibleRegion().isEmpty())) {
+			rects[dock->objectName().toStdString()] = {dock->isFloating(), dock->geometry()};
+		}
+	}
+	return rects;
+}
+
+// A snapshot of OBS's core docks made in a window of plain labels, as another machine would: docks that are far
+// smaller than they are in the window that loads them.
+SnapshotData layoutOf(const char *name, QRect place, const std::function<void(QMainWindow &)> &arrange)
+{
+	QMainWindow maker;
+	DockWindowPlan plan;
+	plan.docks = coreDocks(true);
+	plan.hidden = {QStringLiteral("statsDock")};
+	plan.position = place.topLeft();
+	plan.size = place.size();
+	buildDockWindow(&maker, plan);
+	arrange(maker);
+	QApplication::processEvents();
+	return captureLayout(&maker, QString::fromLatin1(name));
+}
+
+QDockWidget *dockOf(QMainWindow &window, const char *name)
+{
+	return window.findChild<QDockWidget *>(QString::fromLatin1(name));
+}
+
+class ExactLayoutTest : public testing::Test {
+protected:
+	void SetUp() override
+	{
+		DockWindowPlan plan;
+		plan.docks = coreDocks(true);
+		plan.position = QPoint(80, 80);
+		plan.size = QSize(1100, 740);
+		const QList<QDockWidget *> docks = buildDockWindow(&window, plan);
+		// Docks with contents that need room, as OBS's controls and stats do.
+		for (QDockWidget *dock : docks) {
+			const QString name = dock->objectName();
+			dock->widget()->setMinimumSize(name == QLatin1String("statsDock") ? 650 : 150,
+						       name == QLatin1String("controlsDock") ? 190 : 110);
+		}
+		testhost::clearLog();
+	}
+
+	DockRects load(const SnapshotData &data)
+	{
+		EXPECT_TRUE(applyLayout(&window, data)) << data.name.toStdString();
+		QTest::qWait(50);
+		return shownDocks(&window);
+	}
+
+	QMainWindow window;
+};
+
+TEST_F(ExactLayoutTest, ALayoutComesBackTheSameWhateverWasOnScreenBefore)
+{
+	const QList<SnapshotData> layouts = {
+		layoutOf("Bottom", {80, 80, 1100, 740}, [](QMainWindow &) {}),
+		layoutOf("Right", {60, 60, 1280, 800},
+			 [](QMainWindow &w) {
+				 w.addDockWidget(Qt::RightDockWidgetArea, dockOf(w, "mixerDock"));
+				 w.addDockWidget(Qt::RightDockWidgetArea, dockOf(w, "controlsDock"));
+			 }),
+		layoutOf("Sides", {40, 50, 1400, 900},
+			 [](QMainWindow &w) {
+				 w.addDockWidget(Qt::LeftDockWidgetArea, dockOf(w, "scenesDock"));
+				 w.addDockWidget(Qt::TopDockWidgetArea, dockOf(w, "sourcesDock"));
+				 w.addDockWidget(Qt::RightDockWidgetArea, dockOf(w, "mixerDock"));
+				 w.splitDockWidget(dockOf(w, "mixerDock"), dockOf(w, "transitionsDock"), Qt::Vertical);
+				 dockOf(w, "statsDock")->show();
+				 w.splitDockWidget(dockOf(w, "controlsDock"), dockOf(w, "statsDock"), Qt::Horizontal);
+			 }),
+		layoutOf("Tabs", {100, 90, 1200, 760},
+			 [](QMainWindow &w) {
+				 w.tabifyDockWidget(dockOf(w, "scenesDock"), dockOf(w, "sourcesDock"));
+				 w.tabifyDockWidget(dockOf(w, "transitionsDock"), dockOf(w, "controlsDock"));
+			 }),
+		layoutOf("Floating", {120, 100, 1000, 700},
+			 [](QMainWindow &w) {
+				 dockOf(w, "statsDock")->show();
+				 dockOf(w, "statsDock")->setFloating(true);
+				 dockOf(w, "statsDock")->setGeometry(900, 140, 420, 300);
+				 dockOf(w, "transitionsDock")->hide();
+			 }),
+	};
+	for (const SnapshotData &target : layouts) {
+		std::optional<DockRects> first;
+		for (const SnapshotData &before : layouts) {
+			load(before);
+			const DockRects got = load(target);
+			if (!first) {
+				first = got;
+			}
+			EXPECT_EQ(got, *first) << target.name.toStdString() << " after " << before.name.toStdString();
+		}
+	}
+}
+
+TEST(PlaceOnScreensTest, AWindowGoesWhollyOntoTheScreenThatHoldsMostOfItOrTheNearest)
+{
+	const QList<QRect> one = {QRect(0, 0, 1600, 1000)};
+	const QList<QRect> two = {QRect(0, 0, 1600, 1000), QRect(1600, 0, 1920, 1080)};
+	const struct {
+		const char *what;
+		QRect frame;
+		QList<QRect> screens;
+		QRect expected;
+	} cases[] = {
+		{"wholly on the screen", {100, 100, 400, 300}, one, {100, 100, 400, 300}},
+		{"touching every edge", {0, 0, 1600, 1000}, one, {0, 0, 1600, 1000}},
+		{"partly beyond the right edge", {1180, 200, 691, 300}, one, {909, 200, 691, 300}},
+		{"beyond the top left corner", {-50, -20, 400, 300}, one, {0, 0, 400, 300}},
+		{"on a second monitor that is gone", {2500, 200, 420, 300}, one, {1180, 200, 420, 300}},
+		{"below every screen", {300, 1400, 400, 300}, one, {300, 700, 400, 300}},
+		{"larger than the screen", {-10, 50, 1800, 1200}, one, {0, 0, 1600, 1000}},
+		{"across two screens, mostly on the second", {1500, 100, 400, 300}, two, {1600, 100, 400, 300}},
+		{"across two screens, mostly on the first", {1300, 100, 400, 300}, two, {1200, 100, 400, 300}},
+		{"on the second screen", {2500, 200, 420, 300}, two, {2500, 200, 420, 300}},
+		{"no screens", {2500, 200, 420, 300}, {}, {2500, 200, 420, 300}},
+	};
+	for (const auto &c : cases) {
+		EXPECT_EQ(placeOnScreens(c.frame, c.screens), c.expected) << c.what;
+	}
+}
+
+TEST_F(ExactLayoutTest, AFloatingDockBeyondTheScreensComesBackWhollyOnOne)
+{
+	const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+	const auto floatingAt = [](QPoint at) {
+		return layoutOf("Floating", {120, 100, 1000, 700}, [at](QMainWindow &w) {
+			dockOf(w, "statsDock")->show();
+			dockOf(w, "statsDock")->setFloating(true);
+			dockOf(w, "statsDock")->setGeometry(QRect(at, QSize(420, 300)));
+		});
+	};
+	const QString moved = QStringLiteral("[obs-velkin] Moved the dock \"statsDock\" onto the screen: ");
+
+	// Already on the screen: it stays where it was saved, and nothing is logged.
+	load(floatingAt(QPoint(300, 200)));
+	EXPECT_EQ(dockOf(window, "statsDock")->pos(), QPoint(300, 200));
+	EXPECT_TRUE(testhost::pluginLogLines().isEmpty())
+		<< testhost::pluginLogLines().join(QLatin1Char('\n')).toStdString();
+
+	// Saved on a second monitor to the right: it comes onto this screen, keeps its size and is logged once.
+	const DockRects got = load(floatingAt(QPoint(screen.right() + 600, 200)));
+	const QRect stats = got.at("statsDock").second;
+	EXPECT_TRUE(screen.contains(stats))
+		<< stats.x() << "," << stats.y() << " " << stats.width() << "x" << stats.height();
+	EXPECT_EQ(stats.right(), screen.right());
+	EXPECT_EQ(testhost::pluginLogLines().filter(moved).size(), 1)
+		<< testhost::pluginLogLines().join(QLatin1Char('\n')).toStdString();
+	EXPECT_TRUE(screen.contains(window.frameGeometry()));
+}
+
+} // namespace
