@@ -211,27 +211,31 @@ void BM_SaveSettings(benchmark::State &state)
 	}
 }
 
-// Two stored layouts of the window, loaded in turn.
-struct TwoLayouts {
-	QString paths[2];
-	SnapshotData data[2];
+// Stored layouts of the window, loaded in turn: two that show the same docks, and the first again with one dock
+// hidden.
+struct StoredLayouts {
+	QString paths[3];
+	SnapshotData data[3];
 };
 
-const TwoLayouts &twoLayouts()
+const StoredLayouts &storedLayouts()
 {
-	static TwoLayouts layouts = [] {
-		TwoLayouts made;
+	static StoredLayouts layouts = [] {
+		StoredLayouts made;
 		const QString dir = testhost::scratchDirectory() + QStringLiteral("/two");
 		QDir().mkpath(dir);
-		for (int i = 0; i < 2; ++i) {
+		auto *timer = window->findChild<QDockWidget *>(QStringLiteral("timerDock"));
+		for (int i = 0; i < 3; ++i) {
 			auto *dock = window->findChild<QDockWidget *>(QStringLiteral("controlsDock"));
-			window->addDockWidget(i == 0 ? Qt::RightDockWidgetArea : Qt::LeftDockWidgetArea, dock);
-			window->resize(i == 0 ? QSize(1280, 760) : QSize(1100, 700));
+			window->addDockWidget(i == 1 ? Qt::LeftDockWidgetArea : Qt::RightDockWidgetArea, dock);
+			window->resize(i == 1 ? QSize(1100, 700) : QSize(1280, 760));
+			timer->setVisible(i != 2);
 			QApplication::processEvents();
 			made.data[i] = captureLayout(window, QStringLiteral("Layout %1").arg(i));
 			made.paths[i] = snapshotFilePath(dir, made.data[i].name);
 			writeSnapshotFile(made.paths[i], made.data[i]);
 		}
+		timer->show();
 		return made;
 	}();
 	return layouts;
@@ -239,7 +243,7 @@ const TwoLayouts &twoLayouts()
 
 void BM_RestoreFloor(benchmark::State &state)
 {
-	const TwoLayouts &layouts = twoLayouts();
+	const StoredLayouts &layouts = storedLayouts();
 	int next = 0;
 	for (auto _ : state) {
 		window->restoreGeometry(layouts.data[next].geometry);
@@ -251,7 +255,7 @@ void BM_RestoreFloor(benchmark::State &state)
 
 void BM_ReadOne(benchmark::State &state)
 {
-	const TwoLayouts &layouts = twoLayouts();
+	const StoredLayouts &layouts = storedLayouts();
 	for (auto _ : state) {
 		SnapshotData data;
 		benchmark::DoNotOptimize(readSnapshotFile(layouts.paths[0], data));
@@ -260,13 +264,26 @@ void BM_ReadOne(benchmark::State &state)
 
 void BM_LoadSnapshot(benchmark::State &state)
 {
-	const TwoLayouts &layouts = twoLayouts();
+	const StoredLayouts &layouts = storedLayouts();
 	auto velkin = controllerFor(snapshotDirectory(10));
 	int next = 0;
 	for (auto _ : state) {
 		velkin->loadSnapshot(layouts.paths[next]);
 		QApplication::processEvents();
 		next ^= 1;
+	}
+}
+
+// Every load shows or hides a dock, which restores the state a second time.
+void BM_LoadSnapshotShowingADock(benchmark::State &state)
+{
+	const StoredLayouts &layouts = storedLayouts();
+	auto velkin = controllerFor(snapshotDirectory(10));
+	int next = 0;
+	for (auto _ : state) {
+		velkin->loadSnapshot(layouts.paths[next]);
+		QApplication::processEvents();
+		next ^= 2;
 	}
 }
 
@@ -283,6 +300,7 @@ BENCHMARK(BM_SaveSettings)->Arg(1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RestoreFloor)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadOne)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadSnapshot)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadSnapshotShowingADock)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {

@@ -1356,6 +1356,15 @@ def check_exact_layouts(args, display):
                 worst, differing = layout_difference(on_screen, got)
                 if differing:
                     failures.append(f"saved {source} after {before}: {worst} px ({'; '.join(differing)})")
+        # Overwrite keeps what is on screen now.
+        load_layout(obs, "Sides.json")
+        saved = vendor_call(obs, "SaveSnapshot", {"name": "Saved Bottom", "overwrite": True})
+        expect(saved.get("fileName") == "Saved Bottom.json", f"SaveSnapshot answered {saved}")
+        on_screen = settled_layout(obs)
+        load_layout(obs, "Tabs.json")
+        worst, differing = layout_difference(on_screen, load_layout(obs, "Saved Bottom.json"))
+        if differing:
+            failures.append(f"overwritten with Sides: {worst} px ({'; '.join(differing)})")
         expect(not failures, f"{len(failures)} loads differ:\n" + "\n".join(failures))
         expect(not obs.log_lines("[obs-velkin] Moved "), f"a window on the screen was moved: {plugin_lines(obs)}")
         # The Stats dock was saved floating on a second monitor, beyond this screen.
@@ -1370,6 +1379,24 @@ def check_exact_layouts(args, display):
     finally:
         code = obs.stop()
     expect_clean_exit(obs, code)
+    # For comparison: what OBS itself puts back at the next start, from the layout that it saved at exit.
+    for name in names:
+        obs = Obs(profile, display).start()
+        try:
+            obs.connect()
+            before_exit = load_layout(obs, f"{name}.json")
+        finally:
+            code = obs.stop()
+        expect_clean_exit(obs, code)
+        obs = Obs(profile, display).start()
+        try:
+            obs.connect()
+            worst, differing = layout_difference(before_exit, settled_layout(obs))
+        finally:
+            code = obs.stop()
+        expect_clean_exit(obs, code)
+        print(f"OBS's own restore of {name} after a restart: {len(differing)} of {len(before_exit)} rectangles "
+              f"differ, by up to {worst} px" + "".join(f"\n  {line}" for line in differing), flush=True)
 
 
 def main():
