@@ -40,7 +40,7 @@ def main(path):
     row("loadSnapshot / (1.1 R + one read)", ms["BM_LoadSnapshot"] / (1.1 * restore + read), 1)
     # A load that shows or hides a dock restores the state a second time, so that the docks come out the same
     # whatever was on screen before; the second pass costs about a quarter of R.
-    row("loadSnapshot showing or hiding a dock / (1.5 R + one read)",
+    row("load showing or hiding a dock / (1.5 R + one read)",
         ms["BM_LoadSnapshotShowingADock"] / (1.5 * restore + read), 1)
     rows.append("-- other")
     saving = ms["BM_SaveSettings/1000"]
