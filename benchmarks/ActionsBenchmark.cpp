@@ -262,7 +262,8 @@ void BM_ReadOne(benchmark::State &state)
 	}
 }
 
-void BM_LoadSnapshot(benchmark::State &state)
+// Loads the first stored layout and the other one in turn.
+void loadInTurn(benchmark::State &state, int other)
 {
 	const StoredLayouts &layouts = storedLayouts();
 	auto velkin = controllerFor(snapshotDirectory(10));
@@ -270,21 +271,19 @@ void BM_LoadSnapshot(benchmark::State &state)
 	for (auto _ : state) {
 		velkin->loadSnapshot(layouts.paths[next]);
 		QApplication::processEvents();
-		next ^= 1;
+		next = next == 0 ? other : 0;
 	}
+}
+
+void BM_LoadSnapshot(benchmark::State &state)
+{
+	loadInTurn(state, 1);
 }
 
 // Every load shows or hides a dock, which restores the state a second time.
 void BM_LoadSnapshotShowingADock(benchmark::State &state)
 {
-	const StoredLayouts &layouts = storedLayouts();
-	auto velkin = controllerFor(snapshotDirectory(10));
-	int next = 0;
-	for (auto _ : state) {
-		velkin->loadSnapshot(layouts.paths[next]);
-		QApplication::processEvents();
-		next ^= 2;
-	}
+	loadInTurn(state, 2);
 }
 
 } // namespace

@@ -1315,6 +1315,19 @@ def load_layout(obs, file_name):
     return settled_layout(obs)
 
 
+def in_obs(profile, display, action):
+    """Starts OBS in the profile, hands it to action once it has loaded, stops it cleanly and returns what action
+    returned."""
+    obs = Obs(profile, display).start()
+    try:
+        obs.connect()
+        result = action(obs)
+    finally:
+        code = obs.stop()
+    expect_clean_exit(obs, code)
+    return result
+
+
 def on_a_screen(rect, screens):
     x, y, w, h = rect
     return any(x >= sx and y >= sy and x + w <= sx + sw and y + h <= sy + sh for sx, sy, sw, sh in screens)
@@ -1381,20 +1394,8 @@ def check_exact_layouts(args, display):
     expect_clean_exit(obs, code)
     # For comparison: what OBS itself puts back at the next start, from the layout that it saved at exit.
     for name in names:
-        obs = Obs(profile, display).start()
-        try:
-            obs.connect()
-            before_exit = load_layout(obs, f"{name}.json")
-        finally:
-            code = obs.stop()
-        expect_clean_exit(obs, code)
-        obs = Obs(profile, display).start()
-        try:
-            obs.connect()
-            worst, differing = layout_difference(before_exit, settled_layout(obs))
-        finally:
-            code = obs.stop()
-        expect_clean_exit(obs, code)
+        before_exit = in_obs(profile, display, lambda obs: load_layout(obs, f"{name}.json"))
+        worst, differing = layout_difference(before_exit, in_obs(profile, display, settled_layout))
         print(f"OBS's own restore of {name} after a restart: {len(differing)} of {len(before_exit)} rectangles "
               f"differ, by up to {worst} px" + "".join(f"\n  {line}" for line in differing), flush=True)
 
