@@ -8,6 +8,7 @@
 #include "support/Modal.hpp"
 
 #include <QAction>
+#include <QContextMenuEvent>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -159,6 +160,57 @@ TEST_F(AutomationTest, AStopPutsBackTheEarlierLayoutOnlyWithTheOptionAndAnUnchan
 	}
 }
 
+TEST_F(AutomationTest, EveryStartAndStopForgetsTheRecordOfAnEarlierStart)
+{
+	snapshotOfWidth(QStringLiteral("Live"), 700);
+	writeRules({{"recordingStarted", QStringLiteral("Live.json")}});
+	start();
+	const struct {
+		const char *what;
+		// Between the first recording's start, which loads Live, and a later stop with the option on.
+		std::function<void()> meanwhile;
+	} cases[] = {
+		{"a stop with the option off, then a start without a rule",
+		 [&] {
+			 fire(OBS_FRONTEND_EVENT_RECORDING_STOPPED);
+			 velkin->automation.restorePreviousOnStop = true;
+			 velkin->automation.rule(AutomationEvent::RecordingStarted).clear();
+			 fire(OBS_FRONTEND_EVENT_RECORDING_STARTED);
+		 }},
+		{"a start whose load fails",
+		 [&] {
+			 velkin->automation.restorePreviousOnStop = true;
+			 velkin->automation.rule(AutomationEvent::RecordingStarted) = QStringLiteral("Gone.json");
+			 fire(OBS_FRONTEND_EVENT_RECORDING_STARTED);
+		 }},
+	};
+	for (const auto &c : cases) {
+		window->resize(500, 500);
+		velkin->automation.restorePreviousOnStop = false;
+		velkin->automation.rule(AutomationEvent::RecordingStarted) = QStringLiteral("Live.json");
+		fire(OBS_FRONTEND_EVENT_RECORDING_STARTED);
+		ASSERT_EQ(width(), 700) << c.what;
+		c.meanwhile();
+		fire(OBS_FRONTEND_EVENT_RECORDING_STOPPED);
+		EXPECT_EQ(width(), 700) << c.what << ": an old record brought back an old layout";
+	}
+}
+
+TEST_F(AutomationTest, TheStartRuleNeverReplacesALoadMadeBeforeTheFirstShow)
+{
+	snapshotOfWidth(QStringLiteral("Start"), 700);
+	const QString stream = snapshotOfWidth(QStringLiteral("Stream"), 800);
+	writeRules({{"obsStarted", QStringLiteral("Start.json")}});
+	window->hide();
+	start();
+	// OBS is in the tray; streaming starts from a Stream Deck, and its rule loads a layout.
+	ASSERT_EQ(velkin->loadSnapshot(stream, Velkin::LoadSource::Remote), Velkin::LoadResult::Loaded);
+	window->show();
+	QApplication::processEvents();
+	EXPECT_EQ(width(), 800);
+	EXPECT_EQ(velkin->last, stream);
+}
+
 TEST_F(AutomationTest, AnEventDuringAnOperationWaitsAndTheNewestWins)
 {
 	snapshotOfWidth(QStringLiteral("Rec"), 700);
@@ -273,15 +325,36 @@ TEST_F(AutomationTest, AnUnusableFileGivesNoRulesOneLineAndIsNotReplacedAtShutdo
 	}
 
 	// Rules that cannot be kept are skipped one by one; the rest of the file stands.
-	writeTestBytes(automationPath(), R"({"rules": [{"event": "whenever", "snapshot": "Live.json"},
+	const QByteArray skipping = R"({"rules": [{"event": "whenever", "snapshot": "Live.json"},
 		{"event": "recordingStarted", "snapshot": "../settings.json"},
 		{"event": "recordingStarted", "snapshot": "Live.json"},
-		{"event": "recordingStarted", "snapshot": "Other.json"}]})");
+		{"event": "recordingStarted", "snapshot": "Other.json"}]})";
+	writeTestBytes(automationPath(), skipping);
 	testhost::clearLog();
 	start();
 	EXPECT_EQ(testhost::pluginLogLines().filter(QStringLiteral("Skipped automation rule: ")).size(), 3);
 	fire(OBS_FRONTEND_EVENT_RECORDING_STARTED);
 	EXPECT_EQ(width(), 700);
+	// The file keeps the rules that were skipped until a rule changes here.
+	delete velkin.data();
+	EXPECT_EQ(readTestBytes(automationPath()), skipping);
+
+	// A file of a hundred thousand empty rules names the first few in the log and counts the rest.
+	QByteArray flood = R"({"rules": [{})";
+	for (int i = 1; i < 100000; ++i) {
+		flood += ",{}";
+	}
+	flood += "]}";
+	writeTestBytes(automationPath(), flood);
+	testhost::clearLog();
+	start();
+	EXPECT_EQ(testhost::pluginLogLines().filter(QStringLiteral("Skipped automation rule: ")).size(), 5);
+	EXPECT_EQ(testhost::countLogLines(QStringLiteral("[obs-velkin] Skipped 99995 more automation rules")), 1);
+	delete velkin.data();
+	EXPECT_EQ(readTestBytes(automationPath()), flood);
+	start();
+	velkin->setRestorePreviousOnStop(true);
+	EXPECT_NE(readTestBytes(automationPath()), flood) << "the option's change rewrites it";
 }
 
 TEST_F(AutomationTest, UndoWalksBackTheLastTenLoads)
@@ -350,6 +423,8 @@ TEST_F(AutomationTest, TheContextMenuSetsMovesAndShowsRules)
 	ASSERT_EQ(list->count(), 2);
 	const auto triggerEvent = [&](int row, AutomationEvent event) {
 		list->setCurrentRow(row);
+		QContextMenuEvent opened(QContextMenuEvent::Keyboard, QPoint(5, 5));
+		velkin->eventFilter(list, &opened);
 		velkin->automationMenu->aboutToShow();
 		velkin->automationMenu->actions().at(int(event))->trigger();
 	};
@@ -364,6 +439,17 @@ TEST_F(AutomationTest, TheContextMenuSetsMovesAndShowsRules)
 		localeText("AutoLoadTip").arg(automationEventText(AutomationEvent::RecordingStarted, false))));
 	triggerEvent(1, AutomationEvent::RecordingStarted);
 	EXPECT_FALSE(list->item(1)->data(kRulesRole).isValid()) << "unchecked";
+
+	// A load while the menu is open moves the selection; the submenu still edits the row it was opened on.
+	list->setCurrentRow(1);
+	QContextMenuEvent opened(QContextMenuEvent::Mouse, QPoint(5, 5));
+	velkin->eventFilter(list->viewport(), &opened);
+	list->setCurrentRow(0);
+	velkin->automationMenu->aboutToShow();
+	velkin->automationMenu->actions().at(int(AutomationEvent::StreamingStarted))->trigger();
+	EXPECT_EQ(list->item(1)->data(kRulesRole).toString(),
+		  automationEventText(AutomationEvent::StreamingStarted, true));
+	EXPECT_EQ(list->item(0)->data(kRulesRole).toString(), QStringLiteral("OBS start"));
 
 	velkin->restorePreviousAction->trigger();
 	EXPECT_TRUE(velkin->automation.restorePreviousOnStop);

@@ -6,6 +6,8 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 
+#include <functional>
+
 namespace {
 
 QStringList names(const QList<SnapshotEntry> &entries)
@@ -123,6 +125,40 @@ TEST_F(CatalogueTest, BeyondTheLimitFilesStayOnDiskAndAreLogged)
 			  "[obs-velkin] 3 snapshot file(s) exceed the 1000-snapshot limit; files remain on disk")),
 		  1);
 	EXPECT_EQ(QDir(dir).entryList(QDir::Files).size(), 1003);
+}
+
+TEST_F(CatalogueTest, ARuleGoesOnlyWhenItsFileIsGoneFromTheFolder)
+{
+	const struct {
+		const char *what;
+		std::function<void(const QString &file)> change;
+		bool ruleStays;
+	} cases[] = {
+		{"a file that is being rewritten",
+		 [](const QString &file) { writeTestBytes(file, "{\"format\": 1, \"na"); }, true},
+		{"a file of a newer format",
+		 [](const QString &file) {
+			 QByteArray bytes = readTestBytes(file);
+			 writeTestBytes(file, bytes.replace("\"format\": 1", "\"format\": 2"));
+		 },
+		 true},
+		{"a folder that cannot be listed",
+		 [this](const QString &) { QDir(dir).rename(dir, dir + QStringLiteral(".away")); }, true},
+		{"a file that is gone", [](const QString &file) { QFile::remove(file); }, false},
+	};
+	for (const auto &c : cases) {
+		QDir(dir + QStringLiteral(".away")).removeRecursively();
+		QDir(dir).removeRecursively();
+		QDir().mkpath(dir);
+		const QString file = writeTestDocument(dir, QStringLiteral("Live.json"), QStringLiteral("Live"));
+		Velkin *velkin = makeController();
+		velkin->refreshSnapshotList(QString());
+		velkin->setAutomationRule(AutomationEvent::RecordingStarted, QStringLiteral("Live.json"), true);
+		c.change(file);
+		velkin->refreshSnapshotList(QString());
+		EXPECT_EQ(velkin->automation.rule(AutomationEvent::RecordingStarted).isEmpty(), !c.ruleStays) << c.what;
+		delete velkin;
+	}
 }
 
 TEST_F(CatalogueTest, RefreshRebuildsOrderAndListItems)

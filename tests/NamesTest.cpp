@@ -1,3 +1,4 @@
+#include "store/SnapshotFolder.hpp"
 #include "store/SnapshotNames.hpp"
 #include "support/Documents.hpp"
 #include "support/TestHost.hpp"
@@ -113,6 +114,18 @@ TEST(SnapshotNames, UnreadableFilesDoNotCount)
 	EXPECT_EQ(validateSnapshotName(dir.path(), QStringLiteral("STREAMING"), QString()),
 		  NameCheckResult::NameAccepted);
 	EXPECT_EQ(validateSnapshotName(dir.path(), QStringLiteral("Old"), QString()), NameCheckResult::NameDuplicate);
+}
+
+TEST(SnapshotNames, ANewSnapshotNeverTakesAFileThatTheDiskHasUnderItsName)
+{
+	// Save New, Import and the remote save check the name against a look taken a moment earlier. A file can come
+	// in meanwhile (a sync client), and a disk that ignores letter case can hold the name under a spelling that
+	// case folding keeps apart (the Turkish dotless i): either way the disk has a file at the new path.
+	QTemporaryDir dir;
+	const SnapshotFolder look = readSnapshotFolder(dir.path());
+	ASSERT_FALSE(writeTestBytes(dir.filePath(QStringLiteral("Live.json")), "the user's file").isEmpty());
+	EXPECT_STREQ(resultName(validateSnapshotName(look, QStringLiteral("Live"), QString())), "NameDuplicate");
+	EXPECT_STREQ(resultName(validateSnapshotName(look, QStringLiteral("Other"), QString())), "NameAccepted");
 }
 
 TEST(SnapshotNames, FilePathUsesTheNameVerbatim)

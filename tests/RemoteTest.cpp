@@ -5,6 +5,7 @@
 #include "support/Facility.hpp"
 #include "support/Modal.hpp"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -13,6 +14,8 @@
 #include <QTest>
 
 #include <obs.hpp>
+
+#include <functional>
 
 namespace {
 
@@ -166,6 +169,84 @@ TEST_F(RemoteTest, EveryErrorHasItsCodeAndNoRequestOpensAWindow)
 
 	velkin->shutdown();
 	EXPECT_EQ(code(call("GetSnapshotList")), QStringLiteral("Busy")) << "after shutdown";
+}
+
+TEST_F(RemoteTest, APendingHotkeyLoadAppliedForARequestAsksNothingAndShowsNothing)
+{
+	addLayoutSnapshots({QStringLiteral("Alpha"), QStringLiteral("Beta")});
+	const struct {
+		const char *what;
+		std::function<void(const QString &beta)> spoil;
+		const char *logged;
+	} cases[] = {
+		{"a dock that is missing",
+		 [](const QString &beta) {
+			 SnapshotData data;
+			 ASSERT_EQ(readSnapshotFile(beta, data), SnapshotIoResult::Ok);
+			 data.docks.append(QStringLiteral("goneDock"));
+			 ASSERT_EQ(writeSnapshotFile(beta, data), SnapshotIoResult::Ok);
+		 },
+		 "[obs-velkin] MissingDocks: goneDock"},
+		{"a file that cannot be read", [](const QString &beta) { writeTestBytes(beta, "{ not a snapshot"); },
+		 "[obs-velkin] ReadFailed: "},
+	};
+	start();
+	for (const auto &c : cases) {
+		c.spoil(path(QStringLiteral("Beta")));
+		events.clear();
+		testhost::clearLog();
+		velkin->pressLoad(path(QStringLiteral("Beta")));
+		QJsonObject answer;
+		const auto records = answerModals(clickAccept, [&] {
+			answer = call("LoadSnapshot", {{QStringLiteral("name"), QStringLiteral("Alpha")}});
+		});
+		EXPECT_TRUE(records.isEmpty()) << c.what << ": a window opened";
+		EXPECT_TRUE(answer.value(QStringLiteral("loaded")).toBool()) << c.what;
+		EXPECT_EQ(testhost::pluginLogLines().filter(QLatin1String(c.logged)).size(), 1)
+			<< c.what << ": " << testhost::pluginLogLines().join(QLatin1Char('\n')).toStdString();
+		EXPECT_EQ(events.last().second.value(QStringLiteral("source")), QJsonValue(QStringLiteral("remote")));
+	}
+	// The pending load of the first case went ahead unattended and kept its source.
+	addLayoutSnapshots({QStringLiteral("Beta")});
+	events.clear();
+	velkin->pressLoad(path(QStringLiteral("Beta")));
+	call("LoadSnapshot", {{QStringLiteral("name"), QStringLiteral("Alpha")}});
+	ASSERT_EQ(events.size(), 2);
+	EXPECT_EQ(events[0].second.value(QStringLiteral("source")), QJsonValue(QStringLiteral("hotkey")));
+}
+
+TEST_F(RemoteTest, UndoNamesNoSnapshotThatIsGone)
+{
+	addLayoutSnapshots({QStringLiteral("Alpha"), QStringLiteral("Gone"), QStringLiteral("Beta")});
+	start();
+	velkin->showManagerDialog();
+	for (const char *name : {"Alpha", "Gone", "Beta"}) {
+		call("LoadSnapshot", {{QStringLiteral("name"), QLatin1String(name)}});
+	}
+	// Gone is deleted from the manager: undo puts its layout back, but it is no longer a snapshot.
+	velkin->selectSnapshotRow(path(QStringLiteral("Gone")));
+	answerModals(clickAccept, [&] { velkin->deleteSnapshot(); });
+	ASSERT_FALSE(QFileInfo::exists(path(QStringLiteral("Gone"))));
+	events.clear();
+	QJsonObject answer = call("UndoLoad");
+	EXPECT_TRUE(answer.value(QStringLiteral("loaded")).toBool());
+	EXPECT_FALSE(answer.contains(QStringLiteral("fileName"))) << QJsonDocument(answer).toJson().constData();
+	EXPECT_TRUE(velkin->last.isEmpty());
+	EXPECT_FALSE(call("GetSnapshotList").contains(QStringLiteral("last")));
+	ASSERT_EQ(events.size(), 1);
+	EXPECT_FALSE(events[0].second.contains(QStringLiteral("fileName")));
+	EXPECT_FALSE(events[0].second.contains(QStringLiteral("name")));
+
+	// Back to before Alpha, before any load: no snapshot either.
+	EXPECT_EQ(call("UndoLoad").value(QStringLiteral("fileName")), QJsonValue(QStringLiteral("Alpha.json")));
+	answer = call("UndoLoad");
+	EXPECT_TRUE(answer.value(QStringLiteral("loaded")).toBool());
+	EXPECT_FALSE(answer.contains(QStringLiteral("fileName")));
+
+	// An undo that the window refuses keeps its layout in the history.
+	velkin->undoHistory.append(Velkin::LayoutMemento{QByteArray(66, '\x07'), window->saveState(0), QString()});
+	EXPECT_EQ(code(call("UndoLoad")), QStringLiteral("RestoreFailed"));
+	EXPECT_EQ(velkin->undoHistory.size(), 1);
 }
 
 TEST_F(RemoteTest, TheListChangesAreAnnouncedOnce)

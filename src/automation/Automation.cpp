@@ -4,6 +4,7 @@
 #include "module/Velkin.hpp"
 #include "operations/OperationGuard.hpp"
 #include "settings/SettingsFile.hpp"
+#include "store/SnapshotFolder.hpp"
 
 #include <QMainWindow>
 
@@ -35,18 +36,24 @@ QString automationRulesText(const QList<AutomationEvent> &events)
 
 void Velkin::readAutomation()
 {
-	QStringList skipped;
+	SkippedRules skipped;
 	const AutomationReadResult result = readAutomationFile(automationPath, automation, &skipped);
-	// A file that is there but unreadable stays as the user left it until a rule is changed here.
-	automationFileKept = result != AutomationReadResult::Ok && result != AutomationReadResult::Missing;
+	// A file that is there but unreadable, or that holds rules that were skipped, stays as the user left it until
+	// a rule, the option or the undo binding is changed here.
+	automationFileKept =
+		(result != AutomationReadResult::Ok && result != AutomationReadResult::Missing) || skipped.count != 0;
 	if (result == AutomationReadResult::Missing) {
 		velkinLog(LOG_INFO, "No automation rules: %s %s", kAutomationFileName, automationReadProblem(result));
 	} else if (result != AutomationReadResult::Ok) {
 		velkinLog(LOG_WARNING, "No automation rules: %s %s", kAutomationFileName,
 			  automationReadProblem(result));
 	}
-	for (const QString &line : skipped) {
+	for (const QString &line : skipped.described) {
 		velkinLog(LOG_WARNING, "Skipped automation rule: %s", line.toUtf8().constData());
+	}
+	if (skipped.count > skipped.described.size()) {
+		velkinLog(LOG_WARNING, "Skipped %lld more automation rules",
+			  qlonglong(skipped.count - skipped.described.size()));
 	}
 }
 
@@ -71,14 +78,22 @@ void Velkin::onAutomationEvent(AutomationEvent event)
 	if (!ready || shuttingDown) {
 		return;
 	}
-	// An event that would change nothing neither waits nor pushes a waiting one aside.
+	// Before anything else: a start forgets what an earlier start of its kind loaded, and a stop takes that
+	// record, whether or not it acts on it. No record is ever left for a later stop to act on.
 	const std::optional<AutomationEvent> start = startEventOf(event);
+	std::optional<AutomaticLoad> earlier;
+	if (start) {
+		earlier = std::exchange(automaticLoads[size_t(*start)], std::nullopt);
+	} else if (hasStopEvent(event)) {
+		automaticLoads[size_t(event)].reset();
+	}
+	// An event that would change nothing neither waits nor pushes a waiting one aside.
 	const bool acts = !automation.rule(event).isEmpty() ||
-			  (start && automation.restorePreviousOnStop &&
-			   (automaticLoads[size_t(*start)] || pendingAutomationEvent == start));
+			  (start && automation.restorePreviousOnStop && (earlier || pendingAutomationEvent == start));
 	if (!acts) {
 		return;
 	}
+	stopRecord = earlier;
 	if (canStartOperation()) {
 		runAutomation(event);
 		return;
@@ -93,12 +108,7 @@ void Velkin::onAutomationEvent(AutomationEvent event)
 
 void Velkin::runAutomation(AutomationEvent event)
 {
-	std::optional<AutomaticLoad> earlier;
-	if (const std::optional<AutomationEvent> start = startEventOf(event)) {
-		earlier = automaticLoads[size_t(*start)];
-		automaticLoads[size_t(*start)].reset();
-	}
-
+	const std::optional<AutomaticLoad> earlier = std::exchange(stopRecord, std::nullopt);
 	const QString fileName = automation.rule(event);
 	if (!fileName.isEmpty()) {
 		const LoadResult result = loadSnapshot(snapshotPath(fileName), LoadSource::Automation);
@@ -109,7 +119,7 @@ void Velkin::runAutomation(AutomationEvent event)
 	}
 	// A stop without a rule of its own takes back what its start loaded, unless another layout has been
 	// chosen since.
-	if (!earlier || !automation.restorePreviousOnStop || last != earlier->loaded) {
+	if (!startEventOf(event) || !earlier || !automation.restorePreviousOnStop || last != earlier->loaded) {
 		return;
 	}
 	const OperationGuard guard(*this);
@@ -198,11 +208,20 @@ QHash<QString, QList<AutomationEvent>> Velkin::rulesByFile() const
 	return byFile;
 }
 
-void Velkin::dropRulesOutside(const QSet<QString> &listedFileNames)
+void Velkin::dropRulesOutside(const SnapshotFolder &folder)
 {
+	// A folder that could not be listed says nothing about its files. A file that is there but not listed (one
+	// being rewritten, one of a newer format, one past the limit) keeps its rules.
+	if (!folder.listed) {
+		return;
+	}
+	QSet<QString> present;
+	for (const FolderEntry &entry : folder.entries) {
+		present.insert(entry.fileName);
+	}
 	bool changed = false;
 	for (QString &rule : automation.rules) {
-		if (!rule.isEmpty() && !listedFileNames.contains(rule)) {
+		if (!rule.isEmpty() && !present.contains(rule)) {
 			velkinLog(LOG_WARNING, "Dropped automation rule: %s is gone", rule.toUtf8().constData());
 			rule.clear();
 			changed = true;

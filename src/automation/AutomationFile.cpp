@@ -72,7 +72,7 @@ std::optional<AutomationEvent> startEventOf(AutomationEvent stopEvent)
 	}
 }
 
-std::optional<AutomationSettings> parseAutomation(const QByteArray &json, QStringList *skipped)
+std::optional<AutomationSettings> parseAutomation(const QByteArray &json, SkippedRules *skipped)
 {
 	QJsonParseError error;
 	const QJsonDocument document = QJsonDocument::fromJson(json, &error);
@@ -80,9 +80,10 @@ std::optional<AutomationSettings> parseAutomation(const QByteArray &json, QStrin
 		return std::nullopt;
 	}
 	const QJsonObject object = document.object();
-	const auto skip = [skipped](const QString &why) {
-		if (skipped) {
-			skipped->append(why);
+	// A file may hold a million bad rules: only the first few are described.
+	const auto skip = [skipped](const auto &why) {
+		if (skipped && skipped->count++ < SkippedRules::kDescribed) {
+			skipped->described.append(why());
 		}
 	};
 
@@ -91,7 +92,7 @@ std::optional<AutomationSettings> parseAutomation(const QByteArray &json, QStrin
 	settings.undoHotkey = object.value(kUndoHotkey).toArray();
 	const QJsonValue rules = object.value(kRules);
 	if (!rules.isUndefined() && !rules.isArray()) {
-		skip(QStringLiteral("\"rules\" is not a list"));
+		skip([] { return QStringLiteral("\"rules\" is not a list"); });
 	}
 	const QJsonArray list = rules.toArray();
 	for (qsizetype i = 0; i < list.size(); ++i) {
@@ -100,12 +101,18 @@ std::optional<AutomationSettings> parseAutomation(const QByteArray &json, QStrin
 		const QString snapshot = rule.value(kSnapshot).toString();
 		const std::optional<AutomationEvent> event = automationEventNamed(eventName);
 		if (!event) {
-			skip(QStringLiteral("rule %1: unknown event \"%2\"").arg(i + 1).arg(eventName));
+			skip([&] { return QStringLiteral("rule %1: unknown event \"%2\"").arg(i + 1).arg(eventName); });
 		} else if (!isPlainFileName(snapshot)) {
 			// A rule names a file of the snapshot folder by its name alone, never a way to another folder.
-			skip(QStringLiteral("rule %1: \"%2\" is not a snapshot file name").arg(i + 1).arg(snapshot));
+			skip([&] {
+				return QStringLiteral("rule %1: \"%2\" is not a snapshot file name")
+					.arg(i + 1)
+					.arg(snapshot);
+			});
 		} else if (!settings.rule(*event).isEmpty()) {
-			skip(QStringLiteral("rule %1: a second rule for \"%2\"").arg(i + 1).arg(eventName));
+			skip([&] {
+				return QStringLiteral("rule %1: a second rule for \"%2\"").arg(i + 1).arg(eventName);
+			});
 		} else {
 			settings.rule(*event) = snapshot;
 		}
@@ -113,7 +120,7 @@ std::optional<AutomationSettings> parseAutomation(const QByteArray &json, QStrin
 	return settings;
 }
 
-AutomationReadResult readAutomationFile(const QString &path, AutomationSettings &settings, QStringList *skipped)
+AutomationReadResult readAutomationFile(const QString &path, AutomationSettings &settings, SkippedRules *skipped)
 {
 	settings = AutomationSettings();
 	const QFileInfo info(path);

@@ -53,11 +53,18 @@ struct AutomationSettings {
 
 enum class AutomationReadResult { Ok, Missing, NotRegularFile, TooLarge, Unreadable, Malformed };
 
+// The rules that a read skipped: all of them counted, the first few described.
+struct SkippedRules {
+	static constexpr qsizetype kDescribed = 5;
+	QStringList described;
+	qsizetype count = 0;
+};
+
 // Reads the settings from the document's bytes. Rules that cannot be kept (an unknown event, a second rule for
-// an event, a snapshot that is no plain file name) are skipped, each with a line in `skipped`.
-std::optional<AutomationSettings> parseAutomation(const QByteArray &json, QStringList *skipped);
+// an event, a snapshot that is no plain file name) are skipped and go into `skipped`.
+std::optional<AutomationSettings> parseAutomation(const QByteArray &json, SkippedRules *skipped);
 // Reads the file: only a regular file of at most 4 MiB is opened. Anything but Ok leaves no rules.
-AutomationReadResult readAutomationFile(const QString &path, AutomationSettings &settings, QStringList *skipped);
+AutomationReadResult readAutomationFile(const QString &path, AutomationSettings &settings, SkippedRules *skipped);
 // Why a read gave no rules, for the log.
 const char *automationReadProblem(AutomationReadResult result);
 

@@ -45,8 +45,9 @@ void Velkin::fillAutomationMenu()
 		return;
 	}
 	automationMenu->clear();
-	// The rules of the snapshot the menu was opened on, as they are at this moment.
-	const QString fileName = QFileInfo(selectedSnapshotPath()).fileName();
+	// The rules of the snapshot the menu was opened on, as they are at this moment: a load meanwhile may have
+	// moved the selection to another row.
+	const QString fileName = QFileInfo(automationMenuPath).fileName();
 	for (int i = 0; i < kAutomationEventCount; ++i) {
 		const auto event = AutomationEvent(i);
 		QAction *action = automationMenu->addAction(automationEventText(event, false));

@@ -71,11 +71,23 @@ bool Velkin::eventFilter(QObject *watched, QEvent *event)
 {
 	if (event->type() == QEvent::Show && firstShowWindow && watched == firstShowWindow) {
 		// The main window comes out of the tray for the first time: now the start rule applies, once the
-		// window has settled.
+		// window has settled, unless a layout was loaded meanwhile (by another rule or a Stream Deck, maybe in
+		// the middle of a stream): that one stays.
 		firstShowWindow = nullptr;
 		watched->removeEventFilter(this);
 		QMetaObject::invokeMethod(
-			this, [this] { onAutomationEvent(AutomationEvent::ObsStarted); }, Qt::QueuedConnection);
+			this,
+			[this] {
+				if (!loadedSinceStart) {
+					onAutomationEvent(AutomationEvent::ObsStarted);
+				}
+			},
+			Qt::QueuedConnection);
+		return QObject::eventFilter(watched, event);
+	}
+	if (event->type() == QEvent::ContextMenu && snapshotList &&
+	    (watched == snapshotList || watched == snapshotList->viewport())) {
+		automationMenuPath = selectedSnapshotPath();
 		return QObject::eventFilter(watched, event);
 	}
 	// The event type first: while the line edit is being destroyed it still sends events here, and the

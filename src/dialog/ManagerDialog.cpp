@@ -112,6 +112,9 @@ void Velkin::buildManagerDialog()
 	grid->addLayout(searchRow, 0, 0);
 
 	snapshotList = new QListWidget;
+	// The context menu remembers the row it was opened on.
+	snapshotList->installEventFilter(this);
+	snapshotList->viewport()->installEventFilter(this);
 	snapshotList->setAttribute(Qt::WA_LayoutUsesWidgetRect);
 	snapshotList->setItemDelegate(new SnapshotDelegate(snapshotList));
 	snapshotList->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);

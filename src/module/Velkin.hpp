@@ -124,7 +124,8 @@ public:
 	QList<AutomationEvent> rulesOf(const QString &fileName) const;
 	// The events of every snapshot that has rules, by file name: at most one entry an event.
 	QHash<QString, QList<AutomationEvent>> rulesByFile() const;
-	void dropRulesOutside(const QSet<QString> &listedFileNames);
+	// Drops the rules of snapshot files that the folder no longer has at all.
+	void dropRulesOutside(const SnapshotFolder &folder);
 
 	// Remote control: requests and events of obs-websocket's vendor "obs-velkin"
 	void openRemoteControl();
@@ -220,7 +221,8 @@ public:
 
 	QString automationPath;
 	AutomationSettings automation;
-	// A file that was there but could not be read is not replaced at shutdown: only a rule change rewrites it.
+	// A file that was there but could not be read, or whose rules were not all read, is not replaced at shutdown:
+	// only a change of a rule, of the option or of the undo hotkey's binding rewrites it.
 	bool automationFileKept = false;
 	obs_hotkey_id undoHotkeyId = OBS_INVALID_HOTKEY_ID;
 	std::optional<AutomationEvent> pendingAutomationEvent;
@@ -233,9 +235,16 @@ public:
 		QString loaded;
 	};
 	std::array<std::optional<AutomaticLoad>, kAutomationEventCount> automaticLoads;
+	// The record that the stop event running or waiting now took from its start.
+	std::optional<AutomaticLoad> stopRecord;
+	// Whether any load has happened in this run: the start rule never replaces one.
+	bool loadedSinceStart = false;
 	static constexpr int kUndoDepth = 10;
 	QList<LayoutMemento> undoHistory;
 	QPointer<QMenu> automationMenu;
+	// The snapshot whose row the context menu was opened on: its rules submenu edits that one, even when a load
+	// moves the selection while the menu is open.
+	QString automationMenuPath;
 	QPointer<QAction> automationMenuAction;
 	QPointer<QAction> restorePreviousAction;
 	QPointer<QAction> undoAction;

@@ -68,7 +68,7 @@ Velkin::LoadResult Velkin::loadSnapshot(const QString &path, LoadSource source, 
 	}
 	if (!missing.isEmpty()) {
 		const QString names = missing.join(QStringLiteral(", "));
-		if (unattended(source)) {
+		if (unattended(source) || quietReports) {
 			// Nobody to ask: the docks that are not there stay as they are.
 			velkinLog(LOG_WARNING, "MissingDocks: %s", names.toUtf8().constData());
 		} else if (!confirmAction(localeText("MissingDocks").arg(names), false)) {
@@ -117,11 +117,16 @@ void Velkin::finishLoad(const QString &path, const QString &name, const LayoutMe
 		updateAutomationActions();
 	}
 	last = path;
+	loadedSinceStart = true;
 	settingsSaveTimer.start(kSettingsSaveDelayMs);
 	selectSnapshotRow(path);
-	emitRemoteEvent("SnapshotLoaded", QJsonObject{{QStringLiteral("name"), name},
-						      {QStringLiteral("fileName"), QFileInfo(path).fileName()},
-						      {QStringLiteral("source"), QLatin1String(sourceName(source))}});
+	// A layout put back from before any snapshot, or from one that is gone, names none.
+	QJsonObject event{{QStringLiteral("source"), QLatin1String(sourceName(source))}};
+	if (!path.isEmpty()) {
+		event.insert(QStringLiteral("name"), name);
+		event.insert(QStringLiteral("fileName"), QFileInfo(path).fileName());
+	}
+	emitRemoteEvent("SnapshotLoaded", event);
 }
 
 Velkin::LoadResult Velkin::putLayoutBack(const LayoutMemento &layout, LoadSource source)
@@ -135,12 +140,15 @@ Velkin::LoadResult Velkin::putLayoutBack(const LayoutMemento &layout, LoadSource
 		reportLoadFailure(source, "RestoreFailed", QString());
 		return LoadResult::RestoreFailed;
 	}
-	// The name of the snapshot that becomes `last` again, for those who listen.
+	// The snapshot that becomes `last` again, and its name for those who listen; none when its file is gone.
+	QString path = layout.last;
 	SnapshotData named;
-	if (!layout.last.isEmpty()) {
-		readSnapshotFile(layout.last, named);
+	if (!path.isEmpty() && !QFileInfo::exists(path)) {
+		path.clear();
+	} else if (!path.isEmpty()) {
+		readSnapshotFile(path, named);
 	}
-	finishLoad(layout.last, named.name, before, source);
+	finishLoad(path, named.name, before, source);
 	return LoadResult::Loaded;
 }
 
@@ -151,8 +159,13 @@ Velkin::LoadResult Velkin::undoLastLoad()
 		return LoadResult::NotStarted;
 	}
 	const LayoutMemento layout = undoHistory.takeLast();
+	const LoadResult result = putLayoutBack(layout, LoadSource::Undo);
+	if (result != LoadResult::Loaded) {
+		// The window refused it: the layout stays in the history, to be tried again.
+		undoHistory.append(layout);
+	}
 	updateAutomationActions();
-	return putLayoutBack(layout, LoadSource::Undo);
+	return result;
 }
 
 void Velkin::selectSnapshotRow(const QString &path)

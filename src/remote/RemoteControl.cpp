@@ -26,15 +26,17 @@ constexpr const char *kRequestTypes[] = {
 	"LoadPreviousSnapshot",
 	"UndoLoad",
 #ifdef VELKIN_TEST_PROBES
-	// Test builds only: where the window and the docks are.
+	// Test builds only: where the window and the docks are, and a busy UI thread.
 	"ReportLayout",
+	"HoldUiThread",
 #endif
 };
 // How long a request waits for OBS's UI thread before it answers Busy.
 constexpr auto kAnswerTimeout = std::chrono::seconds(5);
 
 // One request's answer: made on OBS's UI thread, awaited on obs-websocket's. A request is either given up
-// before the UI thread has started it (answered Busy, and never carried out) or carried out and answered.
+// before the UI thread has started it (answered Busy, and never carried out) or carried out and answered, at
+// exit too.
 struct PendingAnswer {
 	std::mutex mutex;
 	std::condition_variable ready;
@@ -48,6 +50,17 @@ struct PendingAnswer {
 		const std::lock_guard<std::mutex> lock(mutex);
 		started = !done;
 		return started;
+	}
+
+	// Gives the request up with this answer, unless the UI thread has begun it: then its own answer comes.
+	void giveUp(const QJsonObject &value)
+	{
+		const std::lock_guard<std::mutex> lock(mutex);
+		if (!started && !done) {
+			answer = value;
+			done = true;
+		}
+		ready.notify_all();
 	}
 
 	void give(const QJsonObject &value)
@@ -97,8 +110,17 @@ QJsonObject readRequest(obs_data_t *request)
 }
 
 // Runs on obs-websocket's thread: hands the request to the UI thread and waits, a bounded time, for the answer.
+// A batch that runs "SerialFrame" calls it on OBS's graphics thread instead, between two frames: waiting there
+// would stop the video, so such a request is answered Busy at once and never carried out.
 void requestCallback(obs_data_t *request, obs_data_t *response, void *data)
 {
+	if (obs_in_task_thread(OBS_TASK_GRAPHICS)) {
+		writeAnswer(response,
+			    busyAnswer(QStringLiteral("OBS-Velkin cannot answer in a frame batch (SerialFrame) "
+						      "without stopping OBS's video; send the request on its "
+						      "own or in a SerialRealtime batch")));
+		return;
+	}
 	const auto *type = static_cast<const char *>(data);
 	const QJsonObject requestObject = readRequest(request);
 	const auto pending = std::make_shared<PendingAnswer>();
@@ -181,14 +203,15 @@ void Velkin::openRemoteControl()
 void Velkin::closeRemoteControl()
 {
 	{
-		// Requests that still wait are answered Busy at once; new ones find no controller.
+		// Requests that still wait for the UI thread are answered Busy at once, and one that it has begun gets
+		// its own answer when its work ends; new ones find no controller.
 		const std::lock_guard<std::mutex> lock(bridge().mutex);
 		if (bridge().controller == this) {
 			bridge().controller = nullptr;
 		}
 		for (const std::weak_ptr<PendingAnswer> &entry : bridge().waiting) {
 			if (const std::shared_ptr<PendingAnswer> pending = entry.lock()) {
-				pending->give(busyAnswer(QStringLiteral("OBS-Velkin is shutting down")));
+				pending->giveUp(busyAnswer(QStringLiteral("OBS-Velkin is shutting down")));
 			}
 		}
 		bridge().waiting.clear();

@@ -11,7 +11,9 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QMainWindow>
+#include <QThread>
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -95,9 +97,18 @@ QJsonObject Velkin::answerRemoteRequest(const QString &type, const QJsonObject &
 	if (type == QLatin1String("ReportLayout")) {
 		return reportDockLayout();
 	}
+	if (type == QLatin1String("HoldUiThread")) {
+		// Keeps OBS's UI thread busy for a while, as switching a large scene collection does.
+		QThread::msleep(ulong(std::clamp(request.value(QStringLiteral("milliseconds")).toInt(), 0, 5000)));
+		return QJsonObject();
+	}
 #endif
-	// Hotkey presses that came first take effect first, as they would one by one.
-	applyPressedLoad();
+	// Hotkey presses that came first take effect first, as they would one by one. Nobody watches that load here
+	// either: it asks nothing and shows nothing.
+	{
+		const QuietReports quiet(*this);
+		applyPressedLoad();
+	}
 	if (!canStartOperation()) {
 		return remoteError("Busy", QStringLiteral("OBS-Velkin is busy; try again"));
 	}
@@ -162,9 +173,12 @@ QJsonObject loadAnswer(Velkin::LoadResult result, const QString &path, const QSt
 		for (const QString &dock : missing) {
 			docks.append(QJsonObject{{kName, dock}});
 		}
-		return QJsonObject{{QStringLiteral("loaded"), true},
-				   {kFileName, QFileInfo(path).fileName()},
-				   {QStringLiteral("missingDocks"), docks}};
+		QJsonObject answer{{QStringLiteral("loaded"), true}, {QStringLiteral("missingDocks"), docks}};
+		// An undo back to before any snapshot, or to one that is gone, names none.
+		if (!path.isEmpty()) {
+			answer.insert(kFileName, QFileInfo(path).fileName());
+		}
+		return answer;
 	}
 	case Velkin::LoadResult::ReadFailed:
 		return remoteError("ReadFailed", QStringLiteral("The snapshot could not be read"));

@@ -6,7 +6,8 @@
 // its own on libobs's global one; every call goes through it, so nothing links against obs-websocket.
 namespace websocket {
 
-// Called on obs-websocket's thread with the request's data and the object to fill with the answer.
+// Called on obs-websocket's thread with the request's data and the object to fill with the answer; for a request
+// in a batch that runs "SerialFrame", on OBS's graphics thread between two frames.
 using RequestCallback = void (*)(obs_data_t *request, obs_data_t *response, void *data);
 
 enum class VendorStatus { Registered, Absent, TooOld, Refused };

@@ -106,6 +106,24 @@ void Velkin::forgetSnapshotReferences(const QString &path)
 			rulesChanged = true;
 		}
 	}
+	// The layouts kept for undo and the records of automatic loads still hold their layouts, but no longer a
+	// snapshot that they came from.
+	for (LayoutMemento &layout : undoHistory) {
+		if (layout.last == path) {
+			layout.last.clear();
+		}
+	}
+	for (std::optional<AutomaticLoad> &load : automaticLoads) {
+		if (load && load->loaded == path) {
+			load->loaded.clear();
+		}
+		if (load && load->before.last == path) {
+			load->before.last.clear();
+		}
+	}
+	if (stopRecord && stopRecord->before.last == path) {
+		stopRecord->before.last.clear();
+	}
 	if (rulesChanged) {
 		saveAutomation();
 	}

@@ -120,9 +120,12 @@ void Velkin::refreshSnapshotList(const QString &targetPath, const SnapshotFolder
 
 	int unreadable = 0;
 	int overflow = 0;
-	const QList<SnapshotEntry> catalogue =
-		looked ? scanSnapshots(*looked, snapshotOrder, &unreadable, &overflow)
-		       : scanSnapshots(snapshotDirectory, snapshotOrder, &unreadable, &overflow);
+	SnapshotFolder ownLook;
+	if (!looked) {
+		ownLook = readSnapshotFolder(snapshotDirectory);
+		looked = &ownLook;
+	}
+	const QList<SnapshotEntry> catalogue = scanSnapshots(*looked, snapshotOrder, &unreadable, &overflow);
 	snapshotOrder.clear();
 
 	// What the catalogue holds, whatever its order: a new order is announced where the user makes it.
@@ -158,7 +161,7 @@ void Velkin::refreshSnapshotList(const QString &targetPath, const SnapshotFolder
 	}
 
 	pruneLoadHotkeys(presentPaths);
-	dropRulesOutside(QSet<QString>(snapshotOrder.cbegin(), snapshotOrder.cend()));
+	dropRulesOutside(*looked);
 	noteCatalogue(fingerprint);
 
 	if (unreadable != 0) {

@@ -2,6 +2,7 @@
 #include "store/SnapshotDocument.hpp"
 
 #include <QDirListing>
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -26,6 +27,8 @@ SnapshotFolder readSnapshotFolder(const QString &directory)
 {
 	SnapshotFolder folder;
 	folder.directory = directory;
+	const QFileInfo info(directory);
+	folder.listed = info.isDir() && info.isReadable();
 	// Every kind of entry counts for a name; the listing tells a regular file from the rest without a look of its
 	// own, so each document is looked at once, when it is opened.
 	QByteArray buffer;

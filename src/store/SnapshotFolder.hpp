@@ -19,6 +19,8 @@ struct FolderEntry {
 struct SnapshotFolder {
 	QString directory;
 	QList<FolderEntry> entries;
+	// Whether the folder was there to be listed: no entries then means an empty folder, not an unknown one.
+	bool listed = false;
 
 	qsizetype documentCount() const;
 	// An entry that the folder gained after the look, or a changed one: the look is brought up to date without
@@ -28,5 +30,5 @@ struct SnapshotFolder {
 };
 
 // Lists the folder once and checks every document in it. A folder that is missing or cannot be listed gives no
-// entries.
+// entries and is not `listed`.
 SnapshotFolder readSnapshotFolder(const QString &directory);

@@ -80,6 +80,12 @@ NameCheckResult validateSnapshotName(const SnapshotFolder &folder, const QString
 			return NameCheckResult::NameDuplicate;
 		}
 	}
+	// A disk that ignores letter case compares names by its own table, which can join two names that case folding
+	// keeps apart (a Turkish dotless i, say), and a file may have come since the look. A new snapshot never
+	// takes the place of a file that the disk already has under that name.
+	if (excludedPath.isEmpty() && QFileInfo::exists(snapshotFilePath(folder.directory, name))) {
+		return NameCheckResult::NameDuplicate;
+	}
 	return NameCheckResult::NameAccepted;
 }
 

@@ -1399,6 +1399,55 @@ def check_exact_layouts(args, display):
         print(f"OBS's own restore of {name} after a restart: {len(differing)} of {len(before_exit)} rectangles "
               f"differ, by up to {worst} px" + "".join(f"\n  {line}" for line in differing), flush=True)
 
+# obs-websocket's RequestBatchExecutionType::SerialFrame: the batch runs on OBS's graphics thread, between frames.
+SERIAL_FRAME = 1
+
+
+@check
+def check_remote_frame_batch(args, display):
+    """A request in a frame batch is answered Busy at once, even while OBS's UI thread is busy, and OBS's video
+    goes on meanwhile."""
+    profile = Profile(args.build_dir, "remote-frame-batch")
+    for name in ("Bottom", "Sides"):
+        layout_document(args, profile.snapshot_dir, f"{name}.json", name, *EXACT_LAYOUTS[name])
+    obs = Obs(profile, display).start()
+    try:
+        obs.connect()
+        # A second client keeps the UI thread busy for two seconds.
+        busy = websocket.create_connection(f"ws://127.0.0.1:{profile.port}", timeout=30)
+        json.loads(busy.recv())
+        busy.send(json.dumps({"op": 1, "d": {"rpcVersion": 1, "eventSubscriptions": 0}}))
+        json.loads(busy.recv())
+        before = call(obs, "GetStats")
+        busy.send(json.dumps({"op": 6, "d": {
+            "requestType": "CallVendorRequest", "requestId": "hold",
+            "requestData": {"vendorName": VENDOR, "requestType": "HoldUiThread",
+                            "requestData": {"milliseconds": 2000}}}}))
+        time.sleep(0.3)
+        obs.request_id += 1
+        obs.ws.send(json.dumps({"op": 8, "d": {
+            "requestId": str(obs.request_id), "executionType": SERIAL_FRAME,
+            "requests": [vendor_batch_entry("GetSnapshotList")]}}))
+        while True:
+            message = obs.receive()
+            if message.get("op") == 9 and message["d"].get("requestId") == str(obs.request_id):
+                break
+        while json.loads(busy.recv()).get("op") != 7:
+            pass
+        # OBS counts the frames that it skipped once it renders again.
+        time.sleep(1)
+        after = call(obs, "GetStats")
+        answer = message["d"]["results"][0].get("responseData", {}).get("responseData", {})
+        busy.close()
+        skipped = {key: after[key] - before[key] for key in ("renderSkippedFrames", "outputSkippedFrames")}
+        print(f"  frames skipped while the frame batch was answered: {skipped}", flush=True)
+        expect(answer.get("error") == "Busy", f"the frame batch's request was answered {answer}")
+        expect(skipped["renderSkippedFrames"] <= 5 and skipped["outputSkippedFrames"] == 0,
+               f"OBS's video stalled while the frame batch waited: {skipped} frames skipped")
+    finally:
+        code = obs.stop()
+    expect_clean_exit(obs, code)
+
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
