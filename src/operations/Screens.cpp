@@ -79,6 +79,10 @@ QRect placeOnScreens(const QRect &frame, const QList<QRect> &screens)
 
 void keepWindowsOnScreens(QMainWindow *window)
 {
+	// On Wayland the compositor places every top-level window: a program can neither learn nor choose where.
+	if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+		return;
+	}
 	QList<QRect> screens;
 	for (const QScreen *screen : QGuiApplication::screens()) {
 		screens.append(screen->availableGeometry());

@@ -9,6 +9,7 @@ import functools
 import json
 import os
 import re
+import shutil
 import sys
 import threading
 import time
@@ -1273,7 +1274,7 @@ def dock_layout(obs):
     report = vendor_call(obs, "ReportLayout")
     expect(report and "docks" in report, f"ReportLayout answered {report}")
     rect = lambda r: (r["x"], r["y"], r["width"], r["height"])
-    layout = {"window": rect(report["window"])}
+    layout = {"window": rect(report["window"]), "client": rect(report["client"])}
     for dock in report["docks"]:
         if dock["shown"]:
             layout[dock["name"]] = (dock["floating"], rect(dock))
@@ -1301,10 +1302,10 @@ def layout_difference(expected, got):
         if a == b:
             continue
         differing.append(f"{name}: {a} -> {b}")
-        if a is None or b is None or (name != "window" and a[0] != b[0]):
+        if a is None or b is None or (name not in ("window", "client") and a[0] != b[0]):
             worst = None
         elif worst is not None:
-            ra, rb = (a, b) if name == "window" else (a[1], b[1])
+            ra, rb = (a, b) if name in ("window", "client") else (a[1], b[1])
             worst = max(worst, max(abs(x - y) for x, y in zip(ra, rb)))
     return worst, differing
 
@@ -1447,6 +1448,139 @@ def check_remote_frame_batch(args, display):
     finally:
         code = obs.stop()
     expect_clean_exit(obs, code)
+
+class Weston:
+    """A headless weston compositor, for OBS Studio on Wayland."""
+
+    def __init__(self, build_dir):
+        self.runtime = os.path.join(build_dir, "host", "wayland-runtime")
+        shutil.rmtree(self.runtime, ignore_errors=True)
+        os.makedirs(self.runtime, mode=0o700)
+        self.socket = f"velkin-wayland-{os.getpid()}"
+        self.process = None
+
+    def __enter__(self):
+        if not shutil.which("weston"):
+            raise HostError("WARNING: weston is not in the root: the Wayland checks did NOT run")
+        self.log = open(os.path.join(self.runtime, "weston.log"), "w")
+        self.process = subprocess.Popen(
+            ["weston", "--backend=headless", "--renderer=pixman", "--width=1600", "--height=1000",
+             f"--socket={self.socket}", "--debug"],
+            env={**os.environ, "XDG_RUNTIME_DIR": self.runtime}, stdout=self.log, stderr=subprocess.STDOUT,
+            start_new_session=True)
+        deadline = time.time() + 20
+        while not os.path.exists(os.path.join(self.runtime, self.socket)):
+            if self.process.poll() is not None or time.time() > deadline:
+                self.log.close()
+                with open(self.log.name) as f:
+                    tail = f.read()[-2000:]
+                raise HostError(f"WARNING: weston did not start, the Wayland checks did NOT run:\n{tail}")
+            time.sleep(0.1)
+        return self
+
+    def env(self):
+        return {"QT_QPA_PLATFORM": "wayland", "WAYLAND_DISPLAY": self.socket, "XDG_RUNTIME_DIR": self.runtime}
+
+    def screenshot(self, path):
+        """weston's own screenshooter (weston --debug) writes the whole output."""
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        before = set(os.listdir(self.runtime))
+        subprocess.run(["weston-screenshooter"], cwd=self.runtime, env={**os.environ, **self.env()}, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+        shot = sorted(set(os.listdir(self.runtime)) - before)
+        expect(shot, "weston-screenshooter wrote no file")
+        shutil.move(os.path.join(self.runtime, shot[-1]), path)
+
+    def __exit__(self, *exc):
+        if self.process:
+            self.process.terminate()
+            self.process.wait(10)
+            self.log.close()
+
+
+def docked_layout(layout):
+    """The docked part of a layout and the size inside the window's frame: what a Wayland compositor leaves to the
+    program (a Wayland window draws its own frame, an X11 one without a window manager has none)."""
+    docked = {name: value for name, value in layout.items() if name not in ("window", "client") and not value[0]}
+    docked["window size"] = layout["client"][2:]
+    return docked
+
+
+@check
+def check_wayland(args, display):
+    """OBS Studio 32 on Wayland: the plug-in loads; Save New, Overwrite and loads by hotkey and by request work;
+    docked layouts come back to the pixel; snapshots move between X11 and Wayland; a floating layout loads
+    quietly; OBS exits cleanly."""
+    profile = Profile(args.build_dir, "wayland")
+    docked = ["Bottom", "Right", "Tabs", "Sides"]
+    for name in [*docked, "Floating"]:
+        layout_document(args, profile.snapshot_dir, f"{name}.json", name, *EXACT_LAYOUTS[name])
+
+    # A snapshot made under X11.
+    def save_on_x11(obs):
+        load_layout(obs, "Sides.json")
+        expect(vendor_call(obs, "SaveSnapshot", {"name": "From X11"}) == {"fileName": "From X11.json"},
+               "Save New under X11")
+        return settled_layout(obs)
+    from_x11 = docked_layout(in_obs(profile, display, save_on_x11))
+
+    with Weston(args.build_dir) as weston:
+        obs = Obs(profile, display, env=weston.env()).start()
+        try:
+            obs.connect()
+            expect(obs.log_lines("Platform: Wayland"), "OBS did not run on Wayland")
+            expect(obs.log_lines(load_line(args)), "no load line")
+            # Every docked layout after each of the others, by request and by hotkey.
+            reference = {name: docked_layout(load_layout(obs, f"{name}.json")) for name in docked}
+            failures = []
+            for target in docked:
+                for before in docked:
+                    load_layout(obs, f"{before}.json")
+                    got = docked_layout(load_layout(obs, f"{target}.json"))
+                    trigger(obs, f"obs-velkin.load.{before}.json")
+                    wait_for(lambda: docked_layout(settled_layout(obs)) == reference[before], 10,
+                             f"the load hotkey of {before} did not bring it back")
+                    trigger(obs, f"obs-velkin.load.{target}.json")
+                    wait_for(lambda: docked_layout(settled_layout(obs)) == reference[target], 10,
+                             f"the load hotkey of {target} did not bring it back")
+                    worst, differing = layout_difference(reference[target], got)
+                    if differing:
+                        failures.append(f"{target} after {before}: {worst} px ({'; '.join(differing)})")
+            expect(not failures, f"{len(failures)} loads differ on Wayland:\n" + "\n".join(failures))
+            # Where the compositor places windows, a floating layout loads all the same, and quietly.
+            floating = load_layout(obs, "Floating.json")
+            expect(floating.get("statsDock", (False,))[0], f"the Stats dock does not float: {floating}")
+            print(f"  Qt's rectangles of the floating layout on Wayland: window {floating['window']}, Stats dock "
+                  f"{floating['statsDock'][1]}", flush=True)
+            weston.screenshot(os.path.join(args.build_dir, "artifacts", "floating-wayland.png"))
+            # X11's snapshot comes back docked as it was there.
+            worst, differing = layout_difference(from_x11, docked_layout(load_layout(obs, "From X11.json")))
+            expect(not differing, f"the X11 snapshot differs on Wayland by {worst} px: {differing}")
+            # Save New and Overwrite.
+            expect(vendor_call(obs, "SaveSnapshot", {"name": "From Wayland"}) == {"fileName": "From Wayland.json"},
+                   "Save New on Wayland")
+            load_layout(obs, "Tabs.json")
+            saved = vendor_call(obs, "SaveSnapshot", {"name": "From Wayland", "overwrite": True})
+            expect(saved == {"fileName": "From Wayland.json"}, f"Overwrite on Wayland answered {saved}")
+            from_wayland = docked_layout(settled_layout(obs))
+            load_layout(obs, "Bottom.json")
+            expect(docked_layout(load_layout(obs, "From Wayland.json")) == from_wayland,
+                   "the overwritten snapshot did not come back")
+            trigger(obs, "obs-velkin.open")
+            time.sleep(1.5)
+            weston.screenshot(os.path.join(args.build_dir, "artifacts", "dialog-wayland.png"))
+            _, hotkeys = obs.request("GetHotkeyList")
+            expect(any(name.startswith("obs-velkin.load.") for name in hotkeys.get("hotkeys", [])),
+                   "no load hotkey on Wayland")
+        finally:
+            code = obs.stop()
+        expect_clean_exit(obs, code)
+        expect(plugin_lines(obs) == [load_line(args)], f"unexpected plug-in log lines: {plugin_lines(obs)}")
+
+    # And Wayland's snapshot under X11.
+    worst, differing = layout_difference(
+        from_wayland, in_obs(profile, display, lambda obs: docked_layout(load_layout(obs, "From Wayland.json"))))
+    expect(not differing, f"the Wayland snapshot differs under X11 by {worst} px: {differing}")
 
 
 def main():
