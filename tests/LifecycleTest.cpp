@@ -137,13 +137,15 @@ TEST_F(LifecycleTest, FinishedLoadingActivatesOnce)
 	Velkin *velkin = controller();
 	standin::fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
 	EXPECT_TRUE(velkin->ready);
-	ASSERT_EQ(toolsActions().size(), 1);
+	// The manager's entry, and the Dock Layouts submenu, which goes here when OBS has no Docks menu.
+	ASSERT_EQ(toolsActions().size(), 2);
 	EXPECT_EQ(toolsActions().first(), velkin->toolsMenuAction.data());
 	EXPECT_EQ(toolsActions().first()->text(), localeText("Title"));
+	EXPECT_EQ(toolsActions().last()->menu(), velkin->layoutsMenu.data());
 	EXPECT_NE(localeText("Title"), QStringLiteral("Title"));
 
 	standin::fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
-	EXPECT_EQ(toolsActions().size(), 1);
+	EXPECT_EQ(toolsActions().size(), 2);
 
 	// Unrelated events change nothing.
 	standin::fireEvent(OBS_FRONTEND_EVENT_SCENE_CHANGED);
@@ -242,6 +244,10 @@ TEST_F(LifecycleTest, LocaleTextFallsBackToTheKey)
 		"PreviousHotkey",
 		"OpenHotkey",
 		"LoadHotkey",
+		"LayoutsMenu",
+		"LayoutsSaveAs",
+		"LayoutsManage",
+		"LayoutsMore",
 	};
 	for (const char *key : keys) {
 		const char *text = nullptr;
@@ -258,7 +264,7 @@ TEST_F(LifecycleTest, LocaleTextFallsBackToTheKey)
 	EXPECT_EQ(localeText("Title"), QStringLiteral("Title"));
 	ASSERT_TRUE(obs_module_load());
 	standin::fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
-	ASSERT_EQ(toolsActions().size(), 1);
+	ASSERT_EQ(toolsActions().size(), 2);
 	EXPECT_EQ(toolsActions().first()->text(), QStringLiteral("Title"));
 	obs_module_set_locale("xx-XX");
 	EXPECT_NE(localeText("Title"), QStringLiteral("Title")) << "an unknown locale falls back to en-US";

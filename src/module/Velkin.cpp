@@ -112,6 +112,7 @@ void Velkin::activate()
 	if (toolsMenuAction) {
 		QObject::connect(toolsMenuAction, &QAction::triggered, this, [this] { showManagerDialog(); });
 	}
+	addLayoutsMenu();
 	refreshSnapshotList(QString());
 	saveSettings();
 	connectBindingsSignal();
@@ -147,6 +148,7 @@ void Velkin::shutdown()
 		delete toolsMenuAction.data();
 	}
 	toolsMenuAction = nullptr;
+	removeLayoutsMenu();
 	if (managerDialog) {
 		delete managerDialog.data();
 	}

@@ -85,7 +85,7 @@ public:
 	QString storeSnapshot(const SnapshotData &data, const QString &oldPath, SnapshotFolder *looked = nullptr);
 	// Where a load comes from. An automatic load never asks and never shows a box: missing docks stay as they
 	// are and failures are only logged.
-	enum class LoadSource { Dialog, Hotkey, Automation, Remote, Undo };
+	enum class LoadSource { Dialog, Hotkey, Automation, Remote, Undo, Menu };
 	enum class LoadResult { Loaded, NotStarted, Cancelled, ReadFailed, RestoreFailed };
 	// missingDocks, when given, receives the docks of the snapshot that are not there now.
 	LoadResult loadSnapshot(const QString &path, LoadSource source = LoadSource::Dialog,
@@ -146,6 +146,12 @@ public:
 	void moveSnapshotReferences(const QString &oldPath, const QString &newPath);
 	void forgetSnapshotReferences(const QString &path);
 
+	// The Dock Layouts submenu in OBS's Docks menu (or the Tools menu), built each time it is about to show.
+	static constexpr qsizetype kLayoutsMenuRows = 20;
+	void addLayoutsMenu();
+	void removeLayoutsMenu();
+	void fillLayoutsMenu();
+
 	// Manager dialog
 	void showManagerDialog();
 	// Test builds only: logs whether the shown dialog's texts fit, when VELKIN_DIALOG_REPORT is set.
@@ -193,6 +199,9 @@ public:
 
 	QPointer<QMainWindow> mainWindow;
 	QPointer<QAction> toolsMenuAction;
+	QPointer<QMenu> layoutsMenu;
+	QPointer<QAction> layoutsMenuAction;
+	QPointer<QAction> layoutsSeparator;
 	QPointer<QDialog> managerDialog;
 	QPointer<QListWidget> snapshotList;
 	QPointer<QLineEdit> searchEdit;

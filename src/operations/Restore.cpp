@@ -32,6 +32,8 @@ const char *sourceName(Velkin::LoadSource source)
 		return "remote";
 	case Velkin::LoadSource::Undo:
 		return "undo";
+	case Velkin::LoadSource::Menu:
+		return "menu";
 	}
 	return "";
 }

@@ -1,0 +1,108 @@
+#include "module/Module.hpp"
+#include "module/Velkin.hpp"
+#include "store/SnapshotCatalogue.hpp"
+
+#include <QAction>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+
+#include <util/dstr.h>
+
+namespace {
+
+// OBS's own menu of docks, by its object name in the main window's menu bar.
+constexpr char kDocksMenuName[] = "menuDocks";
+
+// The key combination of a hotkey's first binding as OBS names keys, or nothing when it has none.
+QString hotkeyText(obs_hotkey_id id)
+{
+	struct Search {
+		obs_hotkey_id id;
+		QString text;
+	} search{id, QString()};
+	obs_enum_hotkey_bindings(
+		[](void *data, size_t, obs_hotkey_binding_t *binding) {
+			auto *found = static_cast<Search *>(data);
+			if (obs_hotkey_binding_get_hotkey_id(binding) != found->id) {
+				return true;
+			}
+			struct dstr text = {};
+			obs_key_combination_to_str(obs_hotkey_binding_get_key_combination(binding), &text);
+			found->text = QString::fromUtf8(text.array ? text.array : "");
+			dstr_free(&text);
+			return found->text.isEmpty();
+		},
+		&search);
+	return search.text;
+}
+
+// A snapshot's name as a menu shows it: an ampersand is a letter, not a mnemonic.
+QString menuText(const QString &name)
+{
+	return QString(name).replace(QLatin1Char('&'), QLatin1String("&&"));
+}
+
+} // namespace
+
+void Velkin::addLayoutsMenu()
+{
+	layoutsMenu = new QMenu(localeText("LayoutsMenu"), mainWindow);
+	QObject::connect(layoutsMenu, &QMenu::aboutToShow, this, [this] { fillLayoutsMenu(); });
+	QMenu *docks = mainWindow ? mainWindow->menuBar()->findChild<QMenu *>(QLatin1String(kDocksMenuName)) : nullptr;
+	if (docks) {
+		layoutsSeparator = docks->addSeparator();
+		layoutsMenuAction = docks->addMenu(layoutsMenu);
+		return;
+	}
+	// Without OBS's Docks menu the submenu goes into the Tools menu.
+	layoutsMenuAction = static_cast<QAction *>(
+		obs_frontend_add_tools_menu_qaction(localeText("LayoutsMenu").toUtf8().constData()));
+	if (layoutsMenuAction) {
+		layoutsMenuAction->setMenu(layoutsMenu);
+	}
+}
+
+void Velkin::removeLayoutsMenu()
+{
+	delete layoutsMenuAction.data();
+	delete layoutsSeparator.data();
+	delete layoutsMenu.data();
+}
+
+void Velkin::fillLayoutsMenu()
+{
+	if (!layoutsMenu) {
+		return;
+	}
+	layoutsMenu->clear();
+	// The list as it is now, in the manager's order: no second copy of it is kept.
+	const QList<SnapshotEntry> catalogue = scanSnapshots(snapshotDirectory, snapshotOrder);
+	for (qsizetype i = 0; i < catalogue.size() && i < kLayoutsMenuRows; ++i) {
+		const QString path = snapshotPath(catalogue.at(i).fileName);
+		QString text = menuText(catalogue.at(i).name);
+		// The load hotkey's keys stand where menus show shortcuts; OBS's hotkeys do the work, not Qt.
+		const QString keys = hotkeyText(loadHotkeys.value(path, OBS_INVALID_HOTKEY_ID));
+		if (!keys.isEmpty()) {
+			text += QLatin1Char('\t') + keys;
+		}
+		QAction *action = layoutsMenu->addAction(text);
+		action->setCheckable(true);
+		action->setChecked(path == last);
+		action->setData(path);
+		QObject::connect(action, &QAction::triggered, this,
+				 [this, path] { loadSnapshot(path, LoadSource::Menu); });
+	}
+	if (catalogue.size() > kLayoutsMenuRows) {
+		QObject::connect(layoutsMenu->addAction(localeText("LayoutsMore")), &QAction::triggered, this,
+				 [this] { showManagerDialog(); });
+	}
+	layoutsMenu->addSeparator();
+	QObject::connect(layoutsMenu->addAction(localeText("LayoutsSaveAs")), &QAction::triggered, this,
+			 [this] { saveNewSnapshot(); });
+	QAction *undo = layoutsMenu->addAction(localeText("UndoLoad"));
+	undo->setEnabled(!undoHistory.isEmpty());
+	QObject::connect(undo, &QAction::triggered, this, [this] { undoLastLoad(); });
+	QObject::connect(layoutsMenu->addAction(localeText("LayoutsManage")), &QAction::triggered, this,
+			 [this] { showManagerDialog(); });
+}
