@@ -2,6 +2,7 @@
 // parsing every snapshot document (F), or restoring the same blobs onto the window (R). scripts/bench turns
 // the results into ratios.
 #include "module/Velkin.hpp"
+#include "dialog/LayoutPicture.hpp"
 #include "operations/Layout.hpp"
 #include "settings/SettingsFile.hpp"
 #include "store/SnapshotCatalogue.hpp"
@@ -286,6 +287,20 @@ void BM_LoadSnapshotShowingADock(benchmark::State &state)
 	loadInTurn(state, 2);
 }
 
+// The picture of a layout for a tool tip: a stand-in window restores the snapshot, and the boxes are drawn.
+void BM_DrawLayoutPicture(benchmark::State &state)
+{
+	const StoredLayouts &layouts = storedLayouts();
+	QHash<QString, QString> titles;
+	for (const QDockWidget *dock : window->findChildren<QDockWidget *>()) {
+		titles.insert(dock->objectName(), dock->windowTitle());
+	}
+	for (auto _ : state) {
+		const std::optional<LayoutPictureGeometry> geometry = layoutPictureGeometry(layouts.data[0], titles);
+		benchmark::DoNotOptimize(drawLayoutPicture(*geometry));
+	}
+}
+
 } // namespace
 
 BENCHMARK(BM_Floor)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
@@ -300,6 +315,7 @@ BENCHMARK(BM_RestoreFloor)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadOne)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadSnapshot)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadSnapshotShowingADock)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DrawLayoutPicture)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {

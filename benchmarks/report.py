@@ -42,6 +42,7 @@ def main(path):
     # whatever was on screen before; the second pass costs about a quarter of R.
     row("load showing or hiding a dock / (1.5 R + one read)",
         ms["BM_LoadSnapshotShowingADock"] / (1.5 * restore + read), 1)
+    row("draw one layout picture for a tool tip / R", ms["BM_DrawLayoutPicture"] / restore, 1.5)
     rows.append("-- other")
     saving = ms["BM_SaveSettings/1000"]
     rows.append(f"{'saveSettings with 1000 bindings':<56} {saving:>8.2f} ms  ({saving / ms['BM_Floor/1000']:.2f} F)")

@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QHelpEvent>
+#include <QToolTip>
 #include <QMainWindow>
 #include <QPushButton>
 
@@ -83,6 +85,17 @@ bool Velkin::eventFilter(QObject *watched, QEvent *event)
 				}
 			},
 			Qt::QueuedConnection);
+		return QObject::eventFilter(watched, event);
+	}
+	if (event->type() == QEvent::ToolTip && snapshotList && watched == snapshotList->viewport()) {
+		// A row's tool tip carries a picture of its layout, drawn when it is first wanted.
+		const auto *help = static_cast<QHelpEvent *>(event);
+		if (QListWidgetItem *item = snapshotList->itemAt(help->pos())) {
+			QToolTip::showText(help->globalPos(),
+					   toolTipWithPicture(item->data(kPathRole).toString(), item->toolTip()),
+					   snapshotList->viewport(), snapshotList->visualItemRect(item));
+			return true;
+		}
 		return QObject::eventFilter(watched, event);
 	}
 	if (event->type() == QEvent::ContextMenu && snapshotList &&

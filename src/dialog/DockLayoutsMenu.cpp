@@ -76,8 +76,10 @@ void Velkin::fillLayoutsMenu()
 		return;
 	}
 	layoutsMenu->clear();
+	layoutsMenu->setToolTipsVisible(true);
 	// The list as it is now, in the manager's order: no second copy of it is kept.
 	const QList<SnapshotEntry> catalogue = scanSnapshots(snapshotDirectory, snapshotOrder);
+	const QHash<QString, QList<AutomationEvent>> rules = rulesByFile();
 	for (qsizetype i = 0; i < catalogue.size() && i < kLayoutsMenuRows; ++i) {
 		const QString path = snapshotPath(catalogue.at(i).fileName);
 		QString text = menuText(catalogue.at(i).name);
@@ -92,6 +94,13 @@ void Velkin::fillLayoutsMenu()
 		action->setData(path);
 		QObject::connect(action, &QAction::triggered, this,
 				 [this, path] { loadSnapshot(path, LoadSource::Menu); });
+		// The row's tool tip as the manager has it, with the picture drawn when the row is first hovered.
+		const QDateTime local = catalogue.at(i).modified.toLocalTime();
+		const QString tip = rowToolTip(catalogue.at(i).name, modifiedText(local) + modifiedSeconds(local), path,
+					       rules.value(catalogue.at(i).fileName));
+		action->setToolTip(tip.toHtmlEscaped());
+		QObject::connect(action, &QAction::hovered, this,
+				 [this, action, path, tip] { action->setToolTip(toolTipWithPicture(path, tip)); });
 	}
 	if (catalogue.size() > kLayoutsMenuRows) {
 		QObject::connect(layoutsMenu->addAction(localeText("LayoutsMore")), &QAction::triggered, this,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QHash>
 #include <QJsonObject>
 #include <QList>
@@ -151,6 +152,10 @@ public:
 	void addLayoutsMenu();
 	void removeLayoutsMenu();
 	void fillLayoutsMenu();
+	// A small picture of the snapshot's layout as rich text for a tool tip, or nothing when it cannot be drawn;
+	// and a tool tip's text with that picture above it.
+	QString layoutPictureHtml(const QString &path);
+	QString toolTipWithPicture(const QString &path, const QString &text);
 
 	// Manager dialog
 	void showManagerDialog();
@@ -202,6 +207,12 @@ public:
 	QPointer<QMenu> layoutsMenu;
 	QPointer<QAction> layoutsMenuAction;
 	QPointer<QAction> layoutsSeparator;
+	// The pictures drawn so far, by path, with the modification time of the file they were drawn from.
+	struct LayoutPicture {
+		QDateTime modified;
+		QString html;
+	};
+	QHash<QString, LayoutPicture> layoutPictures;
 	QPointer<QDialog> managerDialog;
 	QPointer<QListWidget> snapshotList;
 	QPointer<QLineEdit> searchEdit;

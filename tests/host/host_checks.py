@@ -1582,6 +1582,61 @@ def check_wayland(args, display):
         from_wayland, in_obs(profile, display, lambda obs: docked_layout(load_layout(obs, "From Wayland.json"))))
     expect(not differing, f"the Wayland snapshot differs under X11 by {worst} px: {differing}")
 
+def top_level_windows(display):
+    result = subprocess.run(["xdotool", "search", "--onlyvisible", "--maxdepth", "1", "--name", ""],
+                            env={**os.environ, "DISPLAY": display.name}, capture_output=True, text=True)
+    return set(result.stdout.split())
+
+
+def new_popup(display, before, message):
+    """The geometry (x, y, width, height) of a window that appeared since `before`: a menu that popped up."""
+    window = wait_for(lambda: sorted(top_level_windows(display) - before), 5, message)[-1]
+    shell = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window],
+                           env={**os.environ, "DISPLAY": display.name}, capture_output=True, text=True).stdout
+    values = dict(line.split("=", 1) for line in shell.split())
+    return tuple(int(values[key]) for key in ("X", "Y", "WIDTH", "HEIGHT"))
+
+
+@check
+def check_layouts_menu(args, display):
+    """The Dock Layouts submenu at the end of OBS's Docks menu loads the snapshot chosen with the mouse;
+    screenshots of the open submenu and of a row's tool tip with its picture are kept."""
+    profile = Profile(args.build_dir, "layouts-menu")
+    paths = {name: layout_document(args, profile.snapshot_dir, f"{name}.json", name, *EXACT_LAYOUTS[name])
+             for name in ("Bottom", "Floating", "Sides")}
+    artifacts = os.path.join(args.build_dir, "artifacts")
+    obs = Obs(profile, display).start()
+    try:
+        obs.connect()
+        main = wait_for(lambda: visible_windows(display, "^OBS .* - Profile: "), 10, "no main window")
+        # A click on Docks, the fourth menu of the bar; the submenu is its last entry.
+        before = top_level_windows(display)
+        xdotool(display, "mousemove", "--window", main[0], "144", "11")
+        time.sleep(0.3)
+        xdotool(display, "click", "1")
+        x, y, width, height = new_popup(display, before, "the Docks menu did not open")
+        before = top_level_windows(display)
+        xdotool(display, "mousemove", str(x + width // 2), str(y + height - 12))
+        x, y, width, height = new_popup(display, before, "the Dock Layouts submenu did not open")
+        # Its first row is Bottom: rest on it for its tool tip, then choose it.
+        xdotool(display, "mousemove", str(x + 30), str(y + 10))
+        time.sleep(2)
+        obs.screenshot(os.path.join(artifacts, "layouts-menu.png"))
+        xdotool(display, "click", "1")
+        wait_for_last(profile, paths["Bottom"])
+
+        # A row's tool tip in the manager, with the picture of its layout.
+        dialog = open_manager(obs, display)
+        time.sleep(0.5)
+        xdotool(display, "mousemove", "--window", dialog, "120", "165")
+        time.sleep(0.3)
+        xdotool(display, "mousemove", "--window", dialog, "125", "168")
+        time.sleep(2)
+        obs.screenshot(os.path.join(artifacts, "layout-tooltip.png"))
+    finally:
+        code = obs.stop()
+    expect_clean_exit(obs, code)
+
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
