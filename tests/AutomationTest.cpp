@@ -423,7 +423,7 @@ TEST_F(AutomationTest, TheContextMenuSetsMovesAndShowsRules)
 	ASSERT_EQ(list->count(), 2);
 	const auto triggerEvent = [&](int row, AutomationEvent event) {
 		list->setCurrentRow(row);
-		QContextMenuEvent opened(QContextMenuEvent::Keyboard, QPoint(5, 5));
+		QContextMenuEvent opened(QContextMenuEvent::Keyboard, QPoint(5, 5), QPoint(5, 5));
 		velkin->eventFilter(list, &opened);
 		velkin->automationMenu->aboutToShow();
 		velkin->automationMenu->actions().at(int(event))->trigger();
@@ -442,7 +442,7 @@ TEST_F(AutomationTest, TheContextMenuSetsMovesAndShowsRules)
 
 	// A load while the menu is open moves the selection; the submenu still edits the row it was opened on.
 	list->setCurrentRow(1);
-	QContextMenuEvent opened(QContextMenuEvent::Mouse, QPoint(5, 5));
+	QContextMenuEvent opened(QContextMenuEvent::Mouse, QPoint(5, 5), QPoint(5, 5));
 	velkin->eventFilter(list->viewport(), &opened);
 	list->setCurrentRow(0);
 	velkin->automationMenu->aboutToShow();

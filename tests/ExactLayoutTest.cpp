@@ -33,12 +33,7 @@ DockRects shownDocks(QMainWindow *window)
 SnapshotData layoutOf(const char *name, QRect place, const std::function<void(QMainWindow &)> &arrange)
 {
 	QMainWindow maker;
-	DockWindowPlan plan;
-	plan.docks = coreDocks(true);
-	plan.hidden = {QStringLiteral("statsDock")};
-	plan.position = place.topLeft();
-	plan.size = place.size();
-	buildDockWindow(&maker, plan);
+	buildDockWindow(&maker, obsCoreDockPlan(place));
 	arrange(maker);
 	QApplication::processEvents();
 	return captureLayout(&maker, QString::fromLatin1(name));

@@ -54,12 +54,7 @@ TEST(LayoutPictureTest, EachShownDockIsABoxInItsPlaceWithItsTitle)
 	};
 	for (const auto &c : cases) {
 		QMainWindow maker;
-		DockWindowPlan plan;
-		plan.docks = coreDocks(true);
-		plan.hidden = {QStringLiteral("statsDock")};
-		plan.position = QPoint(100, 80);
-		plan.size = QSize(1200, 760);
-		buildDockWindow(&maker, plan);
+		buildDockWindow(&maker, obsCoreDockPlan(QRect(100, 80, 1200, 760)));
 		c.arrange(maker);
 		QApplication::processEvents();
 		const SnapshotData data = captureLayout(&maker, QStringLiteral("Picture"));

@@ -3,6 +3,7 @@
 #include "store/SnapshotCatalogue.hpp"
 
 #include <QAction>
+#include <QHash>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -14,27 +15,24 @@ namespace {
 // OBS's own menu of docks, by its object name in the main window's menu bar.
 constexpr char kDocksMenuName[] = "menuDocks";
 
-// The key combination of a hotkey's first binding as OBS names keys, or nothing when it has none.
-QString hotkeyText(obs_hotkey_id id)
+// The key combination of each hotkey's first binding, as OBS names keys: one pass over all bindings.
+QHash<obs_hotkey_id, QString> hotkeyTexts()
 {
-	struct Search {
-		obs_hotkey_id id;
-		QString text;
-	} search{id, QString()};
+	QHash<obs_hotkey_id, QString> texts;
 	obs_enum_hotkey_bindings(
 		[](void *data, size_t, obs_hotkey_binding_t *binding) {
-			auto *found = static_cast<Search *>(data);
-			if (obs_hotkey_binding_get_hotkey_id(binding) != found->id) {
-				return true;
+			auto *found = static_cast<QHash<obs_hotkey_id, QString> *>(data);
+			const obs_hotkey_id id = obs_hotkey_binding_get_hotkey_id(binding);
+			if (found->value(id).isEmpty()) {
+				struct dstr text = {};
+				obs_key_combination_to_str(obs_hotkey_binding_get_key_combination(binding), &text);
+				found->insert(id, QString::fromUtf8(text.array ? text.array : ""));
+				dstr_free(&text);
 			}
-			struct dstr text = {};
-			obs_key_combination_to_str(obs_hotkey_binding_get_key_combination(binding), &text);
-			found->text = QString::fromUtf8(text.array ? text.array : "");
-			dstr_free(&text);
-			return found->text.isEmpty();
+			return true;
 		},
-		&search);
-	return search.text;
+		&texts);
+	return texts;
 }
 
 // A snapshot's name as a menu shows it: an ampersand is a letter, not a mnemonic.
@@ -80,13 +78,14 @@ void Velkin::fillLayoutsMenu()
 	// The list as it is now, in the manager's order: no second copy of it is kept.
 	const QList<SnapshotEntry> catalogue = scanSnapshots(snapshotDirectory, snapshotOrder);
 	const QHash<QString, QList<AutomationEvent>> rules = rulesByFile();
+	const QHash<obs_hotkey_id, QString> keys = hotkeyTexts();
 	for (qsizetype i = 0; i < catalogue.size() && i < kLayoutsMenuRows; ++i) {
 		const QString path = snapshotPath(catalogue.at(i).fileName);
 		QString text = menuText(catalogue.at(i).name);
 		// The load hotkey's keys stand where menus show shortcuts; OBS's hotkeys do the work, not Qt.
-		const QString keys = hotkeyText(loadHotkeys.value(path, OBS_INVALID_HOTKEY_ID));
-		if (!keys.isEmpty()) {
-			text += QLatin1Char('\t') + keys;
+		const QString combination = keys.value(loadHotkeys.value(path, OBS_INVALID_HOTKEY_ID));
+		if (!combination.isEmpty()) {
+			text += QLatin1Char('\t') + combination;
 		}
 		QAction *action = layoutsMenu->addAction(text);
 		action->setCheckable(true);

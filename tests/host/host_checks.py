@@ -1582,15 +1582,9 @@ def check_wayland(args, display):
         from_wayland, in_obs(profile, display, lambda obs: docked_layout(load_layout(obs, "From Wayland.json"))))
     expect(not differing, f"the Wayland snapshot differs under X11 by {worst} px: {differing}")
 
-def top_level_windows(display):
-    result = subprocess.run(["xdotool", "search", "--onlyvisible", "--maxdepth", "1", "--name", ""],
-                            env={**os.environ, "DISPLAY": display.name}, capture_output=True, text=True)
-    return set(result.stdout.split())
-
-
 def new_popup(display, before, message):
     """The geometry (x, y, width, height) of a window that appeared since `before`: a menu that popped up."""
-    window = wait_for(lambda: sorted(top_level_windows(display) - before), 5, message)[-1]
+    window = wait_for(lambda: sorted(set(visible_windows(display, "", top_level=True)) - before), 5, message)[-1]
     shell = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window],
                            env={**os.environ, "DISPLAY": display.name}, capture_output=True, text=True).stdout
     values = dict(line.split("=", 1) for line in shell.split())
@@ -1610,12 +1604,12 @@ def check_layouts_menu(args, display):
         obs.connect()
         main = wait_for(lambda: visible_windows(display, "^OBS .* - Profile: "), 10, "no main window")
         # A click on Docks, the fourth menu of the bar; the submenu is its last entry.
-        before = top_level_windows(display)
+        before = set(visible_windows(display, "", top_level=True))
         xdotool(display, "mousemove", "--window", main[0], "144", "11")
         time.sleep(0.3)
         xdotool(display, "click", "1")
         x, y, width, height = new_popup(display, before, "the Docks menu did not open")
-        before = top_level_windows(display)
+        before = set(visible_windows(display, "", top_level=True))
         xdotool(display, "mousemove", str(x + width // 2), str(y + height - 12))
         x, y, width, height = new_popup(display, before, "the Dock Layouts submenu did not open")
         # Its first row is Bottom: rest on it for its tool tip, then choose it.

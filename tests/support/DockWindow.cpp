@@ -21,6 +21,16 @@ QList<PlannedDock> coreDocks(bool obsTitles)
 	return docks;
 }
 
+DockWindowPlan obsCoreDockPlan(const QRect &place)
+{
+	DockWindowPlan plan;
+	plan.docks = coreDocks(true);
+	plan.hidden = {QStringLiteral("statsDock")};
+	plan.position = place.topLeft();
+	plan.size = place.size();
+	return plan;
+}
+
 QList<QDockWidget *> buildDockWindow(QMainWindow *window, const DockWindowPlan &plan)
 {
 	window->setCentralWidget(new QLabel(QStringLiteral("preview")));

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QMainWindow>
 #include <QPoint>
+#include <QRect>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -53,6 +54,10 @@ struct DockWindowPlan {
 
 // OBS's core docks in the order OBS adds them, all at the bottom; with OBS's English titles when obsTitles.
 QList<PlannedDock> coreDocks(bool obsTitles = false);
+
+// OBS's core docks with OBS's titles, all at the bottom and Stats hidden, as OBS first arranges them, in a window
+// at that place.
+DockWindowPlan obsCoreDockPlan(const QRect &place);
 
 // Gives the window a central widget and the planned docks and arrangement; shows it and processes the events
 // that follow when plan.show. Returns the docks in the order of plan.docks.

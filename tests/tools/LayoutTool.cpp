@@ -42,12 +42,7 @@ int main(int argc, char **argv)
 		return 2;
 	}
 	QMainWindow window;
-	DockWindowPlan plan;
-	plan.docks = coreDocks(true);
-	plan.hidden = {QStringLiteral("statsDock")};
-	plan.position = QPoint(60, 60);
-	plan.size = QSize(1280, 800);
-	buildDockWindow(&window, plan);
+	buildDockWindow(&window, obsCoreDockPlan(QRect(60, 60, 1280, 800)));
 
 	const auto dockNamed = [&](const QString &name) { return window.findChild<QDockWidget *>(name); };
 	const QMap<QString, Qt::DockWidgetArea> sides{{QStringLiteral("left"), Qt::LeftDockWidgetArea},
