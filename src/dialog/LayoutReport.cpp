@@ -19,8 +19,10 @@ void Velkin::reportDialogLayout()
 	QTimer::singleShot(500, managerDialog, [dialog = managerDialog] {
 		const QList<QPushButton *> buttons = dialog->findChildren<QPushButton *>();
 		for (const QPushButton *button : buttons) {
-			velkinLog(LOG_INFO, "Dialog report: button \"%s\" width %d needs %d",
-				  button->text().toUtf8().constData(), button->width(), button->sizeHint().width());
+			const QPoint centre = button->mapTo(dialog, button->rect().center());
+			velkinLog(LOG_INFO, "Dialog report: button \"%s\" width %d needs %d at %d,%d",
+				  button->text().toUtf8().constData(), button->width(), button->sizeHint().width(),
+				  centre.x(), centre.y());
 		}
 		const QList<QLabel *> labels = dialog->findChildren<QLabel *>();
 		for (const QLabel *label : labels) {

@@ -110,4 +110,17 @@ MODULE_EXPORT void obs_module_unload(void)
 		delete controller.data();
 	}
 	controller = nullptr;
+#ifdef VELKIN_TEST_PROBES
+	// Test builds count the hotkeys of ours that libobs still holds once we are gone, for the long-running checks.
+	int left = 0;
+	obs_enum_hotkeys(
+		[](void *count, obs_hotkey_id, obs_hotkey_t *hotkey) {
+			if (QByteArray(obs_hotkey_get_name(hotkey)).startsWith("obs-velkin.")) {
+				++*static_cast<int *>(count);
+			}
+			return true;
+		},
+		&left);
+	velkinLog(LOG_INFO, "Hotkeys left at unload: %d", left);
+#endif
 }

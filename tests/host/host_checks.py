@@ -78,11 +78,15 @@ def load_line(args):
 
 
 NO_AUTOMATION = "[obs-velkin] No automation rules: "
+# The test build's count, at unload, of the plug-in's hotkeys that libobs still holds.
+HOTKEYS_LEFT = "[obs-velkin] Hotkeys left at unload: "
 
 
 def plugin_lines(obs):
-    """The plug-in's log lines, less the one that says why there are no automation rules."""
-    return [line for line in obs.log_lines("[obs-velkin] ") if not line.startswith(NO_AUTOMATION)]
+    """The plug-in's log lines, less the one that says why there are no automation rules and the count of hotkeys
+    left at unload."""
+    return [line for line in obs.log_lines("[obs-velkin] ")
+            if not line.startswith(NO_AUTOMATION) and not line.startswith(HOTKEYS_LEFT)]
 
 
 def expect_clean_exit(obs, code):
@@ -91,6 +95,8 @@ def expect_clean_exit(obs, code):
     expect(any(line.startswith("==== Shutting down") for line in lines), "the log has no shut-down section")
     leaks = [line for line in lines if line.startswith("Number of memory leaks:")]
     expect(leaks and leaks[-1] == "Number of memory leaks: 0", f"the log ends with {leaks[-1:] or 'no leak count'}")
+    left = [line for line in lines if line.startswith(HOTKEYS_LEFT)]
+    expect(left == [HOTKEYS_LEFT + "0"], f"at unload: {left or 'no count of the hotkeys left'}")
 
 
 @check
