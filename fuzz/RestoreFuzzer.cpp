@@ -1,6 +1,15 @@
 // The whole restore path on arbitrary state and geometry blobs: a document is written and read back, then
-// applied to a main window with docks. Qt's own parser of the blobs is part of what is tested.
+// applied to a main window with docks, then the initial layout is applied again. Qt's own parser of the blobs is
+// part of what is tested. An input is one byte with the geometry's length, the geometry, then the state; the
+// mutator in StateMutator.cpp changes both within their structure, so that most inputs reach the layout code.
+//
+// Runs in 600 s of scripts/fuzz, and the runs whose snapshot the window took (geometry and state accepted, that
+// is applyLayout returned true), on the same machine:
+//   byte mutations only, the three first seeds:   8823 runs, 0 accepted (0.0%)
+//   this mutator, the seeds of every test layout: 2703 runs, 992 accepted (36.7%); a crash in Qt's teardown at
+//                                                  exit() after the 600 s, not yet understood
 #include "FuzzHost.hpp"
+#include "StateMutator.hpp"
 #include "operations/Layout.hpp"
 #include "store/SnapshotDocument.hpp"
 #include "support/DockWindow.hpp"
@@ -72,4 +81,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 	// Back to a known layout for the next input, through the same path, as the plug-in itself would do it.
 	applyLayout(window, initialLayout);
 	return 0;
+}
+
+// Mutations within the structure of the blobs, so that most inputs reach the layout code behind Qt's first checks.
+extern "C" size_t LLVMFuzzerCustomMutator(uint8_t *data, size_t size, size_t maxSize, unsigned seed)
+{
+	return mutateRestoreInput(data, size, maxSize, seed);
+}
+
+extern "C" size_t LLVMFuzzerCustomCrossOver(const uint8_t *data1, size_t size1, const uint8_t *data2, size_t size2,
+					    uint8_t *out, size_t maxOutSize, unsigned seed)
+{
+	return crossOverRestoreInputs(data1, size1, data2, size2, out, maxOutSize, seed);
 }
