@@ -14,16 +14,22 @@
 #include "store/SnapshotDocument.hpp"
 #include "support/DockWindow.hpp"
 
+#include <QDockWidget>
 #include <QMainWindow>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
+#include <vector>
 
 namespace {
 
 QMainWindow *window = nullptr;
 SnapshotData initialLayout;
+// A window like the first, on which the mutator tries its mutants.
+QMainWindow *probe = nullptr;
 
 // Runs, and runs whose snapshot the window took (geometry and state both accepted), told at exit: libFuzzer
 // ends the process with exit().
@@ -34,6 +40,49 @@ void reportAccepted()
 {
 	fprintf(stderr, "accepted %llu of %llu runs (%.1f%%)\n", accepted, runs,
 		runs ? 100.0 * double(accepted) / double(runs) : 0.0);
+}
+
+// The snapshot that an input holds: the first byte splits it into the geometry and the state.
+bool snapshotOf(const uint8_t *bytes, size_t size, SnapshotData &data)
+{
+	if (size < 1) {
+		return false;
+	}
+	const size_t split = std::min<size_t>(bytes[0], size - 1);
+	data.name = QStringLiteral("Fuzzed");
+	data.geometry = QByteArray(reinterpret_cast<const char *>(bytes + 1), qsizetype(split));
+	data.state = QByteArray(reinterpret_cast<const char *>(bytes + 1 + split), qsizetype(size - 1 - split));
+	data.docks = {QStringLiteral("scenesDock")};
+	return true;
+}
+
+// What Qt lets go of with deleteLater() (the docks' finished moves, emptied floating tab groups) goes now, as OBS's
+// event loop would see to it; otherwise it piles up, slows every later run and crashes in Qt's teardown at exit.
+void deleteWhatQtLetGo()
+{
+	QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// Whether the window takes the input's snapshot, tried on the probe window. A mutant that crashes Qt there is left in the scratch folder as mutant.bin, since libFuzzer saves only the inputs it runs.
+bool restorable(const uint8_t *bytes, size_t size)
+{
+	SnapshotData data;
+	if (!snapshotOf(bytes, size, data)) {
+		return false;
+	}
+	static const QString path = testhost::scratchDirectory() + QStringLiteral("/mutant.bin");
+	writeFuzzInput(path, bytes, size);
+	if (!safeToRestore(data.geometry, data.state) || !probe->restoreGeometry(data.geometry)) {
+		return false;
+	}
+	// As the load path does it: a split beside a dock that is in no layout first, so that Qt drops a state that it
+	// kept aside for the hidden window.
+	QDockWidget guard(probe);
+	guard.hide();
+	probe->splitDockWidget(&guard, &guard, Qt::Horizontal);
+	const bool taken = probe->restoreState(data.state, 0);
+	deleteWhatQtLetGo();
+	return taken;
 }
 
 } // namespace
@@ -51,6 +100,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 	plan.show = false;
 	buildDockWindow(window, plan);
 	initialLayout = captureLayout(window, QStringLiteral("Initial"));
+	probe = new QMainWindow;
+	buildDockWindow(probe, plan);
 	atexit(reportAccepted);
 	return 0;
 }
@@ -58,16 +109,10 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 {
 	++runs;
-	// The first byte splits the input into the geometry and the state.
-	if (size < 1) {
+	SnapshotData data;
+	if (!snapshotOf(bytes, size, data)) {
 		return 0;
 	}
-	const size_t split = std::min<size_t>(bytes[0], size - 1);
-	SnapshotData data;
-	data.name = QStringLiteral("Fuzzed");
-	data.geometry = QByteArray(reinterpret_cast<const char *>(bytes + 1), qsizetype(split));
-	data.state = QByteArray(reinterpret_cast<const char *>(bytes + 1 + split), qsizetype(size - 1 - split));
-	data.docks = {QStringLiteral("scenesDock")};
 
 	static const QString path = testhost::scratchDirectory() + QStringLiteral("/fuzzed.json");
 	SnapshotData read;
@@ -80,17 +125,41 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 	}
 	// Back to a known layout for the next input, through the same path, as the plug-in itself would do it.
 	applyLayout(window, initialLayout);
+	deleteWhatQtLetGo();
 	return 0;
 }
 
 // Mutations within the structure of the blobs, so that most inputs reach the layout code behind Qt's first checks.
-extern "C" size_t LLVMFuzzerCustomMutator(uint8_t *data, size_t size, size_t maxSize, unsigned seed)
+// Most mutants are ones that the window takes, so that the runs reach the layout code: a mutant that it refuses is
+// made again, up to five times, and one in six is kept all the same, for the paths of refusal.
+template <typename Make>
+size_t takenMostly(unsigned seed, uint8_t *out, Make make)
 {
-	return mutateRestoreInput(data, size, maxSize, seed);
+	std::minstd_rand random(seed);
+	size_t made = 0;
+	for (int attempt = 0; attempt < 6; ++attempt) {
+		made = make(unsigned(random()));
+		if (random() % 6 == 0 || restorable(out, made)) {
+			break;
+		}
+	}
+	return made;
 }
 
+extern "C" size_t LLVMFuzzerCustomMutator(uint8_t *data, size_t size, size_t maxSize, unsigned seed)
+{
+	const std::vector<uint8_t> original(data, data + size);
+	return takenMostly(seed, data, [&](unsigned attemptSeed) {
+		std::copy(original.begin(), original.end(), data);
+		return mutateRestoreInput(data, size, maxSize, attemptSeed);
+	});
+}
+
+// Records of one input grafted into another.
 extern "C" size_t LLVMFuzzerCustomCrossOver(const uint8_t *data1, size_t size1, const uint8_t *data2, size_t size2,
 					    uint8_t *out, size_t maxOutSize, unsigned seed)
 {
-	return crossOverRestoreInputs(data1, size1, data2, size2, out, maxOutSize, seed);
+	return takenMostly(seed, out, [&](unsigned attemptSeed) {
+		return crossOverRestoreInputs(data1, size1, data2, size2, out, maxOutSize, attemptSeed);
+	});
 }

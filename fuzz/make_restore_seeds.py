@@ -11,15 +11,13 @@ import subprocess
 import sys
 import tempfile
 
-# The arrangements of the host checks' snapshots.
+here = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(here, os.pardir, "tests", "host"))
+from host_checks import EXACT_LAYOUTS  # noqa: E402
+
+# The arrangements of the host checks' snapshots: the exact layouts, and those of the other checks.
 LAYOUTS = {
-    "bottom": ("window:80,80,1100,740",),
-    "right": ("right:mixerDock", "right:controlsDock", "width:mixerDock:330", "window:60,60,1280,800"),
-    "tabs": ("tab:scenesDock:sourcesDock", "tab:transitionsDock:controlsDock", "window:100,90,1200,760"),
-    "sides": ("left:scenesDock", "top:sourcesDock", "right:mixerDock", "split:mixerDock:transitionsDock:v",
-              "show:statsDock", "split:controlsDock:statsDock:h", "width:scenesDock:260", "height:sourcesDock:150",
-              "window:40,50,1400,900"),
-    "floating": ("float:statsDock:1000,140,420,300", "hide:transitionsDock", "window:120,100,1000,700"),
+    **{name.lower(): arrangement for name, arrangement in EXACT_LAYOUTS.items()},
     "beyond": ("float:statsDock:2500,200,420,300", "window:300,200,1100,700"),
     "plain": (),
     "float-stats": ("float:statsDock",),
@@ -30,7 +28,6 @@ LAYOUTS = {
 
 
 def main():
-    here = os.path.dirname(os.path.abspath(__file__))
     build = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "..", "build")
     tool = os.path.join(build, "tests", "velkin-layout-tool")
     out = os.path.join(here, "corpus", "RestoreFuzzer")

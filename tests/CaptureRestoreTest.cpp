@@ -9,7 +9,9 @@
 #include "support/DockWindow.hpp"
 #include "support/Modal.hpp"
 
+#include <QDataStream>
 #include <QDockWidget>
+#include <QtEndian>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QListWidget>
@@ -172,6 +174,53 @@ TEST_F(CaptureRestoreTest, RefusedGeometryOrStateRollsBack)
 	EXPECT_EQ(window->saveState(0), rearranged);
 	EXPECT_NE(rect, rearrangedRect);
 	EXPECT_NE(before, rearranged);
+}
+
+// Blobs that Qt would crash or overflow on never reach it: the load is refused and the window keeps its layout.
+TEST_F(CaptureRestoreTest, BlobsThatWouldHarmQtAreRefusedBeforeQtSeesThem)
+{
+	const SnapshotData good = captureLayout(window, QStringLiteral("Good"));
+	// A window without tool bars saves its dock areas first: the version marker, the version, the areas' marker
+	// and count, then each area's side.
+	ASSERT_EQ(quint8(good.state.at(8)), 0xfd);
+	ASSERT_TRUE(safeToRestore(good.geometry, good.state));
+	const auto withInt = [](QByteArray bytes, int offset, qint32 value) {
+		qToBigEndian(value, bytes.data() + offset);
+		return bytes;
+	};
+	QByteArray deep;
+	{
+		QDataStream out(&deep, QIODevice::WriteOnly);
+		out << qint32(0xff) << qint32(0) << quint8(0xfd) << qint32(1) << qint32(1) << QSize(300, 300);
+		for (int depth = 0; depth < 100; ++depth) {
+			out << quint8(0xfc) << quint8(1) << qint32(1) << quint8(0xfc) << qint32(0) << qint32(100)
+			    << qint32(0) << qint32(0);
+		}
+	}
+	const struct {
+		const char *what;
+		QByteArray geometry;
+		QByteArray state;
+	} cases[] = {
+		{"a dock area on side 4", good.geometry, withInt(good.state, 13, 4)},
+		{"a dock area on side -1", good.geometry, withInt(good.state, 13, -1)},
+		{"a dock area on side 2147483647", good.geometry, withInt(good.state, 13, 2147483647)},
+		{"sequences nested 100 deep", good.geometry, deep},
+		// The frame's right edge, two billion pixels away.
+		{"a window two billion pixels wide", withInt(good.geometry, 16, 2000000000), good.state},
+	};
+	rearrange();
+	const QByteArray state = window->saveState(0);
+	const QRect rect = window->geometry();
+	for (const auto &bad : cases) {
+		SnapshotData data = good;
+		data.geometry = bad.geometry;
+		data.state = bad.state;
+		EXPECT_FALSE(safeToRestore(data.geometry, data.state)) << bad.what;
+		EXPECT_FALSE(applyLayout(window, data)) << bad.what;
+		EXPECT_EQ(window->saveState(0), state) << bad.what;
+		EXPECT_EQ(window->geometry(), rect) << bad.what;
+	}
 }
 
 // OBS hidden in the tray still takes hotkeys. A maximized layout too large for the hidden window is kept aside by

@@ -18,6 +18,10 @@ SnapshotData captureLayout(QMainWindow *window, const QString &name);
 // The snapshot's dock names that the window lacks now, in the snapshot's order.
 QStringList missingDocks(QMainWindow *window, const SnapshotData &data);
 
+// Whether the blobs may be given to Qt: rectangles that a window can have, dock area sides that exist and
+// arrangements nested no deeper than any window nests them. What Qt refuses by itself passes here.
+bool safeToRestore(const QByteArray &geometry, const QByteArray &state);
+
 // Applies the stored geometry, then the stored dock state. When the window refuses either, its previous
 // layout is put back and false is returned. `current`, when given, holds the window's geometry and state as they
 // are now, taken by the caller already; otherwise they are taken here.

@@ -1,0 +1,168 @@
+// Checks of a snapshot's blobs that come before Qt sees them: Qt trusts some of what they say and crashes, or
+// overflows, on values that no window of ours has ever saved.
+#include "operations/Layout.hpp"
+
+#include <QDataStream>
+#include <QRect>
+#include <QSize>
+#include <QWidget>
+
+namespace {
+
+// Whether the rectangles of a saved geometry are ones a window can have. Qt takes a geometry whose corners lie
+// billions of pixels apart, and every width or height it then works out of it overflows.
+bool plausibleGeometry(const QByteArray &geometry)
+{
+	QDataStream stream(geometry);
+	stream.setVersion(QDataStream::Qt_4_0);
+	quint32 magic = 0;
+	quint16 major = 0;
+	quint16 minor = 0;
+	QRect frame;
+	QRect normal;
+	qint32 screen = 0;
+	quint8 maximized = 0;
+	quint8 fullScreen = 0;
+	qint32 screenWidth = 0;
+	QRect inner;
+	stream >> magic >> major >> minor >> frame >> normal >> screen >> maximized >> fullScreen;
+	if (major > 1) {
+		stream >> screenWidth;
+	}
+	if (major > 2) {
+		stream >> inner;
+	}
+	const auto plausible = [](const QRect &rect) {
+		const auto coordinate = [](int value) { return value >= -QWIDGETSIZE_MAX && value <= QWIDGETSIZE_MAX; };
+		return coordinate(rect.left()) && coordinate(rect.top()) && coordinate(rect.right()) &&
+		       coordinate(rect.bottom());
+	};
+	// What Qt refuses by itself (another magic number, a later version, too few bytes) is left to it.
+	return plausible(frame) && plausible(normal) && plausible(inner);
+}
+
+// Qt reads a dock area's side from a saved state as an index into its four areas without checking it: a side
+// other than 0 to 3 makes it write outside them and crash, already while it only tests the state. The records are
+// walked as Qt reads them, and a state is refused when a side is out of range or sequences nest deeper than any
+// arrangement does (Qt reads them by recursion). Whatever Qt refuses by itself is left to it.
+enum : quint8 {
+	DockAreasMarker = 0xfd,
+	FloatingTabsMarker = 0xf9,
+	ToolBarMarker = 0xfe,
+	ToolBarMarkerEx = 0xfc,
+	SequenceMarker = 0xfc,
+	TabMarker = 0xfa,
+	WidgetMarker = 0xfb,
+};
+
+constexpr int kDeepestNesting = 64;
+
+// False when Qt would not get past this sequence either, or when it nests too deep (then *tooDeep).
+bool walkSequence(QDataStream &stream, int depth, bool *tooDeep)
+{
+	if (depth > kDeepestNesting) {
+		*tooDeep = true;
+		return false;
+	}
+	quint8 marker = 0;
+	stream >> marker;
+	if (marker != TabMarker && marker != SequenceMarker) {
+		return false;
+	}
+	qint32 currentTab = 0;
+	if (marker == TabMarker) {
+		stream >> currentTab;
+	}
+	quint8 orientation = 0;
+	qint32 count = 0;
+	stream >> orientation >> count;
+	for (qint32 i = 0; i < count && stream.status() == QDataStream::Ok; ++i) {
+		quint8 itemMarker = 0;
+		stream >> itemMarker;
+		qint32 values[4];
+		if (itemMarker == WidgetMarker) {
+			QString name;
+			quint8 flags = 0;
+			stream >> name >> flags >> values[0] >> values[1] >> values[2] >> values[3];
+		} else if (itemMarker == SequenceMarker) {
+			stream >> values[0] >> values[1] >> values[2] >> values[3];
+			if (!walkSequence(stream, depth + 1, tooDeep)) {
+				return false;
+			}
+		} else {
+			return false;
+		}
+	}
+	return stream.status() == QDataStream::Ok;
+}
+
+bool safeDockState(const QByteArray &state)
+{
+	QDataStream stream(state);
+	stream.setVersion(QDataStream::Qt_5_0);
+	qint32 versionMarker = 0;
+	qint32 version = 0;
+	stream >> versionMarker >> version;
+	bool tooDeep = false;
+	while (stream.status() == QDataStream::Ok && !stream.atEnd()) {
+		quint8 marker = 0;
+		stream >> marker;
+		if (marker == DockAreasMarker) {
+			qint32 count = 0;
+			stream >> count;
+			for (qint32 i = 0; i < count && stream.status() == QDataStream::Ok; ++i) {
+				qint32 side = 0;
+				QSize size;
+				stream >> side >> size;
+				if (stream.status() == QDataStream::Ok && (side < 0 || side > 3)) {
+					return false;
+				}
+				if (!walkSequence(stream, 0, &tooDeep)) {
+					return !tooDeep;
+				}
+			}
+			QSize central;
+			qint32 corners[4];
+			stream >> central >> corners[0] >> corners[1] >> corners[2] >> corners[3];
+		} else if (marker == FloatingTabsMarker) {
+			QRect rect;
+			stream >> rect;
+			if (!walkSequence(stream, 0, &tooDeep)) {
+				return !tooDeep;
+			}
+		} else if (marker == ToolBarMarker || marker == ToolBarMarkerEx) {
+			// Qt checks the sides of tool bars itself; the records that follow are walked all the same.
+			qint32 lines = 0;
+			stream >> lines;
+			for (qint32 i = 0; i < lines && stream.status() == QDataStream::Ok; ++i) {
+				qint32 side = 0;
+				qint32 count = 0;
+				stream >> side >> count;
+				if (side < 0 || side > 3) {
+					return true;
+				}
+				for (qint32 j = 0; j < count && stream.status() == QDataStream::Ok; ++j) {
+					QString name;
+					quint8 shown = 0;
+					qint32 position = 0;
+					qint32 size = 0;
+					quint32 geometry[2];
+					stream >> name >> shown >> position >> size >> geometry[0];
+					if (marker == ToolBarMarkerEx) {
+						stream >> geometry[1];
+					}
+				}
+			}
+		} else {
+			return true;
+		}
+	}
+	return true;
+}
+
+} // namespace
+
+bool safeToRestore(const QByteArray &geometry, const QByteArray &state)
+{
+	return plausibleGeometry(geometry) && safeDockState(state);
+}
