@@ -18,15 +18,13 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "host"))
 from host_checks import (EXACT_LAYOUTS, SETTINGS_KEYS, VENDOR, VENDOR_EVENTS, expect, expect_clean_exit,
-                         layout_document, read_settings, type_in_manager, until_new_window, wait_for, write_automation)
+                         layout_document, plugin_lines, read_settings, type_in_manager, until_new_window, wait_for,
+                         write_automation)
 from obs_host import Display, HostError, Obs, Profile, run_main, visible_windows, xdotool
 
 ANSWER_LIMIT = 2.0
 GROWTH_LIMIT_MIB = 10
 MANAGER = "^OBS-Velkin Dock Layouts$"
-# Answers that a busy evening gives now and then: a question or another operation under way, and a file that was
-# deleted behind OBS's back while a request named it.
-EXPECTED_ERRORS = {"Busy", "NotFound"}
 # Each of the five test layouts in ten variants.
 VARIANTS = [(), ("float:controlsDock:700,500,360,240",), ("hide:mixerDock",),
             ("float:transitionsDock:200,600,400,200",), ("hide:sourcesDock",), ("float:scenesDock:1300,100,300,400",),
@@ -78,8 +76,14 @@ class Client:
         if "error" in answer:
             self.soak.count(f"answer {answer['error']}")
             file_name = (data or {}).get("fileName")
-            gone = answer["error"] == "NotFound" and file_name and not self.soak.exists(file_name)
-            expect(answer["error"] == "Busy" or gone, f"{self.name}: {request_type} {data or ''} answered {answer}")
+            if file_name:
+                gone = not self.soak.exists(file_name)
+            else:
+                # Next, previous and undo go by the plug-in's list, which keeps a file deleted behind OBS's back
+                # until the next refresh.
+                gone = bool(self.soak.deleted)
+            expect(answer["error"] == "Busy" or (answer["error"] in ("NotFound", "ReadFailed") and gone),
+                   f"{self.name}: {request_type} {data or ''} answered {answer}")
         return answer
 
     def take_loads(self):
@@ -112,6 +116,9 @@ class Soak:
         self.memory = []
         self.recording_since = None
         self.next_recording = 0
+        self.manager_window = None
+        self.lines_seen = 0
+        self.answering = False
         self.studio = False
 
     # ---- bookkeeping shared by the threads
@@ -213,12 +220,43 @@ class Soak:
         self.main.call("SetStudioModeEnabled", {"studioModeEnabled": self.studio})
         self.count("studio mode changes")
 
+    def answer_boxes(self):
+        """Judges what the plug-in logged since the last look, and answers its error boxes as a person would: a load
+        by hotkey of a file deleted behind OBS's back, by next or previous, tells that it could not be read."""
+        if self.answering:
+            return
+        self.answering = True
+        try:
+            self.judge_log()
+            for box in visible_windows(self.display, MANAGER):
+                if box != self.manager_window:
+                    self.until(lambda: xdotool(self.display, "windowraise", box, "windowfocus", "--sync", box, "key",
+                                               "Return"), lambda: box not in visible_windows(self.display, MANAGER),
+                               "an error box did not close")
+                    self.count("error boxes answered")
+        finally:
+            self.answering = False
+
+    def judge_log(self):
+        lines = plugin_lines(self.obs)
+        for line in lines[self.lines_seen:]:
+            if line.startswith("[obs-velkin] ReadFailed: "):
+                gone = os.path.basename(line.split(": ", 1)[1])
+                expect(gone in self.deleted, f"the plug-in could not read {gone}, which is there: {line}")
+                self.count("loads of a file deleted behind OBS")
+            elif not line.startswith(("[obs-velkin] Loaded version ", "[obs-velkin] Dialog report: ",
+                                      "[obs-velkin] Moved ")):
+                raise HostError(f"the plug-in logged {line!r}")
+        self.lines_seen = len(lines)
+
     def manager(self):
         """Opens the manager, searches, presses Refresh and closes it."""
+        self.answer_boxes()
         reports = len(self.obs.log_lines('Dialog report: button "Refresh"'))
         before = set(visible_windows(self.display, MANAGER))
         self.hotkey("obs-velkin.open")
         dialog = until_new_window(self.display, before, MANAGER, "the manager did not open")
+        self.manager_window = dialog
         # No spaces: loads may take the keyboard away from the manager for a moment, and a space would then
         # press whichever of OBS's buttons has the focus.
         type_in_manager(self.display, dialog, self.random.choice(["Soak", "saved", "Extra", "4", "zzz"]))
@@ -235,10 +273,14 @@ class Soak:
         self.until(lambda: xdotool(self.display, "windowraise", dialog, "windowfocus", "--sync", dialog, "key",
                                    "Escape"), lambda: dialog not in visible_windows(self.display, MANAGER),
                    "the manager did not close")
+        self.manager_window = None
         self.count("manager opened and refreshed")
 
     def until(self, action, done, failure):
-        for _ in range(3):
+        for attempt in range(3):
+            if attempt and self.manager_window:
+                # An error box over the manager takes its input.
+                self.answer_boxes()
             action()
             try:
                 return wait_for(done, 4, failure)
@@ -379,6 +421,7 @@ class Soak:
                         time.sleep(self.random.uniform(0.05, 0.15))
                 else:
                     self.act()
+                self.answer_boxes()
                 self.record()
                 self.obs.check_alive()
                 time.sleep(self.random.uniform(0.3, 2.5))
@@ -386,6 +429,7 @@ class Soak:
                 raise self.failure
             # The last look at the folder before the files are judged, then a quiet moment.
             self.manager()
+            self.answer_boxes()
             self.final = self.quiet_rss()
             if self.reference is None:
                 self.reference = self.final
