@@ -1,4 +1,5 @@
 #include "StateMutator.hpp"
+#include "operations/WindowStateFormat.hpp"
 
 #include <QByteArray>
 #include <QDataStream>
@@ -17,19 +18,7 @@ extern "C" size_t LLVMFuzzerMutate(uint8_t *data, size_t size, size_t maxSize);
 
 namespace {
 
-// What QMainWindow writes: its version marker, then records that each start with a marker byte.
-constexpr qint32 kVersionMarker = 0xff;
-constexpr quint8 kDockAreasMarker = 0xfd;
-constexpr quint8 kFloatingTabsMarker = 0xf9;
-constexpr quint8 kToolBarMarker = 0xfe;
-constexpr quint8 kToolBarMarkerEx = 0xfc;
-// Within a dock area: a sequence of items side by side, a tab group, a dock.
-constexpr quint8 kSequenceMarker = 0xfc;
-constexpr quint8 kTabMarker = 0xfa;
-constexpr quint8 kWidgetMarker = 0xfb;
-constexpr quint8 kVisible = 1;
-constexpr quint8 kFloating = 2;
-constexpr quint32 kGeometryMagic = 0x1D9D0CB;
+using namespace windowstate;
 
 // Bounds that keep the mutated blobs small; inputs beyond them are read as bytes.
 constexpr int kMaxDepth = 8;

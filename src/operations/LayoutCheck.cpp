@@ -1,6 +1,7 @@
 // Checks of a snapshot's blobs that come before Qt sees them: Qt trusts some of what they say and crashes, or
 // overflows, on values that no window of ours has ever saved.
 #include "operations/Layout.hpp"
+#include "operations/WindowStateFormat.hpp"
 
 #include <QDataStream>
 #include <QRect>
@@ -8,6 +9,8 @@
 #include <QWidget>
 
 namespace {
+
+using namespace windowstate;
 
 // Whether the rectangles of a saved geometry are ones a window can have. Qt takes a geometry whose corners lie
 // billions of pixels apart, and every width or height it then works out of it overflows.
@@ -45,16 +48,6 @@ bool plausibleGeometry(const QByteArray &geometry)
 // other than 0 to 3 makes it write outside them and crash, already while it only tests the state. The records are
 // walked as Qt reads them, and a state is refused when a side is out of range or sequences nest deeper than any
 // arrangement does (Qt reads them by recursion). Whatever Qt refuses by itself is left to it.
-enum : quint8 {
-	DockAreasMarker = 0xfd,
-	FloatingTabsMarker = 0xf9,
-	ToolBarMarker = 0xfe,
-	ToolBarMarkerEx = 0xfc,
-	SequenceMarker = 0xfc,
-	TabMarker = 0xfa,
-	WidgetMarker = 0xfb,
-};
-
 constexpr int kDeepestNesting = 64;
 
 // False when Qt would not get past this sequence either, or when it nests too deep (then *tooDeep).
@@ -66,11 +59,11 @@ bool walkSequence(QDataStream &stream, int depth, bool *tooDeep)
 	}
 	quint8 marker = 0;
 	stream >> marker;
-	if (marker != TabMarker && marker != SequenceMarker) {
+	if (marker != kTabMarker && marker != kSequenceMarker) {
 		return false;
 	}
 	qint32 currentTab = 0;
-	if (marker == TabMarker) {
+	if (marker == kTabMarker) {
 		stream >> currentTab;
 	}
 	quint8 orientation = 0;
@@ -80,11 +73,11 @@ bool walkSequence(QDataStream &stream, int depth, bool *tooDeep)
 		quint8 itemMarker = 0;
 		stream >> itemMarker;
 		qint32 values[4];
-		if (itemMarker == WidgetMarker) {
+		if (itemMarker == kWidgetMarker) {
 			QString name;
 			quint8 flags = 0;
 			stream >> name >> flags >> values[0] >> values[1] >> values[2] >> values[3];
-		} else if (itemMarker == SequenceMarker) {
+		} else if (itemMarker == kSequenceMarker) {
 			stream >> values[0] >> values[1] >> values[2] >> values[3];
 			if (!walkSequence(stream, depth + 1, tooDeep)) {
 				return false;
@@ -107,7 +100,7 @@ bool safeDockState(const QByteArray &state)
 	while (stream.status() == QDataStream::Ok && !stream.atEnd()) {
 		quint8 marker = 0;
 		stream >> marker;
-		if (marker == DockAreasMarker) {
+		if (marker == kDockAreasMarker) {
 			qint32 count = 0;
 			stream >> count;
 			for (qint32 i = 0; i < count && stream.status() == QDataStream::Ok; ++i) {
@@ -124,13 +117,13 @@ bool safeDockState(const QByteArray &state)
 			QSize central;
 			qint32 corners[4];
 			stream >> central >> corners[0] >> corners[1] >> corners[2] >> corners[3];
-		} else if (marker == FloatingTabsMarker) {
+		} else if (marker == kFloatingTabsMarker) {
 			QRect rect;
 			stream >> rect;
 			if (!walkSequence(stream, 0, &tooDeep)) {
 				return !tooDeep;
 			}
-		} else if (marker == ToolBarMarker || marker == ToolBarMarkerEx) {
+		} else if (marker == kToolBarMarker || marker == kToolBarMarkerEx) {
 			// Qt checks the sides of tool bars itself; the records that follow are walked all the same.
 			qint32 lines = 0;
 			stream >> lines;
@@ -148,7 +141,7 @@ bool safeDockState(const QByteArray &state)
 					qint32 size = 0;
 					quint32 geometry[2];
 					stream >> name >> shown >> position >> size >> geometry[0];
-					if (marker == ToolBarMarkerEx) {
+					if (marker == kToolBarMarkerEx) {
 						stream >> geometry[1];
 					}
 				}
