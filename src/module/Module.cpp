@@ -16,6 +16,7 @@ namespace {
 obs_module_t *moduleHandle = nullptr;
 lookup_t *localeTable = nullptr;
 QPointer<Velkin> controller;
+bool loadedOnce = false;
 
 } // namespace
 
@@ -100,6 +101,7 @@ MODULE_EXPORT bool obs_module_load(void)
 	}
 
 	controller = new Velkin(mainWindow);
+	loadedOnce = true;
 	velkinLog(LOG_INFO, "Loaded version %s (OBS %s)", kModuleVersion, kHostVersionString);
 	return true;
 }
@@ -112,6 +114,9 @@ MODULE_EXPORT void obs_module_unload(void)
 	controller = nullptr;
 #ifdef VELKIN_TEST_PROBES
 	// Test builds count the hotkeys of ours that libobs still holds once we are gone, for the long-running checks.
+	if (!loadedOnce) {
+		return;
+	}
 	int left = 0;
 	obs_enum_hotkeys(
 		[](void *count, obs_hotkey_id, obs_hotkey_t *hotkey) {
