@@ -243,7 +243,7 @@ class Soak:
             if line.startswith("[obs-velkin] ReadFailed: "):
                 gone = os.path.basename(line.split(": ", 1)[1])
                 expect(gone in self.deleted, f"the plug-in could not read {gone}, which is there: {line}")
-                self.count("loads of a file deleted behind OBS")
+                self.count("ReadFailed for a file deleted behind OBS")
             elif not line.startswith(("[obs-velkin] Loaded version ", "[obs-velkin] Dialog report: ",
                                       "[obs-velkin] Moved ")):
                 raise HostError(f"the plug-in logged {line!r}")
