@@ -76,7 +76,10 @@ class Client:
         if "error" in answer:
             self.soak.count(f"answer {answer['error']}")
             file_name = (data or {}).get("fileName")
-            if file_name:
+            if request_type == "UndoLoad":
+                # Undo goes back ten loads at the most, and the deck's undos and the hotkey's drain them.
+                gone = True
+            elif file_name:
                 gone = not self.soak.exists(file_name)
             else:
                 # Next, previous and undo go by the plug-in's list, which keeps a file deleted behind OBS's back
