@@ -3,11 +3,12 @@
 // part of what is tested. An input is one byte with the geometry's length, the geometry, then the state; the
 // mutator in StateMutator.cpp changes both within their structure, so that most inputs reach the layout code.
 //
-// Runs in 600 s of scripts/fuzz, and the runs whose snapshot the window took (geometry and state accepted, that
-// is applyLayout returned true), on the same machine:
-//   byte mutations only, the three first seeds:   8823 runs, 0 accepted (0.0%)
-//   this mutator, the seeds of every test layout: 2703 runs, 992 accepted (36.7%); a crash in Qt's teardown at
-//                                                  exit() after the 600 s, not yet understood
+// Runs in 600 s, and the runs whose snapshot the window took (geometry and state accepted: applyLayout returned
+// true), each at the lowest priority on a machine busy with OBS and a build, with the seeds of every test layout:
+//   byte mutations only (this harness without the mutator):  6097 runs,  145 accepted  (2.4%)
+//   the structured mutator and cross-over:                      999 runs,  678 accepted (67.9%)
+// Before the harness let Qt delete what it let go of, the first version of the mutator made 2703 runs with 36.7%
+// accepted, and the blind fuzzer with the three first seeds 8823 runs with none accepted.
 #include "FuzzHost.hpp"
 #include "StateMutator.hpp"
 #include "operations/Layout.hpp"
