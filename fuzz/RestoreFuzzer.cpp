@@ -15,7 +15,6 @@
 #include "store/SnapshotDocument.hpp"
 #include "support/DockWindow.hpp"
 
-#include <QDockWidget>
 #include <QMainWindow>
 
 #include <algorithm>
@@ -76,12 +75,7 @@ bool restorable(const uint8_t *bytes, size_t size)
 	if (!safeToRestore(data.geometry, data.state) || !probe->restoreGeometry(data.geometry)) {
 		return false;
 	}
-	// As the load path does it: a split beside a dock that is in no layout first, so that Qt drops a state that it
-	// kept aside for the hidden window.
-	QDockWidget guard(probe);
-	guard.hide();
-	probe->splitDockWidget(&guard, &guard, Qt::Horizontal);
-	const bool taken = probe->restoreState(data.state, 0);
+	const bool taken = restoreDockState(probe, data.state);
 	deleteWhatQtLetGo();
 	return taken;
 }

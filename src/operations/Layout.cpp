@@ -76,7 +76,7 @@ static void relayout(QMainWindow *window)
 // arrangement, and the next restore frees them: showing the window (OBS coming back from the tray) would then
 // touch freed memory. Splitting beside a dock that is in no layout makes Qt apply and drop the copy first and
 // changes nothing else.
-static bool restoreDockState(QMainWindow *window, const QByteArray &state)
+bool restoreDockState(QMainWindow *window, const QByteArray &state)
 {
 	QDockWidget probe(window);
 	probe.hide();

@@ -22,6 +22,10 @@ QStringList missingDocks(QMainWindow *window, const SnapshotData &data);
 // arrangements nested no deeper than any window nests them. What Qt refuses by itself passes here.
 bool safeToRestore(const QByteArray &geometry, const QByteArray &state);
 
+// Restores the dock state alone, with the step that keeps Qt from holding on to a state that it kept aside for a
+// hidden window (see Layout.cpp). Returns whether the window took it.
+bool restoreDockState(QMainWindow *window, const QByteArray &state);
+
 // Applies the stored geometry, then the stored dock state. When the window refuses either, its previous
 // layout is put back and false is returned. `current`, when given, holds the window's geometry and state as they
 // are now, taken by the caller already; otherwise they are taken here.
