@@ -1,5 +1,6 @@
 #include "module/Velkin.hpp"
 #include "module/Module.hpp"
+#include "operations/Layout.hpp"
 #include "settings/SettingsFile.hpp"
 #include "store/SnapshotNames.hpp"
 
@@ -80,6 +81,9 @@ void Velkin::onFrontendEvent(enum obs_frontend_event event)
 {
 	if (shuttingDown) {
 		return;
+	}
+	if (event == OBS_FRONTEND_EVENT_STUDIO_MODE_DISABLED) {
+		finishStudioModeTeardown(mainWindow);
 	}
 	switch (event) {
 	case OBS_FRONTEND_EVENT_FINISHED_LOADING:

@@ -39,3 +39,7 @@ QRect placeOnScreens(const QRect &frame, const QList<QRect> &screens);
 // Moves the main window and every shown floating dock that lie partly or wholly off the available screen area
 // onto a screen, with a log line for each.
 void keepWindowsOnScreens(QMainWindow *window);
+
+// Deletes at once the helpers that OBS's studio mode asked to have deleted when it was switched off, before a timer
+// of theirs can reach the views that went with it.
+void finishStudioModeTeardown(QMainWindow *window);

@@ -1455,6 +1455,53 @@ def check_remote_frame_batch(args, display):
         code = obs.stop()
     expect_clean_exit(obs, code)
 
+@check
+def check_studio_off_after_load(args, display):
+    """A load that narrows OBS's preview, then studio mode switched off before OBS's UI thread comes back to its
+    timers, as a deck button that does both: OBS goes on. OBS 32 sets its program view's width again a millisecond
+    after such a narrowing, whether or not the view is still there."""
+    profile = Profile(args.build_dir, "studio-off-after-load")
+    for name in ("Bottom", "Right"):
+        layout_document(args, profile.snapshot_dir, f"{name}.json", name, *EXACT_LAYOUTS[name])
+    obs = Obs(profile, display).start()
+    try:
+        obs.connect()
+        busy = websocket.create_connection(f"ws://127.0.0.1:{profile.port}", timeout=30)
+        json.loads(busy.recv())
+        busy.send(json.dumps({"op": 1, "d": {"rpcVersion": 1, "eventSubscriptions": 0}}))
+        json.loads(busy.recv())
+        for _ in range(3):
+            expect(vendor_call(obs, "LoadSnapshot", {"fileName": "Bottom.json"}).get("loaded"), "Bottom did not load")
+            call(obs, "SetStudioModeEnabled", {"studioModeEnabled": True})
+            time.sleep(0.5)
+            # Both requests wait for the busy UI thread, which then takes them one after the other.
+            busy.send(json.dumps({"op": 6, "d": {
+                "requestType": "CallVendorRequest", "requestId": "hold",
+                "requestData": {"vendorName": VENDOR, "requestType": "HoldUiThread",
+                                "requestData": {"milliseconds": 1500}}}}))
+            time.sleep(0.3)
+            load = obs.send_request("CallVendorRequest", {"vendorName": VENDOR, "requestType": "LoadSnapshot",
+                                                          "requestData": {"fileName": "Right.json"}})
+            time.sleep(0.3)
+            off = obs.send_request("SetStudioModeEnabled", {"studioModeEnabled": False})
+            try:
+                answers = obs.receive_answers([load, off], 30)
+            except websocket.WebSocketException:
+                raise HostError("OBS ended after a load and studio mode off") from None
+            while json.loads(busy.recv()).get("op") != 7:
+                pass
+            status, response = answers[load]
+            expect(status["result"] and response.get("responseData", {}).get("loaded"),
+                   f"Right did not load: {status} {response}")
+            time.sleep(1)
+            obs.check_alive()
+            expect(not call(obs, "GetStudioModeEnabled")["studioModeEnabled"], "studio mode stayed on")
+        busy.close()
+    finally:
+        code = obs.stop()
+    expect_clean_exit(obs, code)
+
+
 class Weston:
     """A headless weston compositor, for OBS Studio on Wayland."""
 
