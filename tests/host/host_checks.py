@@ -1410,6 +1410,30 @@ def check_exact_layouts(args, display):
 SERIAL_FRAME = 1
 
 
+class UiHolder:
+    """A client of its own that keeps OBS's UI thread busy for a while, as switching a large scene collection
+    does (the test-build request HoldUiThread)."""
+
+    def __init__(self, profile):
+        self.ws = websocket.create_connection(f"ws://127.0.0.1:{profile.port}", timeout=30)
+        json.loads(self.ws.recv())
+        self.ws.send(json.dumps({"op": 1, "d": {"rpcVersion": 1, "eventSubscriptions": 0}}))
+        json.loads(self.ws.recv())
+
+    def hold(self, milliseconds):
+        self.ws.send(json.dumps({"op": 6, "d": {
+            "requestType": "CallVendorRequest", "requestId": "hold",
+            "requestData": {"vendorName": VENDOR, "requestType": "HoldUiThread",
+                            "requestData": {"milliseconds": milliseconds}}}}))
+
+    def wait(self):
+        while json.loads(self.ws.recv()).get("op") != 7:
+            pass
+
+    def close(self):
+        self.ws.close()
+
+
 @check
 def check_remote_frame_batch(args, display):
     """A request in a frame batch is answered Busy at once, even while OBS's UI thread is busy, and OBS's video
@@ -1421,15 +1445,9 @@ def check_remote_frame_batch(args, display):
     try:
         obs.connect()
         # A second client keeps the UI thread busy for two seconds.
-        busy = websocket.create_connection(f"ws://127.0.0.1:{profile.port}", timeout=30)
-        json.loads(busy.recv())
-        busy.send(json.dumps({"op": 1, "d": {"rpcVersion": 1, "eventSubscriptions": 0}}))
-        json.loads(busy.recv())
+        busy = UiHolder(profile)
         before = call(obs, "GetStats")
-        busy.send(json.dumps({"op": 6, "d": {
-            "requestType": "CallVendorRequest", "requestId": "hold",
-            "requestData": {"vendorName": VENDOR, "requestType": "HoldUiThread",
-                            "requestData": {"milliseconds": 2000}}}}))
+        busy.hold(2000)
         time.sleep(0.3)
         obs.request_id += 1
         obs.ws.send(json.dumps({"op": 8, "d": {
@@ -1439,8 +1457,7 @@ def check_remote_frame_batch(args, display):
             message = obs.receive()
             if message.get("op") == 9 and message["d"].get("requestId") == str(obs.request_id):
                 break
-        while json.loads(busy.recv()).get("op") != 7:
-            pass
+        busy.wait()
         # OBS counts the frames that it skipped once it renders again.
         time.sleep(1)
         after = call(obs, "GetStats")
@@ -1466,19 +1483,13 @@ def check_studio_off_after_load(args, display):
     obs = Obs(profile, display).start()
     try:
         obs.connect()
-        busy = websocket.create_connection(f"ws://127.0.0.1:{profile.port}", timeout=30)
-        json.loads(busy.recv())
-        busy.send(json.dumps({"op": 1, "d": {"rpcVersion": 1, "eventSubscriptions": 0}}))
-        json.loads(busy.recv())
+        busy = UiHolder(profile)
         for _ in range(3):
             expect(vendor_call(obs, "LoadSnapshot", {"fileName": "Bottom.json"}).get("loaded"), "Bottom did not load")
             call(obs, "SetStudioModeEnabled", {"studioModeEnabled": True})
             time.sleep(0.5)
             # Both requests wait for the busy UI thread, which then takes them one after the other.
-            busy.send(json.dumps({"op": 6, "d": {
-                "requestType": "CallVendorRequest", "requestId": "hold",
-                "requestData": {"vendorName": VENDOR, "requestType": "HoldUiThread",
-                                "requestData": {"milliseconds": 1500}}}}))
+            busy.hold(1500)
             time.sleep(0.3)
             load = obs.send_request("CallVendorRequest", {"vendorName": VENDOR, "requestType": "LoadSnapshot",
                                                           "requestData": {"fileName": "Right.json"}})
@@ -1488,8 +1499,7 @@ def check_studio_off_after_load(args, display):
                 answers = obs.receive_answers([load, off], 30)
             except websocket.WebSocketException:
                 raise HostError("OBS ended after a load and studio mode off") from None
-            while json.loads(busy.recv()).get("op") != 7:
-                pass
+            busy.wait()
             status, response = answers[load]
             expect(status["result"] and response.get("responseData", {}).get("loaded"),
                    f"Right did not load: {status} {response}")
