@@ -27,7 +27,10 @@ QJsonObject Velkin::reportDockLayout() const
 	for (const QDockWidget *dock : all) {
 		// A docked tab behind another in its group is visible to Qt but moved out of sight.
 		const bool shown = dock->isVisible() && (dock->isFloating() || !dock->visibleRegion().isEmpty());
-		const QRect rect = dock->isFloating() ? dock->frameGeometry()
+		// A floating dock by its own rectangle, the one that a state keeps and restores. Its frame is the
+		// window system's, and on X11 Qt works the frame out from the server's size of the moment: read between
+		// two resizes, it keeps the difference as a frame that is not there, until the next resize.
+		const QRect rect = dock->isFloating() ? dock->geometry()
 						      : QRect(dock->mapTo(mainWindow, QPoint(0, 0)), dock->size());
 		QJsonObject entry = rectObject(rect);
 		entry.insert(QStringLiteral("name"), dock->objectName());
