@@ -297,7 +297,7 @@ void BM_DrawLayoutPicture(benchmark::State &state)
 	}
 	for (auto _ : state) {
 		const std::optional<LayoutPictureGeometry> geometry = layoutPictureGeometry(layouts.data[0], titles);
-		benchmark::DoNotOptimize(drawLayoutPicture(*geometry));
+		benchmark::DoNotOptimize(drawLayoutPicture(*geometry, LayoutPictureStyle{}));
 	}
 }
 

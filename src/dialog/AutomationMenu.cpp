@@ -88,7 +88,7 @@ void Velkin::updateRuleDisplay()
 			continue;
 		}
 		item->setData(kRulesRole, events.isEmpty() ? QVariant() : QVariant(automationRulesText(events)));
-		const QDateTime local = QFileInfo(path).fileTime(QFileDevice::FileModificationTime).toLocalTime();
-		item->setToolTip(rowToolTip(item->text(), modifiedText(local) + modifiedSeconds(local), path, events));
+		item->setToolTip(rowToolTip(item->text(), QFileInfo(path).fileTime(QFileDevice::FileModificationTime),
+					    path, events));
 	}
 }

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QHelpEvent>
+#include <QScreen>
 #include <QToolTip>
 #include <QMainWindow>
 #include <QPushButton>
@@ -91,8 +92,10 @@ bool Velkin::eventFilter(QObject *watched, QEvent *event)
 		// A row's tool tip carries a picture of its layout, drawn when it is first wanted.
 		const auto *help = static_cast<QHelpEvent *>(event);
 		if (QListWidgetItem *item = snapshotList->itemAt(help->pos())) {
+			const QScreen *screen = snapshotList->screen();
 			QToolTip::showText(help->globalPos(),
-					   toolTipWithPicture(item->data(kPathRole).toString(), item->toolTip()),
+					   toolTipWithPicture(item->data(kPathRole).toString(), item->toolTip(),
+							      screen ? screen->devicePixelRatio() : 1),
 					   snapshotList->viewport(), snapshotList->visualItemRect(item));
 			return true;
 		}

@@ -1,3 +1,4 @@
+#include "dialog/LayoutPicturePopup.hpp"
 #include "module/Module.hpp"
 #include "module/Velkin.hpp"
 #include "store/SnapshotCatalogue.hpp"
@@ -7,6 +8,8 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
+#include <QSet>
 
 #include <util/dstr.h>
 
@@ -47,6 +50,15 @@ void Velkin::addLayoutsMenu()
 {
 	layoutsMenu = new QMenu(localeText("LayoutsMenu"), mainWindow);
 	QObject::connect(layoutsMenu, &QMenu::aboutToShow, this, [this] { fillLayoutsMenu(); });
+	// A row's picture opens beside the submenu, not at the pointer, where a tool tip would cover the entries.
+	new LayoutPicturePopup(layoutsMenu, [this](QAction *action) {
+		const QString path = action->data().toString();
+		if (path.isEmpty() || !layoutsMenu) {
+			return QString();
+		}
+		const QScreen *screen = layoutsMenu->screen();
+		return toolTipWithPicture(path, action->toolTip(), screen ? screen->devicePixelRatio() : 1);
+	});
 	QMenu *docks = mainWindow ? mainWindow->menuBar()->findChild<QMenu *>(QLatin1String(kDocksMenuName)) : nullptr;
 	if (docks) {
 		layoutsSeparator = docks->addSeparator();
@@ -74,13 +86,14 @@ void Velkin::fillLayoutsMenu()
 		return;
 	}
 	layoutsMenu->clear();
-	layoutsMenu->setToolTipsVisible(true);
 	// The list as it is now, in the manager's order: no second copy of it is kept.
 	const QList<SnapshotEntry> catalogue = scanSnapshots(snapshotDirectory, snapshotOrder);
+	QSet<QString> listed;
 	const QHash<QString, QList<AutomationEvent>> rules = rulesByFile();
 	const QHash<obs_hotkey_id, QString> keys = hotkeyTexts();
 	for (qsizetype i = 0; i < catalogue.size() && i < kLayoutsMenuRows; ++i) {
 		const QString path = snapshotPath(catalogue.at(i).fileName);
+		listed.insert(path);
 		QString text = menuText(catalogue.at(i).name);
 		// The load hotkey's keys stand where menus show shortcuts; OBS's hotkeys do the work, not Qt.
 		const QString combination = keys.value(loadHotkeys.value(path, OBS_INVALID_HOTKEY_ID));
@@ -93,14 +106,11 @@ void Velkin::fillLayoutsMenu()
 		action->setData(path);
 		QObject::connect(action, &QAction::triggered, this,
 				 [this, path] { loadSnapshot(path, LoadSource::Menu); });
-		// The row's tool tip as the manager has it, with the picture drawn when the row is first hovered.
-		const QDateTime local = catalogue.at(i).modified.toLocalTime();
-		const QString tip = rowToolTip(catalogue.at(i).name, modifiedText(local) + modifiedSeconds(local), path,
-					       rules.value(catalogue.at(i).fileName));
-		action->setToolTip(tip.toHtmlEscaped());
-		QObject::connect(action, &QAction::hovered, this,
-				 [this, action, path, tip] { action->setToolTip(toolTipWithPicture(path, tip)); });
+		// The row's tool tip as the manager has it; the picture beside the menu adds the layout's picture.
+		action->setToolTip(rowToolTip(catalogue.at(i).name, catalogue.at(i).modified, path,
+					      rules.value(catalogue.at(i).fileName)));
 	}
+	keepLayoutPictures(listed);
 	if (catalogue.size() > kLayoutsMenuRows) {
 		QObject::connect(layoutsMenu->addAction(localeText("LayoutsMore")), &QAction::triggered, this,
 				 [this] { showManagerDialog(); });

@@ -1,23 +1,76 @@
 #include "dialog/LayoutPicture.hpp"
+#include "operations/Layout.hpp"
 
 #include <QApplication>
 #include <QDockWidget>
+#include <QEvent>
+#include <QFontMetricsF>
 #include <QLayout>
 #include <QMainWindow>
 #include <QPainter>
-#include <QPalette>
+#include <QPainterPath>
 
 #include <algorithm>
+
+namespace {
+
+// While it lives, every window that comes out of `root` (a dock that floats, the window of a floating tab group that
+// Qt makes and shows by itself) is marked not to show on screen, as it is about to be shown.
+class OffScreen : public QObject {
+public:
+	explicit OffScreen(QWidget *root) : root(root) { qApp->installEventFilter(this); }
+	~OffScreen() override { qApp->removeEventFilter(this); }
+	OffScreen(const OffScreen &) = delete;
+	OffScreen &operator=(const OffScreen &) = delete;
+
+protected:
+	bool eventFilter(QObject *watched, QEvent *event) override
+	{
+		// Qt sends the show event before it maps the window, and maps none that carries the attribute.
+		if (event->type() == QEvent::Show && watched->isWidgetType()) {
+			auto *widget = static_cast<QWidget *>(watched);
+			if (widget->isWindow() && descends(widget)) {
+				widget->setAttribute(Qt::WA_DontShowOnScreen);
+			}
+		}
+		return false;
+	}
+
+private:
+	bool descends(const QObject *object) const
+	{
+		for (; object; object = object->parent()) {
+			if (object == root) {
+				return true;
+			}
+		}
+		return false;
+	}
+
+	QWidget *root;
+};
+
+} // namespace
 
 std::optional<LayoutPictureGeometry> layoutPictureGeometry(const SnapshotData &data,
 							   const QHash<QString, QString> &titles)
 {
-	// Laid out like a window on screen, but never on screen: neither the stand-in nor a dock that floats out of
-	// it is ever mapped.
+	// What a load would refuse is never given to Qt here either.
+	const std::optional<SavedWindowGeometry> saved = savedWindowGeometry(data.geometry);
+	if (!saved || data.state.isEmpty() || !safeToRestore(data.geometry, data.state)) {
+		return std::nullopt;
+	}
+	// A dock for each name that the state places, not for each name that the document lists.
+	const QStringList names = stateDockNames(data.state);
+	if (names.size() > kMaxPictureDocks) {
+		return std::nullopt;
+	}
+
 	QMainWindow standIn;
 	standIn.setAttribute(Qt::WA_DontShowOnScreen);
+	const OffScreen offScreen(&standIn);
 	standIn.setCentralWidget(new QWidget);
-	for (const QString &name : data.docks) {
+	for (const QString &name : names) {
 		auto *dock = new QDockWidget(titles.value(name, name), &standIn);
 		dock->setObjectName(name);
 		dock->setAttribute(Qt::WA_DontShowOnScreen);
@@ -25,8 +78,17 @@ std::optional<LayoutPictureGeometry> layoutPictureGeometry(const SnapshotData &d
 		standIn.addDockWidget(Qt::LeftDockWidgetArea, dock);
 	}
 	// The stand-in is never shown: showing a window would close a menu that is open, and the docks are laid out
-	// all the same when the layout is given the window's rectangle.
-	if (!standIn.restoreGeometry(data.geometry) || !standIn.restoreState(data.state, 0)) {
+	// all the same when the layout is given the window's rectangle. A hidden window keeps its normal size when it
+	// takes a maximized or full-screen geometry: it gets the size that it was saved at instead.
+	if (!standIn.restoreGeometry(data.geometry)) {
+		return std::nullopt;
+	}
+	if (saved->maximized || saved->fullScreen) {
+		const QRect size = saved->client.isValid() ? saved->client : saved->frame;
+		standIn.setWindowState(Qt::WindowNoState);
+		standIn.resize(size.size());
+	}
+	if (!standIn.restoreState(data.state, 0)) {
 		return std::nullopt;
 	}
 	const QRect window(QPoint(0, 0), standIn.size());
@@ -36,57 +98,155 @@ std::optional<LayoutPictureGeometry> layoutPictureGeometry(const SnapshotData &d
 
 	LayoutPictureGeometry geometry;
 	geometry.window = window;
+	geometry.preview = standIn.centralWidget()->geometry();
 	const QPoint origin = standIn.geometry().topLeft();
 	for (const QDockWidget *dock : standIn.findChildren<QDockWidget *>()) {
 		if (dock->isHidden()) {
 			continue;
 		}
-		if (dock->isFloating()) {
-			geometry.docks.append({dock->windowTitle(), dock->geometry().translated(-origin), true});
-		} else if (window.contains(dock->geometry())) {
+		const bool missing = !titles.contains(dock->objectName());
+		const QWidget *own = dock->window();
+		if (own == &standIn) {
 			// A tab behind another in its group is moved out of the window.
-			geometry.docks.append({dock->windowTitle(), dock->geometry(), false});
+			if (window.contains(dock->geometry())) {
+				geometry.docks.append({dock->windowTitle(), dock->geometry(), false, missing});
+			}
+			continue;
+		}
+		// A dock that floats alone is its own window; one of a floating tab group lies inside the group's.
+		const QRect inside(dock->mapTo(own, QPoint(0, 0)), dock->size());
+		if (own == dock || own->rect().contains(inside)) {
+			geometry.docks.append({dock->windowTitle(),
+					       inside.translated(own->geometry().topLeft() - origin), true, missing});
 		}
 	}
 	return geometry;
 }
 
-QImage drawLayoutPicture(const LayoutPictureGeometry &geometry, int width)
+namespace {
+
+// Half the gap that every box keeps from its neighbours.
+constexpr qreal kInset = 1.5;
+
+} // namespace
+
+LayoutPicturePlan planLayoutPicture(const LayoutPictureGeometry &geometry)
 {
 	QRect all = geometry.window;
 	for (const LayoutPictureBox &box : geometry.docks) {
 		all |= box.rect;
 	}
+	LayoutPicturePlan plan;
 	if (all.isEmpty()) {
-		return QImage();
+		return plan;
 	}
-	// About `width` wide, and never taller than that.
-	const qreal scale = std::min(qreal(width) / all.width(), qreal(width) / all.height());
-	QImage image(QSize(qRound(all.width() * scale), qRound(all.height() * scale)) + QSize(1, 1),
-		     QImage::Format_ARGB32_Premultiplied);
-	image.fill(Qt::transparent);
-	const QPalette palette = QApplication::palette();
-	QPainter painter(&image);
-	QFont font = painter.font();
-	font.setPixelSize(std::max(7, qRound(9 * std::min<qreal>(1, scale * 4))));
-	painter.setFont(font);
+	// At least the least width, and more where a dock would be drawn smaller than the least box; never beyond the
+	// largest extent unless the least width asks for it.
+	qreal scale = qreal(kMinPictureWidth) / all.width();
+	for (const LayoutPictureBox &box : geometry.docks) {
+		if (!box.rect.isEmpty()) {
+			scale = std::max({scale, (kMinPictureBox.width() + 2 * kInset) / box.rect.width(),
+					  (kMinPictureBox.height() + 2 * kInset) / box.rect.height()});
+		}
+	}
+	scale = std::min({scale, qreal(kMaxPictureExtent) / all.width(), qreal(kMaxPictureExtent) / all.height()});
+	scale = std::max(scale, qreal(kMinPictureWidth) / all.width());
 	const auto place = [&](const QRect &rect) {
 		return QRectF((rect.x() - all.x()) * scale, (rect.y() - all.y()) * scale, rect.width() * scale,
 			      rect.height() * scale);
 	};
-	painter.setPen(palette.color(QPalette::WindowText));
-	painter.setBrush(palette.color(QPalette::Window));
-	painter.drawRect(place(geometry.window));
+	plan.size = QSize(qCeil(all.width() * scale), qCeil(all.height() * scale));
+	plan.window = place(geometry.window);
+	plan.preview = place(geometry.preview).adjusted(kInset, kInset, -kInset, -kInset);
 	for (const LayoutPictureBox &box : geometry.docks) {
-		const QRectF rect = place(box.rect).adjusted(1, 1, -1, -1);
-		painter.setPen(
-			QPen(palette.color(QPalette::Highlight), 1, box.floating ? Qt::DashLine : Qt::SolidLine));
-		painter.setBrush(palette.color(box.floating ? QPalette::AlternateBase : QPalette::Base));
-		painter.drawRect(rect);
-		painter.setPen(palette.color(QPalette::Text));
-		const QRectF text = rect.adjusted(2, 1, -2, -1);
-		painter.drawText(text, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
-				 painter.fontMetrics().elidedText(box.title, Qt::ElideRight, int(text.width())));
+		plan.docks.append(place(box.rect).adjusted(kInset, kInset, -kInset, -kInset));
+	}
+	return plan;
+}
+
+namespace {
+
+QColor withAlpha(QColor color, int alpha)
+{
+	color.setAlpha(alpha);
+	return color;
+}
+
+// The least pixel size of a title, in a box lower than the style's font.
+constexpr qreal kLeastTitlePixels = 7;
+
+// The title in the middle of the box, in the style's font, elided only when the box is too narrow for it; in a
+// smaller size only when the box is too low for the font.
+void drawTitle(QPainter &painter, const QRectF &box, const QString &title, const QColor &color)
+{
+	const QRectF room = box.adjusted(3, 1, -3, -1);
+	const QFont font = painter.font();
+	QFont fitted = font;
+	const QFontMetricsF full(font);
+	if (full.height() > room.height()) {
+		fitted.setPixelSize(qMax(1, qFloor(std::max(kLeastTitlePixels, room.height() * 0.8))));
+	}
+	painter.setFont(fitted);
+	painter.setPen(color);
+	painter.drawText(room, Qt::AlignCenter | Qt::TextSingleLine,
+			 QFontMetricsF(fitted).elidedText(title, Qt::ElideRight, room.width()));
+	painter.setFont(font);
+}
+
+} // namespace
+
+QImage drawLayoutPicture(const LayoutPictureGeometry &geometry, const LayoutPictureStyle &style)
+{
+	const LayoutPicturePlan plan = planLayoutPicture(geometry);
+	if (plan.size.isEmpty()) {
+		return QImage();
+	}
+	const qreal ratio = std::max<qreal>(1, style.devicePixelRatio);
+	QImage image((QSizeF(plan.size) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+	image.setDevicePixelRatio(ratio);
+	image.fill(Qt::transparent);
+	const QPalette &palette = style.palette;
+	QPainter painter(&image);
+	painter.setRenderHint(QPainter::Antialiasing);
+	painter.setFont(style.font);
+
+	// The window, and its preview.
+	painter.setPen(QPen(palette.color(QPalette::Mid), 1));
+	painter.setBrush(palette.color(QPalette::Window));
+	painter.drawRect(plan.window.adjusted(0.5, 0.5, -0.5, -0.5));
+	const QColor highlight = palette.color(QPalette::Highlight);
+	painter.setPen(QPen(highlight, 1.5));
+	painter.setBrush(withAlpha(highlight, 60));
+	painter.drawRoundedRect(plan.preview, 2, 2);
+	drawTitle(painter, plan.preview, style.previewText, palette.color(QPalette::WindowText));
+
+	// The docked docks, then the floating ones above them.
+	for (const bool floating : {false, true}) {
+		for (qsizetype i = 0; i < geometry.docks.size(); ++i) {
+			const LayoutPictureBox &box = geometry.docks.at(i);
+			if (box.floating != floating) {
+				continue;
+			}
+			const QRectF rect = plan.docks.at(i);
+			if (floating) {
+				painter.setPen(Qt::NoPen);
+				painter.setBrush(withAlpha(palette.color(QPalette::Shadow), 110));
+				painter.drawRoundedRect(rect.translated(3, 3), 2, 2);
+			}
+			painter.setPen(QPen(floating ? highlight : palette.color(QPalette::Dark), floating ? 1.5 : 1,
+					    floating ? Qt::DashLine : Qt::SolidLine));
+			painter.setBrush(palette.color(QPalette::Button));
+			painter.drawRoundedRect(rect, 2, 2);
+			QString title = box.title;
+			if (box.missing) {
+				painter.setPen(Qt::NoPen);
+				painter.setBrush(
+					QBrush(withAlpha(palette.color(QPalette::ButtonText), 70), Qt::BDiagPattern));
+				painter.drawRoundedRect(rect, 2, 2);
+				title = style.missingText.arg(box.title);
+			}
+			drawTitle(painter, rect, title, palette.color(QPalette::ButtonText));
+		}
 	}
 	return image;
 }

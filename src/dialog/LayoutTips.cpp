@@ -1,17 +1,54 @@
 #include "dialog/LayoutPicture.hpp"
+#include "module/Module.hpp"
 #include "module/Velkin.hpp"
 
+#include <QApplication>
 #include <QBuffer>
 #include <QDockWidget>
 #include <QFileInfo>
 #include <QMainWindow>
+#include <QToolTip>
 
-QString Velkin::layoutPictureHtml(const QString &path)
+namespace {
+
+// What a picture is drawn with now: the theme's colours, the tool tip's font, the labels and the pixel ratio.
+LayoutPictureStyle currentPictureStyle(qreal devicePixelRatio)
 {
-	// Drawn on first hover and kept while the file is unchanged: a refresh draws nothing.
-	const QDateTime modified = QFileInfo(path).fileTime(QFileDevice::FileModificationTime);
+	LayoutPictureStyle style;
+	style.palette = QApplication::palette();
+	style.font = QToolTip::font();
+	style.previewText = localeText("PicturePreview");
+	style.missingText = localeText("PictureMissing");
+	style.devicePixelRatio = devicePixelRatio;
+	return style;
+}
+
+size_t styleKey(const LayoutPictureStyle &style)
+{
+	size_t key = qHashMulti(0, style.font.toString(), style.previewText, style.missingText,
+				qRound(style.devicePixelRatio * 100));
+	for (const QPalette::ColorRole role :
+	     {QPalette::Window, QPalette::WindowText, QPalette::Mid, QPalette::Dark, QPalette::Highlight,
+	      QPalette::Button, QPalette::ButtonText, QPalette::Shadow}) {
+		key = qHashMulti(key, style.palette.color(role).rgba());
+	}
+	return key;
+}
+
+} // namespace
+
+QString Velkin::layoutPictureHtml(const QString &path, qreal devicePixelRatio)
+{
+	// Drawn on first hover and kept while the file, the theme and the screen's pixel ratio stay: a refresh draws
+	// nothing.
+	const QFileInfo file(path);
+	const QDateTime modified = file.fileTime(QFileDevice::FileModificationTime);
+	const qint64 size = file.size();
+	const LayoutPictureStyle style = currentPictureStyle(devicePixelRatio);
+	const size_t key = styleKey(style);
 	const auto cached = layoutPictures.constFind(path);
-	if (cached != layoutPictures.cend() && cached->modified == modified) {
+	if (cached != layoutPictures.cend() && cached->modified == modified && cached->size == size &&
+	    cached->style == key) {
 		return cached->html;
 	}
 	QString html;
@@ -24,23 +61,37 @@ QString Velkin::layoutPictureHtml(const QString &path)
 		const std::optional<LayoutPictureGeometry> geometry = layoutPictureGeometry(data, titles);
 		QByteArray png;
 		QBuffer buffer(&png);
-		if (geometry && buffer.open(QIODevice::WriteOnly) &&
-		    drawLayoutPicture(*geometry).save(&buffer, "PNG")) {
-			html = QStringLiteral("<img src=\"data:image/png;base64,%1\">")
-				       .arg(QLatin1String(png.toBase64()));
+		if (geometry) {
+			const QImage picture = drawLayoutPicture(*geometry, style);
+			const QSizeF logical = picture.deviceIndependentSize();
+			if (!picture.isNull() && buffer.open(QIODevice::WriteOnly) && picture.save(&buffer, "PNG")) {
+				// Drawn at the screen's pixel ratio, shown at its logical size.
+				html = QStringLiteral(
+					       "<img src=\"data:image/png;base64,%1\" width=\"%2\" height=\"%3\">")
+					       .arg(QLatin1String(png.toBase64()))
+					       .arg(qRound(logical.width()))
+					       .arg(qRound(logical.height()));
+			}
 		}
 	}
 	// A snapshot that cannot be drawn keeps its plain tool tip.
-	layoutPictures.insert(path, LayoutPicture{modified, html});
+	layoutPictures.insert(path, LayoutPicture{modified, size, key, html});
 	return html;
 }
 
-QString Velkin::toolTipWithPicture(const QString &path, const QString &text)
+QString Velkin::toolTipWithPicture(const QString &path, const QString &text, qreal devicePixelRatio)
 {
-	const QString picture = layoutPictureHtml(path);
+	// Always rich text, with the text escaped: a snapshot's name is never read as markup.
+	const QString escaped =
+		QStringLiteral("<div style=\"white-space:pre-wrap\">%1</div>").arg(text.toHtmlEscaped());
+	const QString picture = layoutPictureHtml(path, devicePixelRatio);
 	if (picture.isEmpty()) {
-		return text;
+		return QStringLiteral("<qt>%1</qt>").arg(escaped);
 	}
-	return QStringLiteral("<qt>%1<br>%2</qt>")
-		.arg(picture, text.toHtmlEscaped().replace(QLatin1Char('\n'), QLatin1String("<br>")));
+	return QStringLiteral("<qt>%1%2</qt>").arg(picture, escaped);
+}
+
+void Velkin::keepLayoutPictures(const QSet<QString> &paths)
+{
+	layoutPictures.removeIf([&paths](const auto &entry) { return !paths.contains(entry.key()); });
 }

@@ -152,10 +152,12 @@ public:
 	void addLayoutsMenu();
 	void removeLayoutsMenu();
 	void fillLayoutsMenu();
-	// A small picture of the snapshot's layout as rich text for a tool tip, or nothing when it cannot be drawn;
-	// and a tool tip's text with that picture above it.
-	QString layoutPictureHtml(const QString &path);
-	QString toolTipWithPicture(const QString &path, const QString &text);
+	// A picture of the snapshot's layout, drawn at the pixel ratio, as rich text for a tool tip, or nothing when it
+	// cannot be drawn; a row's tool tip as rich text, with that picture above its escaped text; and dropping the
+	// pictures of every file but those listed.
+	QString layoutPictureHtml(const QString &path, qreal devicePixelRatio);
+	QString toolTipWithPicture(const QString &path, const QString &text, qreal devicePixelRatio);
+	void keepLayoutPictures(const QSet<QString> &paths);
 
 	// Manager dialog
 	void showManagerDialog();
@@ -176,7 +178,8 @@ public:
 	void fillAutomationMenu();
 	void updateAutomationActions();
 	void updateRuleDisplay();
-	static QString rowToolTip(const QString &name, const QString &modified, const QString &path,
+	// A row's tool tip: its name, the file's modification time to the second, its path and its rules.
+	static QString rowToolTip(const QString &name, const QDateTime &modified, const QString &path,
 				  const QList<AutomationEvent> &events);
 
 	// Hotkeys
@@ -207,9 +210,12 @@ public:
 	QPointer<QMenu> layoutsMenu;
 	QPointer<QAction> layoutsMenuAction;
 	QPointer<QAction> layoutsSeparator;
-	// The pictures drawn so far, by path, with the modification time of the file they were drawn from.
+	// The pictures drawn so far, by path, with the modification time and size of the file they were drawn from and
+	// the key of the style they were drawn in.
 	struct LayoutPicture {
 		QDateTime modified;
+		qint64 size = -1;
+		size_t style = 0;
 		QString html;
 	};
 	QHash<QString, LayoutPicture> layoutPictures;

@@ -6,6 +6,8 @@
 #include <QRect>
 #include <QStringList>
 
+#include <optional>
+
 class QMainWindow;
 
 // The object names of the window's dock widgets, at any depth, visible or not: no empty names, no repeats,
@@ -21,6 +23,20 @@ QStringList missingDocks(QMainWindow *window, const SnapshotData &data);
 // Whether the blobs may be given to Qt: rectangles that a window can have, dock area sides that exist and
 // arrangements nested no deeper than any window nests them. What Qt refuses by itself passes here.
 bool safeToRestore(const QByteArray &geometry, const QByteArray &state);
+
+// The names of the docks that a saved dock state places, each once, in the order it names them.
+QStringList stateDockNames(const QByteArray &state);
+
+// What a saved window geometry holds: the window's frame and inner rectangle as saved (the maximized or full-screen
+// ones when it was saved so), its normal rectangle, and whether it was maximized or full screen.
+struct SavedWindowGeometry {
+	QRect frame;
+	QRect normal;
+	QRect client;
+	bool maximized = false;
+	bool fullScreen = false;
+};
+std::optional<SavedWindowGeometry> savedWindowGeometry(const QByteArray &geometry);
 
 // Restores the dock state alone, with the step that keeps Qt from holding on to a state that it kept aside for a
 // hidden window (see Layout.cpp). Returns whether the window took it.

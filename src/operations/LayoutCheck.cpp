@@ -12,36 +12,43 @@ namespace {
 
 using namespace windowstate;
 
-// Whether the rectangles of a saved geometry are ones a window can have. Qt takes a geometry whose corners lie
-// billions of pixels apart, and every width or height it then works out of it overflows.
-bool plausibleGeometry(const QByteArray &geometry)
+// Reads what QWidget::saveGeometry writes. False when the stream runs short or has another magic number.
+bool readGeometry(const QByteArray &geometry, SavedWindowGeometry &saved)
 {
 	QDataStream stream(geometry);
 	stream.setVersion(QDataStream::Qt_4_0);
 	quint32 magic = 0;
 	quint16 major = 0;
 	quint16 minor = 0;
-	QRect frame;
-	QRect normal;
 	qint32 screen = 0;
 	quint8 maximized = 0;
 	quint8 fullScreen = 0;
 	qint32 screenWidth = 0;
-	QRect inner;
-	stream >> magic >> major >> minor >> frame >> normal >> screen >> maximized >> fullScreen;
+	stream >> magic >> major >> minor >> saved.frame >> saved.normal >> screen >> maximized >> fullScreen;
 	if (major > 1) {
 		stream >> screenWidth;
 	}
 	if (major > 2) {
-		stream >> inner;
+		stream >> saved.client;
 	}
+	saved.maximized = maximized != 0;
+	saved.fullScreen = fullScreen != 0;
+	return magic == kGeometryMagic && stream.status() == QDataStream::Ok;
+}
+
+// Whether the rectangles of a saved geometry have coordinates within QWIDGETSIZE_MAX. Qt takes a geometry whose
+// corners lie billions of pixels apart, and every width or height it then works out of it overflows.
+bool plausibleGeometry(const QByteArray &geometry)
+{
+	SavedWindowGeometry saved;
+	readGeometry(geometry, saved);
 	const auto plausible = [](const QRect &rect) {
 		const auto coordinate = [](int value) { return value >= -QWIDGETSIZE_MAX && value <= QWIDGETSIZE_MAX; };
 		return coordinate(rect.left()) && coordinate(rect.top()) && coordinate(rect.right()) &&
 		       coordinate(rect.bottom());
 	};
 	// What Qt refuses by itself (another magic number, a later version, too few bytes) is left to it.
-	return plausible(frame) && plausible(normal) && plausible(inner);
+	return plausible(saved.frame) && plausible(saved.normal) && plausible(saved.client);
 }
 
 // Qt reads a dock area's side from a saved state as an index into its four areas without checking it: a side
@@ -50,8 +57,9 @@ bool plausibleGeometry(const QByteArray &geometry)
 // arrangement does (Qt reads them by recursion). Whatever Qt refuses by itself is left to it.
 constexpr int kDeepestNesting = 64;
 
-// False when Qt would not get past this sequence either, or when it nests too deep (then *tooDeep).
-bool walkSequence(QDataStream &stream, int depth, bool *tooDeep)
+// False when Qt would not get past this sequence either, or when it nests too deep (then *tooDeep). The names of
+// its docks go to `names` when given.
+bool walkSequence(QDataStream &stream, int depth, bool *tooDeep, QStringList *names)
 {
 	if (depth > kDeepestNesting) {
 		*tooDeep = true;
@@ -77,9 +85,12 @@ bool walkSequence(QDataStream &stream, int depth, bool *tooDeep)
 			QString name;
 			quint8 flags = 0;
 			stream >> name >> flags >> values[0] >> values[1] >> values[2] >> values[3];
+			if (names) {
+				names->append(name);
+			}
 		} else if (itemMarker == kSequenceMarker) {
 			stream >> values[0] >> values[1] >> values[2] >> values[3];
-			if (!walkSequence(stream, depth + 1, tooDeep)) {
+			if (!walkSequence(stream, depth + 1, tooDeep, names)) {
 				return false;
 			}
 		} else {
@@ -89,7 +100,9 @@ bool walkSequence(QDataStream &stream, int depth, bool *tooDeep)
 	return stream.status() == QDataStream::Ok;
 }
 
-bool safeDockState(const QByteArray &state)
+// Whether Qt may be given the state; the names of the docks in its dock areas and floating tab groups go to
+// `names` when given (those of a state that Qt would refuse may be incomplete).
+bool safeDockState(const QByteArray &state, QStringList *names = nullptr)
 {
 	QDataStream stream(state);
 	stream.setVersion(QDataStream::Qt_5_0);
@@ -110,7 +123,7 @@ bool safeDockState(const QByteArray &state)
 				if (stream.status() == QDataStream::Ok && (side < 0 || side > 3)) {
 					return false;
 				}
-				if (!walkSequence(stream, 0, &tooDeep)) {
+				if (!walkSequence(stream, 0, &tooDeep, names)) {
 					return !tooDeep;
 				}
 			}
@@ -120,7 +133,7 @@ bool safeDockState(const QByteArray &state)
 		} else if (marker == kFloatingTabsMarker) {
 			QRect rect;
 			stream >> rect;
-			if (!walkSequence(stream, 0, &tooDeep)) {
+			if (!walkSequence(stream, 0, &tooDeep, names)) {
 				return !tooDeep;
 			}
 		} else if (marker == kToolBarMarker || marker == kToolBarMarkerEx) {
@@ -158,4 +171,21 @@ bool safeDockState(const QByteArray &state)
 bool safeToRestore(const QByteArray &geometry, const QByteArray &state)
 {
 	return plausibleGeometry(geometry) && safeDockState(state);
+}
+
+QStringList stateDockNames(const QByteArray &state)
+{
+	QStringList names;
+	safeDockState(state, &names);
+	names.removeDuplicates();
+	return names;
+}
+
+std::optional<SavedWindowGeometry> savedWindowGeometry(const QByteArray &geometry)
+{
+	SavedWindowGeometry saved;
+	if (!readGeometry(geometry, saved)) {
+		return std::nullopt;
+	}
+	return saved;
 }

@@ -75,10 +75,13 @@ QString modifiedSeconds(const QDateTime &local)
 	return QString::asprintf(":%02d", local.time().second());
 }
 
-QString Velkin::rowToolTip(const QString &name, const QString &modified, const QString &path,
+QString Velkin::rowToolTip(const QString &name, const QDateTime &modified, const QString &path,
 			   const QList<AutomationEvent> &events)
 {
-	QString tip = name + QLatin1Char('\n') + localeText("Modified").arg(modified) + QLatin1Char('\n') + path;
+	const QDateTime local = modified.toLocalTime();
+	QString tip = name + QLatin1Char('\n') +
+		      localeText("Modified").arg(modifiedText(local) + modifiedSeconds(local)) + QLatin1Char('\n') +
+		      path;
 	if (!events.isEmpty()) {
 		QStringList texts;
 		for (const AutomationEvent event : events) {
@@ -147,7 +150,7 @@ void Velkin::refreshSnapshotList(const QString &targetPath, const SnapshotFolder
 			item->setData(kPathRole, path);
 			item->setData(kModifiedRole, minutes);
 			const QList<AutomationEvent> events = rules.value(entry.fileName);
-			item->setToolTip(rowToolTip(entry.name, minutes + modifiedSeconds(local), path, events));
+			item->setToolTip(rowToolTip(entry.name, local, path, events));
 			if (!events.isEmpty()) {
 				item->setData(kRulesRole, automationRulesText(events));
 			}
@@ -161,6 +164,7 @@ void Velkin::refreshSnapshotList(const QString &targetPath, const SnapshotFolder
 	}
 
 	pruneLoadHotkeys(presentPaths);
+	keepLayoutPictures(presentPaths);
 	dropRulesOutside(*looked);
 	noteCatalogue(fingerprint);
 
