@@ -160,6 +160,41 @@ TEST_F(AutomationTest, AStopPutsBackTheEarlierLayoutOnlyWithTheOptionAndAnUnchan
 	}
 }
 
+// The stop comes while the prompt to rename or delete the snapshot that its start loaded is open, and waits for it.
+TEST_F(AutomationTest, AStopThatWaitsForARenameOrDeleteOfTheLoadedSnapshotStillPutsTheLayoutBack)
+{
+	const struct {
+		const char *what;
+		void (Velkin::*operation)();
+		ModalAnswer answer;
+	} cases[] = {
+		{"rename", &Velkin::renameSnapshot, typeName(QStringLiteral("Show"))},
+		{"delete", &Velkin::deleteSnapshot, clickAccept},
+	};
+	for (const auto &c : cases) {
+		const QString live = snapshotOfWidth(QStringLiteral("Live"), 700);
+		writeRules({{"recordingStarted", QStringLiteral("Live.json")}}, true);
+		start();
+		fire(OBS_FRONTEND_EVENT_RECORDING_STARTED);
+		ASSERT_EQ(width(), 700) << c.what;
+		velkin->showManagerDialog();
+		velkin->refreshSnapshotList(live);
+		const QList<ModalRecord> records = answerModals(
+			[&](QWidget *modal) {
+				fire(OBS_FRONTEND_EVENT_RECORDING_STOPPED);
+				EXPECT_EQ(width(), 700) << c.what << ": applied while the prompt was open";
+				c.answer(modal);
+			},
+			[&] { (velkin->*c.operation)(); });
+		ASSERT_EQ(records.size(), 1) << c.what;
+		ASSERT_FALSE(QFileInfo::exists(live)) << c.what;
+		QApplication::processEvents();
+		EXPECT_EQ(width(), 500) << c.what;
+		EXPECT_TRUE(velkin->last.isEmpty()) << c.what;
+		delete velkin.data();
+	}
+}
+
 TEST_F(AutomationTest, EveryStartAndStopForgetsTheRecordOfAnEarlierStart)
 {
 	snapshotOfWidth(QStringLiteral("Live"), 700);

@@ -70,14 +70,19 @@ void Velkin::moveSnapshotReferences(const QString &oldPath, const QString &newPa
 			layout.last = newPath;
 		}
 	}
-	for (std::optional<AutomaticLoad> &load : automaticLoads) {
+	const auto follow = [&](std::optional<AutomaticLoad> &load) {
 		if (load && load->loaded == oldPath) {
 			load->loaded = newPath;
 		}
 		if (load && load->before.last == oldPath) {
 			load->before.last = newPath;
 		}
+	};
+	for (std::optional<AutomaticLoad> &load : automaticLoads) {
+		follow(load);
 	}
+	// And the record that a waiting stop has taken: that stop compares it with `last`.
+	follow(stopRecord);
 	if (rulesChanged) {
 		saveAutomation();
 	}
@@ -106,24 +111,25 @@ void Velkin::forgetSnapshotReferences(const QString &path)
 			rulesChanged = true;
 		}
 	}
-	// The layouts kept for undo and the records of automatic loads still hold their layouts, but no longer a
-	// snapshot that they came from.
+	// The layouts kept for undo and the records of automatic loads, the one that a waiting stop has taken among
+	// them, still hold their layouts, but no longer a snapshot that they came from.
 	for (LayoutMemento &layout : undoHistory) {
 		if (layout.last == path) {
 			layout.last.clear();
 		}
 	}
-	for (std::optional<AutomaticLoad> &load : automaticLoads) {
+	const auto forget = [&](std::optional<AutomaticLoad> &load) {
 		if (load && load->loaded == path) {
 			load->loaded.clear();
 		}
 		if (load && load->before.last == path) {
 			load->before.last.clear();
 		}
+	};
+	for (std::optional<AutomaticLoad> &load : automaticLoads) {
+		forget(load);
 	}
-	if (stopRecord && stopRecord->before.last == path) {
-		stopRecord->before.last.clear();
-	}
+	forget(stopRecord);
 	if (rulesChanged) {
 		saveAutomation();
 	}
