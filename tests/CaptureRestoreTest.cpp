@@ -11,11 +11,13 @@
 
 #include <QDataStream>
 #include <QDockWidget>
+#include <QGuiApplication>
 #include <QtEndian>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QListWidget>
 #include <QProcess>
+#include <QScreen>
 #include <QTest>
 
 namespace {
@@ -174,6 +176,26 @@ TEST_F(CaptureRestoreTest, RefusedGeometryOrStateRollsBack)
 	EXPECT_EQ(window->saveState(0), rearranged);
 	EXPECT_NE(rect, rearrangedRect);
 	EXPECT_NE(before, rearranged);
+}
+
+// Qt moves a restored geometry onto the screen; the rollback puts a normal window back exactly where it was, also
+// with Qt::WindowActive set, as OBS leaves it once it has come back from the tray.
+TEST_F(CaptureRestoreTest, ARefusedLoadPutsANormalWindowBackWherePartlyOffTheScreenWhateverFlagsItHas)
+{
+	SnapshotData badState = captureLayout(window, QStringLiteral("Bad"));
+	badState.state = QByteArray("\x00\x00\x00\xffnot a state", 15);
+	const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+	for (const Qt::WindowStates state : {Qt::WindowStates(Qt::WindowNoState), Qt::WindowStates(Qt::WindowActive)}) {
+		window->setWindowState(Qt::WindowNoState);
+		window->setGeometry(screen.right() - 300, screen.top() + 200, 800, 600);
+		window->setWindowState(state);
+		QApplication::processEvents();
+		ASSERT_EQ(window->windowState(), state);
+		const QRect rect = window->geometry();
+		EXPECT_FALSE(applyLayout(window, badState));
+		QApplication::processEvents();
+		EXPECT_EQ(window->geometry(), rect) << "state " << state.toInt();
+	}
 }
 
 // Blobs that Qt would crash or overflow on never reach it: the load is refused and the window keeps its layout.

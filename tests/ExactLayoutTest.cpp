@@ -172,4 +172,39 @@ TEST_F(ExactLayoutTest, AFloatingDockBeyondTheScreensComesBackWhollyOnOne)
 	EXPECT_TRUE(screen.contains(window.frameGeometry()));
 }
 
+// OBS leaves Qt::WindowActive set on its main window once it has come back from the tray.
+TEST_F(ExactLayoutTest, TheMainWindowComesOntoTheScreenWhateverFlagsItHasUnlessTheWindowManagerPlacesIt)
+{
+	const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+	const QRect off(screen.right() - 400, screen.top() + 100, 1100, 740);
+	QMainWindow plain;
+	plain.setGeometry(off);
+	plain.show();
+	ASSERT_TRUE(QTest::qWaitForWindowExposed(&plain));
+	const struct {
+		const char *what;
+		Qt::WindowStates state;
+		bool moves;
+	} cases[] = {
+		{"normal", Qt::WindowNoState, true},
+		{"active", Qt::WindowActive, true},
+		{"maximized", Qt::WindowMaximized | Qt::WindowActive, false},
+	};
+	for (const auto &c : cases) {
+		plain.setWindowState(Qt::WindowNoState);
+		plain.setGeometry(off);
+		plain.setWindowState(c.state);
+		QTest::qWait(50);
+		ASSERT_EQ(plain.windowState(), c.state) << c.what;
+		ASSERT_EQ(plain.frameGeometry(), off) << c.what;
+		keepWindowsOnScreens(&plain);
+		const QRect got = plain.frameGeometry();
+		if (c.moves) {
+			EXPECT_EQ(got, QRect(screen.right() - 1099, off.top(), 1100, 740)) << c.what;
+		} else {
+			EXPECT_EQ(got, off) << c.what;
+		}
+	}
+}
+
 } // namespace

@@ -114,7 +114,8 @@ bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotDa
 	window->restoreGeometry(previousGeometry);
 	restoreDockState(window, previousState);
 	activateLayout(window);
-	if (window->windowState() == Qt::WindowNoState) {
+	// Only a normal window takes a rectangle of its own; Qt::WindowActive and the like may be set on one.
+	if (!(window->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))) {
 		window->setGeometry(previousRect);
 	}
 	return false;

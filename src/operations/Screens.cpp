@@ -87,8 +87,9 @@ void keepWindowsOnScreens(QMainWindow *window)
 	for (const QScreen *screen : QGuiApplication::screens()) {
 		screens.append(screen->availableGeometry());
 	}
-	// A maximized, full-screen or minimized window is where the window manager puts it.
-	if (window->windowState() == Qt::WindowNoState) {
+	// A maximized, full-screen or minimized window is where the window manager puts it. Other flags may be set on a
+	// normal window: OBS sets Qt::WindowActive when it brings the window back from the tray, and Qt keeps it.
+	if (!(window->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))) {
 		keepOnScreens(window, window->frameGeometry(), QStringLiteral("the main window"), screens);
 	}
 	// A dock that has just floated out has no frame yet, and the frame that the system reports for it until it
