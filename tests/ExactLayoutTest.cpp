@@ -207,4 +207,34 @@ TEST_F(ExactLayoutTest, TheMainWindowComesOntoTheScreenWhateverFlagsItHasUnlessT
 	}
 }
 
+TEST_F(ExactLayoutTest, AMainWindowThatItsMinimumSizeHoldsLargerThanTheScreenIsLoggedAsItIsAndOnce)
+{
+	const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+	const QSize minimum = screen.size() + QSize(300, 200);
+	QMainWindow large;
+	large.setMinimumSize(minimum);
+	large.setGeometry(QRect(screen.topLeft() + QPoint(100, 50), minimum));
+	large.show();
+	ASSERT_TRUE(QTest::qWaitForWindowExposed(&large));
+	ASSERT_EQ(large.frameGeometry(), QRect(screen.topLeft() + QPoint(100, 50), minimum));
+	const QString size = QStringLiteral("%1x%2").arg(minimum.width()).arg(minimum.height());
+	const QString moved = QStringLiteral("[obs-velkin] Moved the main window onto the screen: %1,%2 %3 -> %4,%5 %3 "
+					     "(held at its minimum size %3)")
+				      .arg(screen.left() + 100)
+				      .arg(screen.top() + 50)
+				      .arg(size)
+				      .arg(screen.left())
+				      .arg(screen.top());
+
+	for (int load = 1; load <= 2; ++load) {
+		testhost::clearLog();
+		keepWindowsOnScreens(&large);
+		QTest::qWait(50);
+		EXPECT_EQ(large.frameGeometry(), QRect(screen.topLeft(), minimum)) << "load " << load;
+		// The first load moves it; the next ones find it where it can be, and say nothing.
+		EXPECT_EQ(testhost::pluginLogLines(), load == 1 ? QStringList{moved} : QStringList())
+			<< "load " << load << ": " << testhost::pluginLogLines().join(QLatin1Char('\n')).toStdString();
+	}
+}
+
 } // namespace

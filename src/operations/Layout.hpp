@@ -52,8 +52,9 @@ bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotDa
 // on a screen already stays where it is.
 QRect placeOnScreens(const QRect &frame, const QList<QRect> &screens);
 
-// Moves the main window and every shown floating dock that lie partly or wholly off the available screen area
-// onto a screen, with a log line for each.
+// Moves the main window, unless it is minimized, maximized or full screen, and every shown floating dock that lie
+// partly or wholly off the available screen area onto a screen, with a log line for each that moved or shrank. One
+// held by its minimum size at more than the screen's size keeps that size, with its top left corner on the screen.
 void keepWindowsOnScreens(QMainWindow *window);
 
 // Deletes at once the helpers that OBS's studio mode asked to have deleted when it was switched off, before a timer

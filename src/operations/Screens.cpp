@@ -30,7 +30,9 @@ QString rectText(const QRect &rect)
 	return QStringLiteral("%1,%2 %3x%4").arg(rect.x()).arg(rect.y()).arg(rect.width()).arg(rect.height());
 }
 
-// Moves a window onto the screens by its outer rectangle, and logs it; nothing when it lies wholly on one already.
+// Moves a window onto the screens by its outer rectangle, and logs the rectangle that it then has; nothing when it
+// lies wholly on one already, or when it cannot change at all. A window whose minimum size is larger than the screen
+// keeps that size, with its top left corner on the screen.
 // The outer rectangle comes by value: a widget's geometry() is a reference to the rectangle that moving it changes.
 void keepOnScreens(QWidget *window, const QRect outer, const QString &name, const QList<QRect> &screens)
 {
@@ -39,10 +41,21 @@ void keepOnScreens(QWidget *window, const QRect outer, const QString &name, cons
 		return;
 	}
 	const QRect inner = window->geometry();
-	window->setGeometry(QRect(inner.topLeft() + (placed.topLeft() - outer.topLeft()),
-				  inner.size() - (outer.size() - placed.size())));
-	velkinLog(LOG_WARNING, "Moved %s onto the screen: %s -> %s", name.toUtf8().constData(),
-		  rectText(outer).toUtf8().constData(), rectText(placed).toUtf8().constData());
+	const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+			     outer.bottom() - inner.bottom());
+	window->setGeometry(placed.marginsRemoved(frame));
+	// What the window really got: Qt holds it at its minimum size, whatever was asked.
+	const QRect got = window->geometry().marginsAdded(frame);
+	if (got == outer) {
+		return;
+	}
+	QString held;
+	if (got.width() > placed.width() || got.height() > placed.height()) {
+		const QSize minimum = window->minimumSize();
+		held = QStringLiteral(" (held at its minimum size %1x%2)").arg(minimum.width()).arg(minimum.height());
+	}
+	velkinLog(LOG_WARNING, "Moved %s onto the screen: %s -> %s%s", name.toUtf8().constData(),
+		  rectText(outer).toUtf8().constData(), rectText(got).toUtf8().constData(), held.toUtf8().constData());
 }
 
 } // namespace
