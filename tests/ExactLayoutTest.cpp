@@ -137,6 +137,11 @@ TEST(PlaceOnScreensTest, AWindowGoesWhollyOntoTheScreenThatHoldsMostOfItOrTheNea
 		{"across two screens, mostly on the first", {1300, 100, 400, 300}, two, {1200, 100, 400, 300}},
 		{"on the second screen", {2500, 200, 420, 300}, two, {2500, 200, 420, 300}},
 		{"no screens", {2500, 200, 420, 300}, {}, {2500, 200, 420, 300}},
+		// Three pixels beside the first screen, two below and two beside the second: the second is nearer.
+		{"nearest by its corner",
+		 {1003, 0, 100, 100},
+		 {QRect(0, 0, 1000, 1000), QRect(1105, 102, 800, 600)},
+		 {1105, 102, 100, 100}},
 	};
 	for (const auto &c : cases) {
 		EXPECT_EQ(placeOnScreens(c.frame, c.screens), c.expected) << c.what;

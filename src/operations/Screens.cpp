@@ -17,11 +17,12 @@ qint64 overlapArea(const QRect &a, const QRect &b)
 	return common.isEmpty() ? 0 : qint64(common.width()) * common.height();
 }
 
-// The square of the gap between two rectangles; 0 when they touch or overlap.
+// The square of the gap between two rectangles, counted in pixels that lie between them; 0 when they touch or
+// overlap.
 qint64 gapSquared(const QRect &a, const QRect &b)
 {
-	const qint64 dx = std::max({0, b.left() - a.right(), a.left() - b.right()});
-	const qint64 dy = std::max({0, b.top() - a.bottom(), a.top() - b.bottom()});
+	const qint64 dx = std::max({0, b.left() - a.right() - 1, a.left() - b.right() - 1});
+	const qint64 dy = std::max({0, b.top() - a.bottom() - 1, a.top() - b.bottom() - 1});
 	return dx * dx + dy * dy;
 }
 
