@@ -20,8 +20,9 @@ SnapshotData captureLayout(QMainWindow *window, const QString &name);
 // The snapshot's dock names that the window lacks now, in the snapshot's order.
 QStringList missingDocks(QMainWindow *window, const SnapshotData &data);
 
-// Whether the blobs may be given to Qt: rectangles that a window can have, dock area sides that exist and
-// arrangements nested no deeper than any window nests them. What Qt refuses by itself passes here.
+// Whether the blobs may be given to Qt: every corner of the geometry's frame, normal and client rectangles lies
+// within QWIDGETSIZE_MAX of 0 on both axes, every dock area's side is 0 to 3, and no sequence of docks, in a dock
+// area or a floating tab group, nests more than 64 levels below its top one. What Qt refuses by itself passes here.
 bool safeToRestore(const QByteArray &geometry, const QByteArray &state);
 
 // The names of the docks that a saved dock state places, each once, in the order it names them.
