@@ -41,13 +41,6 @@ QStringList missingDocks(QMainWindow *window, const SnapshotData &data)
 	return missing;
 }
 
-static void activateLayout(QMainWindow *window)
-{
-	if (QLayout *layout = window->layout()) {
-		layout->activate();
-	}
-}
-
 // The docks that are shown now, docked or floating.
 static QSet<QDockWidget *> shownDocks(QMainWindow *window)
 {
@@ -113,7 +106,7 @@ bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotDa
 	// Roll back: the window refused the snapshot.
 	window->restoreGeometry(previousGeometry);
 	restoreDockState(window, previousState);
-	activateLayout(window);
+	relayout(window);
 	// Only a normal window takes a rectangle of its own; Qt::WindowActive and the like may be set on one.
 	if (!(window->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))) {
 		window->setGeometry(previousRect);
