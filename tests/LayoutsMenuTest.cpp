@@ -3,10 +3,15 @@
 #include "support/Documents.hpp"
 #include "support/DockWindow.hpp"
 
+#include "dialog/LayoutPicturePopup.hpp"
+
 #include <QAction>
+#include <QGuiApplication>
 #include <QJsonArray>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
+#include <QTest>
 
 namespace {
 
@@ -125,6 +130,124 @@ TEST_F(LayoutsMenuTest, TwentyRowsAtMostThenMoreAndTheDocksMenuWhenThereIsOne)
 	// Shutdown takes the submenu and its separator out of OBS's menu.
 	velkin->shutdown();
 	EXPECT_EQ(docks->actions().size(), 1);
+}
+
+// Beside the menu, level with the row: right where there is room, else left, else on the roomier side.
+TEST(LayoutPicturePlaceTest, BesideTheMenuWhereTheScreenHasRoom)
+{
+	const QRect screen(0, 0, 1920, 1080);
+	const struct {
+		const char *what;
+		QRect menu;
+		int rowTop;
+		QSize size;
+		QRect screen;
+		QPoint expected;
+	} cases[] = {
+		{"room on the right", QRect(100, 100, 200, 300), 150, QSize(400, 300), screen, QPoint(304, 150)},
+		{"no room on the right", QRect(1600, 100, 200, 300), 150, QSize(400, 300), screen, QPoint(1196, 150)},
+		{"a row low on the screen", QRect(100, 700, 200, 370), 1000, QSize(400, 300), screen, QPoint(304, 780)},
+		{"room on neither side", QRect(300, 100, 200, 300), 100, QSize(400, 300), QRect(0, 0, 800, 600),
+		 QPoint(400, 100)},
+		{"a second screen on the left", QRect(-500, 100, 200, 300), 120, QSize(400, 300),
+		 QRect(-1280, 0, 1280, 1024), QPoint(-904, 120)},
+	};
+	for (const auto &c : cases) {
+		EXPECT_EQ(placeBesideMenu(c.menu, c.rowTop, c.size, c.screen), c.expected) << c.what;
+	}
+}
+
+// A snapshot's row in the submenu, rested on: its picture shows beside the submenu, clear of its entries.
+TEST_F(LayoutsMenuTest, APicturesWindowOpensBesideTheSubmenuNeverOverIt)
+{
+	window->setGeometry(100, 100, 1000, 700);
+	addLayoutSnapshots({QStringLiteral("Alpha"), QStringLiteral("Beta")});
+	start();
+	QMenu *menu = velkin->layoutsMenu;
+	const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+	// Near the right edge, where a picture to the right has no room.
+	for (const QPoint at : {QPoint(screen.left() + 50, 200), QPoint(screen.right() - 250, 200)}) {
+		menu->popup(at);
+		ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
+		menu->setActiveAction(row(QStringLiteral("Beta")));
+		auto *picture = menu->findChild<QLabel *>(QStringLiteral("velkinLayoutPicture"));
+		ASSERT_TRUE(picture);
+		EXPECT_TRUE(QTest::qWaitFor([picture] { return picture->isVisible(); }, 3000));
+		EXPECT_TRUE(picture->text().contains(QLatin1String("<img ")))
+			<< picture->text().left(200).toStdString();
+		const QRect menuRect = menu->geometry();
+		const QRect pictureRect = picture->geometry();
+		EXPECT_FALSE(pictureRect.intersects(menuRect)) << at.x();
+		EXPECT_TRUE(pictureRect.left() > menuRect.right() || pictureRect.right() < menuRect.left()) << at.x();
+		EXPECT_TRUE(screen.contains(pictureRect)) << at.x();
+		// Another entry hides it; closing the menu too.
+		menu->setActiveAction(menu->actions().last());
+		EXPECT_FALSE(picture->isVisible());
+		menu->close();
+		QApplication::processEvents();
+	}
+}
+
+// A picture is drawn once for a file as it is, in the theme as it is; a change of either draws it anew, and the
+// pictures of files that are gone are dropped.
+TEST_F(LayoutsMenuTest, APictureIsKeptUntilTheFileOrTheThemeChangesAndGoesWithTheFile)
+{
+	addLayoutSnapshots({QStringLiteral("Alpha"), QStringLiteral("Beta")});
+	start();
+	const QString alpha = path(QStringLiteral("Alpha"));
+	const QString first = velkin->layoutPictureHtml(alpha, 1);
+	ASSERT_TRUE(first.startsWith(QLatin1String("<img ")));
+	EXPECT_EQ(velkin->layoutPictureHtml(alpha, 1), first);
+
+	// Another theme.
+	const QPalette before = QApplication::palette();
+	QPalette light = before;
+	light.setColor(QPalette::Button, QColor(250, 250, 250));
+	light.setColor(QPalette::ButtonText, QColor(10, 10, 10));
+	QApplication::setPalette(light);
+	const QString inLight = velkin->layoutPictureHtml(alpha, 1);
+	QApplication::setPalette(before);
+	EXPECT_NE(inLight, first);
+	EXPECT_EQ(velkin->layoutPictureHtml(alpha, 1), first);
+	// Another pixel ratio: twice the pixels at the same size.
+	EXPECT_NE(velkin->layoutPictureHtml(alpha, 2), first);
+
+	// Another layout in the file, with the file's time put back: its size tells.
+	const QDateTime modified = QFileInfo(alpha).fileTime(QFileDevice::FileModificationTime);
+	SnapshotData data;
+	ASSERT_EQ(readSnapshotFile(alpha, data), SnapshotIoResult::Ok);
+	window->addDockWidget(Qt::RightDockWidgetArea, window->findChildren<QDockWidget *>().first());
+	QApplication::processEvents();
+	data.state = window->saveState(0);
+	data.docks.append(QStringLiteral("aMuchLongerDockNameThatMakesTheFileLarger"));
+	ASSERT_EQ(writeSnapshotFile(alpha, data), SnapshotIoResult::Ok);
+	QFile file(alpha);
+	ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+	ASSERT_TRUE(file.setFileTime(modified, QFileDevice::FileModificationTime));
+	file.close();
+	EXPECT_NE(velkin->layoutPictureHtml(alpha, 1), first);
+
+	// Gone with the file at the next look at the folder.
+	EXPECT_TRUE(velkin->layoutPictures.contains(alpha));
+	QFile::remove(alpha);
+	shown();
+	EXPECT_FALSE(velkin->layoutPictures.contains(alpha));
+}
+
+// A tool tip is rich text with its text escaped, with or without a picture: a name is never read as markup.
+TEST_F(LayoutsMenuTest, AToolTipNeverReadsTheNameAsMarkup)
+{
+	addLayoutSnapshots({QStringLiteral("Alpha")});
+	const QString broken =
+		writeTestDocument(snapshotDirectory(), QStringLiteral("Broken.json"), QStringLiteral("<h1>Big</h1>"));
+	start();
+	for (const QString &file : {path(QStringLiteral("Alpha")), broken}) {
+		const QString tip = velkin->toolTipWithPicture(file, QStringLiteral("<h1>Big</h1>\nline"), 1);
+		EXPECT_TRUE(tip.startsWith(QLatin1String("<qt>"))) << tip.toStdString();
+		EXPECT_FALSE(tip.contains(QLatin1String("<h1>"))) << tip.toStdString();
+		EXPECT_TRUE(tip.contains(QLatin1String("&lt;h1&gt;Big&lt;/h1&gt;"))) << tip.toStdString();
+	}
+	EXPECT_FALSE(velkin->toolTipWithPicture(broken, QStringLiteral("x"), 1).contains(QLatin1String("<img")));
 }
 
 } // namespace
