@@ -175,21 +175,32 @@ QColor withAlpha(QColor color, int alpha)
 // The least pixel size of a title, in a box lower than the style's font.
 constexpr qreal kLeastTitlePixels = 7;
 
-// The title in the middle of the box, in the style's font, elided only when the box is too narrow for it; in a
-// smaller size only when the box is too low for the font.
+// The title in the middle of the box, in the style's font: on one line where it fits, else on as many as the box
+// has room for when each word fits its width, else elided; in a smaller size only when the box is too low for the
+// font.
 void drawTitle(QPainter &painter, const QRectF &box, const QString &title, const QColor &color)
 {
 	const QRectF room = box.adjusted(3, 1, -3, -1);
 	const QFont font = painter.font();
 	QFont fitted = font;
-	const QFontMetricsF full(font);
-	if (full.height() > room.height()) {
+	if (QFontMetricsF(font).height() > room.height()) {
 		fitted.setPixelSize(qMax(1, qFloor(std::max(kLeastTitlePixels, room.height() * 0.8))));
 	}
+	const QFontMetricsF metrics(fitted);
 	painter.setFont(fitted);
 	painter.setPen(color);
-	painter.drawText(room, Qt::AlignCenter | Qt::TextSingleLine,
-			 QFontMetricsF(fitted).elidedText(title, Qt::ElideRight, room.width()));
+	const QStringList words = title.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+	const bool wordsFit = std::all_of(words.cbegin(), words.cend(), [&](const QString &word) {
+		return metrics.horizontalAdvance(word) <= room.width();
+	});
+	const QRectF wrapped =
+		metrics.boundingRect(QRectF(0, 0, room.width(), 1e6), Qt::AlignCenter | Qt::TextWordWrap, title);
+	if (metrics.horizontalAdvance(title) > room.width() && wordsFit && wrapped.height() <= room.height()) {
+		painter.drawText(room, Qt::AlignCenter | Qt::TextWordWrap, title);
+	} else {
+		painter.drawText(room, Qt::AlignCenter | Qt::TextSingleLine,
+				 metrics.elidedText(title, Qt::ElideRight, room.width()));
+	}
 	painter.setFont(font);
 }
 
