@@ -10,6 +10,7 @@ import json
 import os
 import re
 import shutil
+import struct
 import sys
 import threading
 import time
@@ -1645,54 +1646,314 @@ def check_wayland(args, display):
         from_wayland, in_obs(profile, display, lambda obs: docked_layout(load_layout(obs, "From Wayland.json"))))
     expect(not differing, f"the Wayland snapshot differs under X11 by {worst} px: {differing}")
 
-def new_popup(display, before, message):
-    """The geometry (x, y, width, height) of a window that appeared since `before`: a menu that popped up."""
-    window = wait_for(lambda: sorted(set(visible_windows(display, "", top_level=True)) - before), 5, message)[-1]
+def window_geometry(display, window):
+    """(x, y, width, height) of an X window."""
     shell = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window],
                            env={**os.environ, "DISPLAY": display.name}, capture_output=True, text=True).stdout
     values = dict(line.split("=", 1) for line in shell.split())
     return tuple(int(values[key]) for key in ("X", "Y", "WIDTH", "HEIGHT"))
 
 
+def new_windows(display, before):
+    """The top-level windows on screen that were not there before."""
+    return sorted(set(visible_windows(display, "", top_level=True)) - before)
+
+
+def new_popup(display, before, message):
+    """The geometry (x, y, width, height) of a window that appeared since `before`: a menu that popped up."""
+    return window_geometry(display, wait_for(lambda: new_windows(display, before), 5, message)[-1])
+
+
+def open_layouts_submenu(display, main):
+    """Opens Docks → Dock Layouts in the main window with the mouse: (the Docks menu's geometry, the submenu's,
+    the top-level windows on screen with the submenu open)."""
+    # A click on Docks, the fourth menu of the bar; the submenu is its last entry.
+    before = set(visible_windows(display, "", top_level=True))
+    xdotool(display, "mousemove", "--window", main, "144", "11")
+    time.sleep(0.3)
+    xdotool(display, "click", "1")
+    docks = new_popup(display, before, "the Docks menu did not open")
+    x, y, width, height = docks
+    before = set(visible_windows(display, "", top_level=True))
+    xdotool(display, "mousemove", str(x + width // 2), str(y + height - 12))
+    submenu = new_popup(display, before, "the Dock Layouts submenu did not open")
+    time.sleep(0.3)
+    return docks, submenu, set(visible_windows(display, "", top_level=True))
+
+
+def side_of(rect, menu):
+    """"right" or "left" when the rectangle lies wholly on that side of the menu's, else None."""
+    x, _, width, _ = rect
+    mx, _, mwidth, _ = menu
+    return "right" if x >= mx + mwidth else "left" if x + width <= mx else None
+
+
+# A row's picture is at least 360 pixels wide at the proportions of the snapshot's window, over 200 pixels high for
+# the layouts here; its text alone (name, time, path) is three lines.
+PICTURE_LEAST_HEIGHT = 150
+
+
+class MenuPictures:
+    """The snapshot rows of the open Dock Layouts submenu and the window that shows a row's picture beside it. The
+    window lines up with the top of its row, which tells where the rows are and that the pointer rests on the
+    intended one."""
+
+    def __init__(self, display, submenu, before):
+        self.display = display
+        self.submenu = submenu
+        self.before = before
+        x, y, _, _ = submenu
+        xdotool(display, "mousemove", str(x + 30), str(y + 10))
+        self.top = self.picture("the first row", lambda rect: True)[1]
+        # The keyboard's Down goes to the next row: its picture tells the rows' height.
+        keys(display, "<Down>")
+        self.height = self.picture("the second row", lambda rect: rect[1] > self.top)[1] - self.top
+
+    def picture(self, row, where):
+        """The geometry of the one new window, once it is placed as `where` wants (within 3 s)."""
+        shown = []
+
+        def placed():
+            shown[:] = [window_geometry(self.display, window) for window in new_windows(self.display, self.before)]
+            return len(shown) == 1 and where(shown[0]) and shown[0]
+
+        try:
+            return wait_for(placed, 3, "")
+        except HostError:
+            raise HostError(f"resting on {row} of the Dock Layouts submenu at {self.submenu}: expected one new "
+                            f"window level with the row, got {shown or 'none'}")
+
+    def rest_on(self, row, seconds=0.0):
+        """Rests the pointer on a row (from 0) and returns the geometry of its picture's window, which must lie
+        beside the submenu, never over it."""
+        x, _, _, _ = self.submenu
+        top = self.top + row * self.height
+        xdotool(self.display, "mousemove", str(x + 30), str(top + self.height // 2))
+        time.sleep(seconds)
+        rect = self.picture(f"row {row + 1}", lambda rect: rect[1] == top)
+        expect(side_of(rect, self.submenu),
+               f"row {row + 1}'s picture at {rect} lies over the Dock Layouts submenu at {self.submenu}")
+        return rect
+
+    def click(self, row):
+        x, _, _, _ = self.submenu
+        xdotool(self.display, "mousemove", str(x + 30), str(self.top + row * self.height + self.height // 2))
+        time.sleep(0.3)
+        xdotool(self.display, "click", "1")
+
+
+def crop(path, rects, margin=16):
+    """Cuts a screenshot down to the rectangles with a margin (ImageMagick's convert)."""
+    left = max(0, min(x for x, _, _, _ in rects) - margin)
+    top = max(0, min(y for _, y, _, _ in rects) - margin)
+    right = max(x + w for x, _, w, _ in rects) + margin
+    bottom = max(y + h for _, y, _, h in rects) + margin
+    subprocess.run(["convert", path, "-crop", f"{right - left}x{bottom - top}+{left}+{top}", "+repage", path],
+                   check=True)
+    return path
+
+
+# The manager's snapshot rows: the middle of the first, relative to the dialog, and the rows' height.
+MANAGER_FIRST_ROW = (120, 126)
+MANAGER_ROW_HEIGHT = 28
+
+# OBS's themes by id ([Appearance] Theme); OBS starts in its default, dark one.
+THEMES = {"dark": None, "light": "com.obsproject.Yami.Light"}
+
+
+def use_theme(profile, theme):
+    """Sets OBS's theme before its first start. OBS 30 reads it from global.ini; OBS 31 and later from user.ini,
+    which they make from global.ini at their first start."""
+    if theme:
+        with open(os.path.join(profile.obs_config, "global.ini"), "a") as f:
+            f.write(f"\n[Appearance]\nTheme={theme}\n")
+
+
 @check
 def check_layouts_menu(args, display):
-    """The Dock Layouts submenu at the end of OBS's Docks menu loads the snapshot chosen with the mouse;
-    screenshots of the open submenu and of a row's tool tip with its picture are kept."""
-    profile = Profile(args.build_dir, "layouts-menu")
-    paths = {name: layout_document(args, profile.snapshot_dir, f"{name}.json", name, *EXACT_LAYOUTS[name])
-             for name in ("Bottom", "Floating", "Sides")}
+    """The Dock Layouts submenu at the end of OBS's Docks menu loads the snapshot chosen with the mouse; a row's
+    picture shows beside the submenu, never over it, in the dark and in a light theme. Screenshots of the submenu
+    with a picture and of a row's tool tip in the manager are kept."""
+    artifacts = os.path.join(args.build_dir, "artifacts")
+    for look, theme in THEMES.items():
+        profile = Profile(args.build_dir, f"layouts-menu-{look}")
+        use_theme(profile, theme)
+        paths = {name: layout_document(args, profile.snapshot_dir, f"{name}.json", name, *EXACT_LAYOUTS[name])
+                 for name in ("Bottom", "Floating", "Sides")}
+        obs = Obs(profile, display).start()
+        try:
+            obs.connect()
+            # Snapshots of layouts as OBS itself lays them out, for the screenshots.
+            for name, saved in (("Sides", "Studio"), ("Floating", "Stats aside")):
+                load_layout(obs, f"{name}.json")
+                answer = vendor_call(obs, "SaveSnapshot", {"name": saved})
+                expect(answer.get("fileName") == f"{saved}.json", f"SaveSnapshot answered {answer}")
+            load_layout(obs, "Bottom.json")
+            main = wait_for(lambda: visible_windows(display, "^OBS .* - Profile: "), 10, "no main window")[0]
+            docks, submenu, before = open_layouts_submenu(display, main)
+            rows = MenuPictures(display, submenu, before)
+            # Bottom, Floating, Sides, Studio and Stats aside.
+            for row in range(5):
+                rows.rest_on(row, 0.5)
+            shown = rows.rest_on(3, 1)
+            shot = obs.screenshot(os.path.join(artifacts, f"layout-picture-{look}.png"))
+            crop(shot, [docks, submenu, shown])
+            # The first row is Bottom.
+            rows.click(0)
+            wait_for_last(profile, paths["Bottom"])
+
+            # Studio's tool tip in the manager, with the picture of its layout.
+            dialog = open_manager(obs, display)
+            time.sleep(0.5)
+            before = set(visible_windows(display, "", top_level=True))
+            x, y = MANAGER_FIRST_ROW
+            xdotool(display, "mousemove", "--window", dialog, str(x), str(y + 3 * MANAGER_ROW_HEIGHT - 4))
+            time.sleep(0.3)
+            xdotool(display, "mousemove", "--window", dialog, str(x + 5), str(y + 3 * MANAGER_ROW_HEIGHT))
+            time.sleep(2)
+            shown = [window_geometry(display, window) for window in new_windows(display, before)]
+            expect(len(shown) == 1 and shown[0][3] >= PICTURE_LEAST_HEIGHT,
+                   f"resting on a row of the manager shows {shown}, not one tool tip with a picture")
+            shot = obs.screenshot(os.path.join(artifacts, f"layout-tooltip-{look}.png"))
+            crop(shot, [window_geometry(display, dialog), shown[0]])
+        finally:
+            code = obs.stop()
+        expect_clean_exit(obs, code)
+
+
+def qt_string(text):
+    """A QString as QDataStream writes it: its length in bytes, then UTF-16 big-endian."""
+    data = text.encode("utf-16-be")
+    return struct.pack(">I", len(data)) + data
+
+
+def column_state(names):
+    """A QMainWindow state without tool bars that places the named docks in one column of the left dock area."""
+    state = struct.pack(">iiBii", 0xff, 0, 0xfd, 1, 0) + struct.pack(">ii", 300, 300)
+    state += struct.pack(">BBi", 0xfc, 2, len(names))
+    for name in names:
+        state += b"\xfb" + qt_string(name) + struct.pack(">Biiii", 1, 0, 10, 0, 0)
+    return state + struct.pack(">ii", 100, 100) + struct.pack(">iiii", 4, 4, 8, 8)
+
+
+def rewrite_document(path, change):
+    with open(path, encoding="utf-8") as f:
+        document = json.load(f)
+    change(document)
+    with open(path, "w", encoding="utf-8") as f:
+        json.dump(document, f, indent=4)
+
+
+def side_four(document):
+    """The first dock area's side set to 4, past the four that Qt knows: the state's size, magic and markers are
+    all still right."""
+    state = bytearray(base64.b64decode(document["state"]))
+    expect(state[8] == 0xfd and struct.unpack_from(">i", state, 9)[0] >= 1, "the state has no dock areas")
+    struct.pack_into(">i", state, 13, 4)
+    document["state"] = base64.b64encode(bytes(state)).decode()
+
+
+def many_docks(document):
+    names = [f"manyDock{number:05}" for number in range(20000)]
+    document["docks"] = names
+    document["state"] = base64.b64encode(column_state(names)).decode()
+
+
+def close_manager(display, dialog):
+    """Closes the manager with Escape; a key that comes before Qt has taken the focus is lost, so it is sent again
+    while the manager stays open."""
+    for _ in range(5):
+        xdotool(display, "windowfocus", "--sync", dialog)
+        time.sleep(0.3)
+        keys(display, "<Escape>")
+        try:
+            return wait_for(lambda: dialog not in visible_windows(display, "^OBS-Velkin Dock Layouts$"), 2, "")
+        except HostError:
+            pass
+    raise HostError("the manager did not close on Escape")
+
+
+def expect_answering(obs, why):
+    """OBS answers obs-websocket within 10 s, and OBS's UI thread is free: the plug-in answers its list there, and
+    answers Busy when the UI thread has not taken the request within 5 s."""
+    try:
+        obs.check_alive()
+        version = obs.send_request("GetVersion")
+        listing = obs.send_request("CallVendorRequest", {"vendorName": VENDOR, "requestType": "GetSnapshotList"})
+        answers = obs.receive_answers([version, listing], 10)
+    except (HostError, OSError, websocket.WebSocketException) as error:
+        code = obs.process.poll()
+        raise HostError(f"{why}: OBS does not answer " +
+                        (f"(it ended with code {code})" if code is not None else f"({error or type(error).__name__})"))
+    status, _ = answers[version]
+    expect(status["result"], f"{why}: GetVersion failed: {status}")
+    status, response = answers[listing]
+    answer = response.get("responseData") or {}
+    expect(status["result"] and "snapshots" in answer,
+           f"{why}: OBS's UI thread did not answer GetSnapshotList: {answer or status}")
+
+
+@check
+def check_picture_safety(args, display):
+    """Resting on the row of a snapshot whose dock state Qt would crash on, or of one that places 20,000 docks,
+    in the manager and in the Dock Layouts submenu, leaves OBS answering: those rows show their text without a
+    picture, and the other rows keep theirs."""
+    profile = Profile(args.build_dir, "picture-safety")
+    # In the list's order; whether each row has a picture.
+    rows = [("Alpha", "Bottom", None, True), ("Bravo", "Sides", side_four, False),
+            ("Charlie", "Floating", None, True), ("Delta", "Bottom", many_docks, False)]
+    for name, layout, change, _ in rows:
+        path = layout_document(args, profile.snapshot_dir, f"{name}.json", name, *EXACT_LAYOUTS[layout])
+        if change:
+            rewrite_document(path, change)
+    # Each row, and the first once more after the others.
+    visits = [*enumerate(rows), (0, rows[0])]
     artifacts = os.path.join(args.build_dir, "artifacts")
     obs = Obs(profile, display).start()
     try:
         obs.connect()
-        main = wait_for(lambda: visible_windows(display, "^OBS .* - Profile: "), 10, "no main window")
-        # A click on Docks, the fourth menu of the bar; the submenu is its last entry.
-        before = set(visible_windows(display, "", top_level=True))
-        xdotool(display, "mousemove", "--window", main[0], "144", "11")
-        time.sleep(0.3)
-        xdotool(display, "click", "1")
-        x, y, width, height = new_popup(display, before, "the Docks menu did not open")
-        before = set(visible_windows(display, "", top_level=True))
-        xdotool(display, "mousemove", str(x + width // 2), str(y + height - 12))
-        x, y, width, height = new_popup(display, before, "the Dock Layouts submenu did not open")
-        # Its first row is Bottom: rest on it for its tool tip, then choose it.
-        xdotool(display, "mousemove", str(x + 30), str(y + 10))
-        time.sleep(2)
-        obs.screenshot(os.path.join(artifacts, "layouts-menu.png"))
-        xdotool(display, "click", "1")
-        wait_for_last(profile, paths["Bottom"])
-
-        # A row's tool tip in the manager, with the picture of its layout.
         dialog = open_manager(obs, display)
         time.sleep(0.5)
-        xdotool(display, "mousemove", "--window", dialog, "120", "165")
-        time.sleep(0.3)
-        xdotool(display, "mousemove", "--window", dialog, "125", "168")
-        time.sleep(2)
-        obs.screenshot(os.path.join(artifacts, "layout-tooltip.png"))
+        x, y = MANAGER_FIRST_ROW
+        before = set(visible_windows(display, "", top_level=True))
+        for index, (name, _, _, picture) in visits:
+            # Off the list first, so that the tool tip goes and the next one is a window of its own.
+            xdotool(display, "mousemove", "--window", dialog, str(x), "10")
+            wait_for(lambda: not new_windows(display, before), 5, f"the tool tip stayed on screen before {name}")
+            xdotool(display, "mousemove", "--window", dialog, str(x), str(y + index * MANAGER_ROW_HEIGHT))
+            time.sleep(2)
+            # A busy UI thread shows its tool tip late, if at all: OBS must answer either way.
+            deadline = time.time() + 3
+            while not new_windows(display, before) and time.time() < deadline:
+                time.sleep(0.1)
+            expect_answering(obs, f"after resting on {name} in the manager")
+            shown = [window_geometry(display, window) for window in new_windows(display, before)]
+            obs.screenshot(os.path.join(artifacts, f"picture-safety-manager-{name}.png"))
+            expect(len(shown) == 1, f"resting on {name} in the manager shows the windows {shown}, not one tool tip")
+            expect((shown[0][3] >= PICTURE_LEAST_HEIGHT) == picture,
+                   f"{name}'s tool tip in the manager is {shown[0][3]} px high: "
+                   f"{'no' if picture else 'a'} picture where {'one' if picture else 'none'} belongs")
+        close_manager(display, dialog)
+
+        main = wait_for(lambda: visible_windows(display, "^OBS .* - Profile: "), 10, "no main window")[0]
+        _, submenu, before = open_layouts_submenu(display, main)
+        menu = MenuPictures(display, submenu, before)
+        for index, (name, _, _, picture) in visits:
+            shown = menu.rest_on(index, 2)
+            expect_answering(obs, f"after resting on {name} in the Dock Layouts submenu")
+            expect((shown[3] >= PICTURE_LEAST_HEIGHT) == picture,
+                   f"{name}'s row in the Dock Layouts submenu shows a window {shown[3]} px high: "
+                   f"{'no' if picture else 'a'} picture where {'one' if picture else 'none'} belongs")
+        obs.screenshot(os.path.join(artifacts, "picture-safety-menu.png"))
+        keys(display, "<Escape>", "<Escape>")
+    except HostError as error:
+        # A hung OBS fails to stop as well: the first failure is told before that one.
+        print(f"FAILED: {error}", file=sys.stderr, flush=True)
+        raise
     finally:
         code = obs.stop()
     expect_clean_exit(obs, code)
+    expect(plugin_lines(obs) == [load_line(args)], f"unexpected plug-in log lines: {plugin_lines(obs)}")
 
 
 def main():
