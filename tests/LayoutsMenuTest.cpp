@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QGuiApplication>
 #include <QJsonArray>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
@@ -170,9 +171,9 @@ TEST_F(LayoutsMenuTest, APicturesWindowOpensBesideTheSubmenuNeverOverIt)
 		menu->popup(at);
 		ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
 		menu->setActiveAction(row(QStringLiteral("Beta")));
-		auto *picture = menu->findChild<QLabel *>(QStringLiteral("velkinLayoutPicture"));
+		ASSERT_TRUE(QTest::qWaitFor([] { return LayoutPicturePopup::shownToolTip() != nullptr; }, 3000));
+		auto *picture = qobject_cast<QLabel *>(LayoutPicturePopup::shownToolTip());
 		ASSERT_TRUE(picture);
-		EXPECT_TRUE(QTest::qWaitFor([picture] { return picture->isVisible(); }, 3000));
 		EXPECT_TRUE(picture->text().contains(QLatin1String("<img ")))
 			<< picture->text().left(200).toStdString();
 		const QRect menuRect = menu->geometry();
@@ -180,11 +181,13 @@ TEST_F(LayoutsMenuTest, APicturesWindowOpensBesideTheSubmenuNeverOverIt)
 		EXPECT_FALSE(pictureRect.intersects(menuRect)) << at.x();
 		EXPECT_TRUE(pictureRect.left() > menuRect.right() || pictureRect.right() < menuRect.left()) << at.x();
 		EXPECT_TRUE(screen.contains(pictureRect)) << at.x();
-		// Another entry hides it; closing the menu too.
+		// Another entry hides it, a snapshot's row shows it again, and closing the menu hides it.
 		menu->setActiveAction(menu->actions().last());
-		EXPECT_FALSE(picture->isVisible());
+		EXPECT_TRUE(QTest::qWaitFor([] { return LayoutPicturePopup::shownToolTip() == nullptr; }, 3000));
+		menu->setActiveAction(row(QStringLiteral("Alpha")));
+		EXPECT_TRUE(QTest::qWaitFor([] { return LayoutPicturePopup::shownToolTip() != nullptr; }, 3000));
 		menu->close();
-		QApplication::processEvents();
+		EXPECT_TRUE(QTest::qWaitFor([] { return LayoutPicturePopup::shownToolTip() == nullptr; }, 3000));
 	}
 }
 

@@ -1,11 +1,12 @@
 #include "dialog/LayoutPicturePopup.hpp"
 
+#include <QApplication>
 #include <QMenu>
 #include <QScreen>
-#include <QStyle>
 #include <QToolTip>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -37,19 +38,8 @@ QPoint placeBesideMenu(const QRect &menu, int rowTop, const QSize &size, const Q
 }
 
 LayoutPicturePopup::LayoutPicturePopup(QMenu *menu, std::function<QString(QAction *)> textOf)
-    : QLabel(menu, Qt::ToolTip), menu(menu), textOf(std::move(textOf))
+    : QObject(menu), menu(menu), textOf(std::move(textOf))
 {
-	setObjectName(QStringLiteral("velkinLayoutPicture"));
-	// Looks like a tool tip of the theme.
-	setPalette(QToolTip::palette());
-	setFont(QToolTip::font());
-	setForegroundRole(QPalette::ToolTipText);
-	setBackgroundRole(QPalette::ToolTipBase);
-	setAutoFillBackground(true);
-	setFrameStyle(QFrame::StyledPanel | QFrame::Plain);
-	setMargin(1 + style()->pixelMetric(QStyle::PM_ToolTipLabelFrameWidth, nullptr, this));
-	setTextFormat(Qt::RichText);
-	setAttribute(Qt::WA_TransparentForMouseEvents);
 	rest.setSingleShot(true);
 	rest.setInterval(kRestMilliseconds);
 	QObject::connect(&rest, &QTimer::timeout, this, [this] {
@@ -60,16 +50,33 @@ LayoutPicturePopup::LayoutPicturePopup(QMenu *menu, std::function<QString(QActio
 	QObject::connect(menu, &QMenu::hovered, this, [this](QAction *action) { hoverOn(action); });
 	QObject::connect(menu, &QMenu::aboutToHide, this, [this] {
 		rest.stop();
-		hide();
+		resting = nullptr;
+		if (std::exchange(showing, false)) {
+			QToolTip::hideText();
+		}
 	});
+}
+
+QWidget *LayoutPicturePopup::shownToolTip()
+{
+	// Qt's tool tip is a top-level label of its own class; the theme's style sheet styles it as QToolTip.
+	const QList<QWidget *> windows = QApplication::topLevelWidgets();
+	for (QWidget *window : windows) {
+		if (window->inherits("QTipLabel") && window->isVisible()) {
+			return window;
+		}
+	}
+	return nullptr;
 }
 
 void LayoutPicturePopup::hoverOn(QAction *action)
 {
-	if (action == resting && isVisible()) {
+	if (action == resting && showing && shownToolTip()) {
 		return;
 	}
-	hide();
+	if (std::exchange(showing, false)) {
+		QToolTip::hideText();
+	}
 	resting = action;
 	rest.start();
 }
@@ -80,13 +87,16 @@ void LayoutPicturePopup::showBeside(QAction *action)
 	if (html.isEmpty()) {
 		return;
 	}
-	setText(html);
-	adjustSize();
 	const QRect row = menu->actionGeometry(action);
 	const QRect global(menu->mapToGlobal(QPoint(0, 0)), menu->size());
+	// Qt places its tip below the pointer and keeps it while the pointer stays on the row; then it goes beside.
+	QToolTip::showText(menu->mapToGlobal(row.center()), html, menu, row);
+	QWidget *tip = shownToolTip();
+	if (!tip) {
+		return;
+	}
+	showing = true;
 	const QScreen *screen = menu->screen();
 	const QRect area = screen ? screen->availableGeometry() : global;
-	move(placeBesideMenu(global, global.top() + row.top(), size(), area));
-	show();
-	raise();
+	tip->move(placeBesideMenu(global, global.top() + row.top(), tip->size(), area));
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QLabel>
+#include <QObject>
 #include <QPointer>
 #include <QTimer>
 
@@ -14,12 +14,16 @@ class QMenu;
 // more, held within the screen.
 QPoint placeBesideMenu(const QRect &menu, int rowTop, const QSize &size, const QRect &screen);
 
-// A tool-tip window that shows the rich text of the menu's hovered row beside the menu, never over its entries,
-// once the pointer has rested on the row for a moment. It is a child of the menu and hides with it.
-class LayoutPicturePopup : public QLabel {
+// Shows the rich text of the menu's hovered row in the theme's own tool tip, moved beside the menu so that it never
+// covers the menu's entries, once the pointer has rested on the row for a moment. It is a child of the menu; the tip
+// hides when the menu hides or another row is hovered.
+class LayoutPicturePopup : public QObject {
 public:
 	// `textOf` gives the rich text for a row, or nothing for a row that has none.
 	LayoutPicturePopup(QMenu *menu, std::function<QString(QAction *)> textOf);
+
+	// The tool tip's window while one shows, else null.
+	static QWidget *shownToolTip();
 
 private:
 	void hoverOn(QAction *action);
@@ -29,4 +33,5 @@ private:
 	std::function<QString(QAction *)> textOf;
 	QTimer rest;
 	QPointer<QAction> resting;
+	bool showing = false;
 };
