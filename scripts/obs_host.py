@@ -79,6 +79,17 @@ class Profile:
         self.home = os.path.join(build_dir, "host", name)
         if not keep and os.path.exists(self.home):
             shutil.rmtree(self.home)
+        self.write_obs_config()
+        # The plug-in goes in through its own install rules, in the per-user layout.
+        subprocess.run(
+            ["cmake", "--install", build_dir, "--component", "user", "--prefix",
+             os.path.join(self.obs_config, "plugins")],
+            check=True,
+            stdout=subprocess.DEVNULL,
+        )
+
+    def write_obs_config(self):
+        """OBS's configuration in self.home: past the first-run wizard, with obs-websocket on a free port."""
         self.obs_config = os.path.join(self.home, ".config", "obs-studio")
         self.plugin_config = os.path.join(self.obs_config, "plugin_config", "obs-velkin")
         self.port = free_port()
@@ -97,13 +108,6 @@ class Profile:
                 },
                 f,
             )
-        # The plug-in goes in through its own install rules, in the per-user layout.
-        subprocess.run(
-            ["cmake", "--install", build_dir, "--component", "user", "--prefix",
-             os.path.join(self.obs_config, "plugins")],
-            check=True,
-            stdout=subprocess.DEVNULL,
-        )
 
     @property
     def snapshot_dir(self):

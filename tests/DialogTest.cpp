@@ -15,14 +15,51 @@
 #include <QListWidget>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QStyle>
 #include <QTest>
 
 extern "C" void obs_module_set_pointer(obs_module_t *module);
 
 namespace {
+
+// Gives push buttons and line edits fixed natural heights, and layouts a fixed spacing.
+class SizedStyle : public QProxyStyle {
+public:
+	SizedStyle(int buttonHeight, int lineEditHeight, int spacing)
+	    : QProxyStyle(QStringLiteral("Fusion")), buttonHeight(buttonHeight), lineEditHeight(lineEditHeight),
+	      spacing(spacing)
+	{
+	}
+
+	QSize sizeFromContents(ContentsType type, const QStyleOption *option, const QSize &size,
+			       const QWidget *widget) const override
+	{
+		QSize result = QProxyStyle::sizeFromContents(type, option, size, widget);
+		if (type == CT_PushButton) {
+			result.setHeight(buttonHeight);
+		} else if (type == CT_LineEdit) {
+			result.setHeight(lineEditHeight);
+		}
+		return result;
+	}
+
+	int pixelMetric(PixelMetric metric, const QStyleOption *option, const QWidget *widget) const override
+	{
+		if (metric == PM_LayoutHorizontalSpacing || metric == PM_LayoutVerticalSpacing) {
+			return spacing;
+		}
+		return QProxyStyle::pixelMetric(metric, option, widget);
+	}
+
+private:
+	const int buttonHeight;
+	const int lineEditHeight;
+	const int spacing;
+};
 
 class DialogTest : public ControllerTest {
 protected:
@@ -92,21 +129,44 @@ TEST_F(DialogTest, DialogIsBuiltOnceWithEqualHeightsAndAListAsTallAsSevenButtons
 	EXPECT_EQ(dialog->actions().size(), 1);
 	EXPECT_EQ(velkin->selectionButtons.size(), 5);
 
-	const int height = std::max(search()->sizeHint().height(), button("SaveNew")->sizeHint().height());
-	EXPECT_EQ(search()->height(), height);
-	for (QPushButton *b : dialog->findChildren<QPushButton *>()) {
-		EXPECT_EQ(b->height(), height) << b->text().toStdString();
+	// The search line and every button take the taller of the two natural heights; the list spans the seven
+	// button rows below the search line, with the six gaps between them.
+	struct Case {
+		const char *what;
+		int buttonHint;
+		int searchHint;
+		int spacing;
+		int height;
+		int listHeight;
+	};
+	const Case cases[] = {
+		{"buttons taller", 30, 24, 6, 30, 246},
+		{"search line taller", 20, 33, 4, 33, 255},
+		{"equal, no spacing", 25, 25, 0, 25, 175},
+	};
+	const QString styleName = QApplication::style()->name();
+	for (const Case &test : cases) {
+		SCOPED_TRACE(test.what);
+		delete velkin->managerDialog.data();
+		QApplication::setStyle(new SizedStyle(test.buttonHint, test.searchHint, test.spacing));
+		show();
+		dialog = velkin->managerDialog;
+		ASSERT_TRUE(dialog);
+		EXPECT_EQ(search()->height(), test.height);
+		for (QPushButton *b : dialog->findChildren<QPushButton *>()) {
+			EXPECT_EQ(b->height(), test.height) << b->text().toStdString();
+		}
+		EXPECT_EQ(list()->height(), test.listHeight);
+		EXPECT_EQ(list()->y(), button("Overwrite")->y());
 	}
-	auto *grid = dialog->findChild<QGridLayout *>();
-	ASSERT_NE(grid, nullptr);
-	const int listHeight = 7 * height + 6 * grid->verticalSpacing();
-	EXPECT_EQ(list()->height(), listHeight);
+	const int listHeight = cases[std::size(cases) - 1].listHeight;
 	const int listWidth = list()->width();
 
 	dialog->resize(900, 800);
 	QApplication::processEvents();
 	EXPECT_EQ(list()->height(), listHeight) << "extra height goes to the stretch";
 	EXPECT_GT(list()->width(), listWidth);
+	QApplication::setStyle(styleName);
 	EXPECT_EQ(list()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
 	EXPECT_EQ(list()->dragDropMode(), QAbstractItemView::InternalMove);
 	ASSERT_FALSE(list()->actions().isEmpty());

@@ -161,36 +161,35 @@ TEST_F(HotkeysTest, ABurstOfPressesLoadsOnlyWhereItEnds)
 	const QStringList names{QStringLiteral("S1"), QStringLiteral("S2"), QStringLiteral("S3"), QStringLiteral("S4")};
 	addSnapshots(names);
 	start();
-	// A press: +1 next, -1 previous, or the row of a snapshot's own hotkey (10 + row).
+	// A press: +1 next, -1 previous, or the row of a snapshot's own hotkey (10 + row). `ends` is where the presses,
+	// counted one by one from `last` in the order S1 S2 S3 S4, leave it.
 	struct Case {
 		const char *what;
 		const char *last;
 		std::vector<int> presses;
 		int repeat;
+		const char *ends;
 	};
 	const Case cases[] = {
-		{"next, many times round", "S2", {+1}, 203},
-		{"previous past the first", "S2", {-1, -1, -1}, 1},
-		{"a snapshot's own hotkey, then next", "S1", {13, +1, +1, -1, +1}, 1},
-		{"no last snapshot: previous first", "", {-1, +1, +1}, 1},
-		{"mixed, a thousand times", "S3", {+1, 11, -1, -1, 12, +1, +1}, 150},
+		{"next, many times round", "S2", {+1}, 203, "S1"},
+		{"previous, many times round", "S1", {-1}, 203, "S2"},
+		{"previous past the first", "S2", {-1, -1, -1}, 1, "S3"},
+		{"next past the last", "S4", {+1}, 1, "S1"},
+		{"a snapshot's own hotkey, then next", "S1", {13, +1, +1, -1, +1}, 1, "S2"},
+		{"no last snapshot: next first", "", {+1, +1}, 1, "S2"},
+		{"no last snapshot: previous first", "", {-1, +1, +1}, 1, "S2"},
+		{"no last snapshot: previous alone", "", {-1}, 1, "S4"},
+		{"mixed, a thousand times", "S3", {+1, 11, -1, -1, 12, +1, +1}, 150, "S1"},
 	};
 	for (const Case &test : cases) {
 		SCOPED_TRACE(test.what);
 		velkin->last = *test.last ? path(QString::fromLatin1(test.last)) : QString();
-		// One by one: where each press would have left `last`.
-		int at = *test.last ? int(names.indexOf(QString::fromLatin1(test.last))) : -1;
 		std::vector<obs_hotkey_id> ids;
 		for (int round = 0; round < test.repeat; ++round) {
 			for (const int press : test.presses) {
-				if (press >= 10) {
-					at = press - 10;
-					ids.push_back(velkin->loadHotkeys.value(path(names[at])));
-				} else {
-					at = at < 0 ? (press > 0 ? 0 : int(names.size()) - 1)
-						    : (at + press + int(names.size())) % int(names.size());
-					ids.push_back(press > 0 ? velkin->cycleHotkeyId : velkin->previousHotkeyId);
-				}
+				ids.push_back(press >= 10 ? velkin->loadHotkeys.value(path(names[press - 10]))
+					      : press > 0 ? velkin->cycleHotkeyId
+							  : velkin->previousHotkeyId);
 			}
 		}
 		int loads = 0;
@@ -204,7 +203,7 @@ TEST_F(HotkeysTest, ABurstOfPressesLoadsOnlyWhereItEnds)
 		});
 		host.join();
 		settle();
-		EXPECT_EQ(velkin->last, path(names[at]));
+		EXPECT_EQ(velkin->last, path(QString::fromLatin1(test.ends)));
 		EXPECT_EQ(loads, 1) << "restores for " << ids.size() << " presses";
 		velkin->remoteEventSink = nullptr;
 	}

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The package in a fresh runtime root (OBS Studio and a display, nothing to build with): apt installs it, OBS
-# Studio loads the plug-in, and removing the package leaves the user's snapshots and settings as they were.
+# Studio loads the plug-in, a hotkey loads a snapshot and changes the layout, OBS Studio quits cleanly, and removing
+# the package leaves the user's snapshots and settings as they were.
 #
 #   check-package.sh PACKAGE.deb PLUGIN_VERSION
 #
@@ -25,12 +26,11 @@ module=$(dpkg -L obs-velkin | grep '/obs-plugins/obs-velkin\.so$') || fail "the 
 . scripts/lib.sh
 obs=$(velkin_upstream_version obs-studio)
 
-# A user with a snapshot of their own.
+# A user with a snapshot of their own (installed_obs.py adds OBS's configuration and the snapshot it loads).
 home=$(mktemp -d /root/user-XXXXXX)
 config=$home/.config/obs-studio
 data=$config/plugin_config/obs-velkin
 mkdir -p "$data/snapshots"
-printf '[General]\nFirstRun=true\nLastVersion=503447555\n' >"$config/global.ini"
 cat >"$data/snapshots/Live.json" <<'DOCUMENT'
 {
     "docks": [
@@ -52,33 +52,15 @@ for _ in $(seq 100); do
 	sleep 0.1
 done
 [ -s /tmp/display ] || fail "Xvfb did not start"
-(cd "$home" && HOME=$home DISPLAY=":$(cat /tmp/display)" QT_QPA_PLATFORM=xcb LANG=C.UTF-8 \
-	exec obs --disable-updater --disable-shutdown-check --multi >"$home/obs-output.txt" 2>&1) &
-obs_pid=$!
-line="[obs-velkin] Loaded version $version (OBS $obs)"
-loaded=
-for _ in $(seq 600); do
-	if grep -qsF "$line" "$config"/logs/*.txt; then
-		loaded=1
-		break
-	fi
-	kill -0 $obs_pid 2>/dev/null || break
-	sleep 0.1
-done
-# The plug-in saves its settings once it is active, after the load line.
-for _ in $(seq 200); do
-	[ -f "$data/settings.json" ] && break
-	sleep 0.1
-done
-kill -INT $obs_pid 2>/dev/null || true
-wait $obs_pid || true
+# OBS Studio loads the plug-in, a hotkey loads a snapshot, and OBS quits cleanly (tests/install/installed_obs.py).
+status=0
+DISPLAY=":$(cat /tmp/display)" python3 tests/install/installed_obs.py "$home" "$version" "$obs" || status=$?
 kill $xvfb 2>/dev/null || true
-[ -n "$loaded" ] || {
+if [ $status != 0 ]; then
 	tail -n 30 "$config"/logs/*.txt "$home/obs-output.txt" 2>/dev/null
-	fail "OBS Studio $obs did not log: $line"
-}
+	fail "the plug-in in OBS Studio $obs (see above)"
+fi
 [ -f "$data/settings.json" ] || fail "the plug-in wrote no settings.json"
-echo "$line"
 
 before=$(cd "$data" && find . -type f -exec sha256sum {} + | sort)
 apt-get remove -y -q obs-velkin >/tmp/apt-remove.txt 2>&1 || {
