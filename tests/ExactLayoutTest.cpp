@@ -74,35 +74,10 @@ protected:
 
 TEST_F(ExactLayoutTest, ALayoutComesBackTheSameWhateverWasOnScreenBefore)
 {
-	const QList<SnapshotData> layouts = {
-		layoutOf("Bottom", {80, 80, 1100, 740}, [](QMainWindow &) {}),
-		layoutOf("Right", {60, 60, 1280, 800},
-			 [](QMainWindow &w) {
-				 w.addDockWidget(Qt::RightDockWidgetArea, dockOf(w, "mixerDock"));
-				 w.addDockWidget(Qt::RightDockWidgetArea, dockOf(w, "controlsDock"));
-			 }),
-		layoutOf("Sides", {40, 50, 1400, 900},
-			 [](QMainWindow &w) {
-				 w.addDockWidget(Qt::LeftDockWidgetArea, dockOf(w, "scenesDock"));
-				 w.addDockWidget(Qt::TopDockWidgetArea, dockOf(w, "sourcesDock"));
-				 w.addDockWidget(Qt::RightDockWidgetArea, dockOf(w, "mixerDock"));
-				 w.splitDockWidget(dockOf(w, "mixerDock"), dockOf(w, "transitionsDock"), Qt::Vertical);
-				 dockOf(w, "statsDock")->show();
-				 w.splitDockWidget(dockOf(w, "controlsDock"), dockOf(w, "statsDock"), Qt::Horizontal);
-			 }),
-		layoutOf("Tabs", {100, 90, 1200, 760},
-			 [](QMainWindow &w) {
-				 w.tabifyDockWidget(dockOf(w, "scenesDock"), dockOf(w, "sourcesDock"));
-				 w.tabifyDockWidget(dockOf(w, "transitionsDock"), dockOf(w, "controlsDock"));
-			 }),
-		layoutOf("Floating", {120, 100, 1000, 700},
-			 [](QMainWindow &w) {
-				 dockOf(w, "statsDock")->show();
-				 dockOf(w, "statsDock")->setFloating(true);
-				 dockOf(w, "statsDock")->setGeometry(900, 140, 420, 300);
-				 dockOf(w, "transitionsDock")->hide();
-			 }),
-	};
+	QList<SnapshotData> layouts;
+	for (const TestLayout &layout : testLayouts()) {
+		layouts.append(layoutOf(layout.name, layout.place, layout.arrange));
+	}
 	for (const SnapshotData &target : layouts) {
 		std::optional<DockRects> first;
 		for (const SnapshotData &before : layouts) {

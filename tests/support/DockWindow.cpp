@@ -99,3 +99,49 @@ void addTestDocks(QMainWindow *window, bool oddDocks)
 	plan.size = QSize(1000, 700);
 	buildDockWindow(window, plan);
 }
+
+namespace {
+
+QDockWidget *dockOf(QMainWindow &window, const char *name)
+{
+	return window.findChild<QDockWidget *>(QString::fromLatin1(name));
+}
+
+} // namespace
+
+const QList<TestLayout> &testLayouts()
+{
+	static const QList<TestLayout> layouts = {
+		{"Bottom", QRect(80, 80, 1100, 740), [](QMainWindow &) {}},
+		{"Right", QRect(60, 60, 1280, 800),
+		 [](QMainWindow &w) {
+			 w.addDockWidget(Qt::RightDockWidgetArea, dockOf(w, "mixerDock"));
+			 w.addDockWidget(Qt::RightDockWidgetArea, dockOf(w, "controlsDock"));
+			 w.resizeDocks({dockOf(w, "mixerDock")}, {330}, Qt::Horizontal);
+		 }},
+		{"Tabs", QRect(100, 90, 1200, 760),
+		 [](QMainWindow &w) {
+			 w.tabifyDockWidget(dockOf(w, "scenesDock"), dockOf(w, "sourcesDock"));
+			 w.tabifyDockWidget(dockOf(w, "transitionsDock"), dockOf(w, "controlsDock"));
+		 }},
+		{"Sides", QRect(40, 50, 1400, 900),
+		 [](QMainWindow &w) {
+			 w.addDockWidget(Qt::LeftDockWidgetArea, dockOf(w, "scenesDock"));
+			 w.addDockWidget(Qt::TopDockWidgetArea, dockOf(w, "sourcesDock"));
+			 w.addDockWidget(Qt::RightDockWidgetArea, dockOf(w, "mixerDock"));
+			 w.splitDockWidget(dockOf(w, "mixerDock"), dockOf(w, "transitionsDock"), Qt::Vertical);
+			 dockOf(w, "statsDock")->show();
+			 w.splitDockWidget(dockOf(w, "controlsDock"), dockOf(w, "statsDock"), Qt::Horizontal);
+			 w.resizeDocks({dockOf(w, "scenesDock")}, {260}, Qt::Horizontal);
+			 w.resizeDocks({dockOf(w, "sourcesDock")}, {150}, Qt::Vertical);
+		 }},
+		{"Floating", QRect(120, 100, 1000, 700),
+		 [](QMainWindow &w) {
+			 dockOf(w, "statsDock")->show();
+			 dockOf(w, "statsDock")->setFloating(true);
+			 dockOf(w, "statsDock")->setGeometry(1000, 140, 420, 300);
+			 dockOf(w, "transitionsDock")->hide();
+		 }},
+	};
+	return layouts;
+}

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 #include <utility>
 
@@ -62,6 +63,15 @@ DockWindowPlan obsCoreDockPlan(const QRect &place);
 // Gives the window a central widget and the planned docks and arrangement; shows it and processes the events
 // that follow when plan.show. Returns the docks in the order of plan.docks.
 QList<QDockWidget *> buildDockWindow(QMainWindow *window, const DockWindowPlan &plan);
+
+// The test layouts of the host checks (Bottom, Right, Tabs, Sides, Floating): each a window of OBS's core docks at
+// `place` (obsCoreDockPlan), arranged by `arrange` through Qt.
+struct TestLayout {
+	const char *name;
+	QRect place;
+	std::function<void(QMainWindow &)> arrange;
+};
+const QList<TestLayout> &testLayouts();
 
 // Fills a main window the way OBS arranges its docks: some docked side by side, two tabified, one floating,
 // one hidden; with odd docks also one without an object name and two sharing one name, which Qt itself
