@@ -10,6 +10,7 @@ import json
 import os
 import re
 import shutil
+import struct
 import sys
 import threading
 import time
@@ -964,11 +965,12 @@ VENDOR_EVENTS = 1 << 9
 RESOURCE_NOT_FOUND = 600
 
 
-def vendor_call(obs, request_type, data=None):
-    """One of the plug-in's requests through CallVendorRequest; returns the plug-in's own answer."""
-    response = call(obs, "CallVendorRequest", {"vendorName": VENDOR, "requestType": request_type,
+def vendor_call(obs, request_type, data=None, vendor=VENDOR):
+    """One of the plug-in's requests (or another vendor's) through CallVendorRequest; returns the vendor's own
+    answer."""
+    response = call(obs, "CallVendorRequest", {"vendorName": vendor, "requestType": request_type,
                                                 "requestData": data or {}})
-    expect(response.get("vendorName") == VENDOR and response.get("requestType") == request_type,
+    expect(response.get("vendorName") == vendor and response.get("requestType") == request_type,
            f"CallVendorRequest {request_type} came back as {response}")
     return response.get("responseData")
 
@@ -1275,6 +1277,89 @@ EXACT_LAYOUTS = {
 }
 
 
+# OBS's core docks as OBS first arranges them: docked at the bottom in OBS's order, Stats hidden.
+FIRST_ARRANGEMENT = (*(f"bottom:{dock}" for dock in DOCK_TITLES),
+                     *(f"show:{dock}" for dock in DOCK_TITLES if dock != "statsDock"), "hide:statsDock")
+
+
+def install_arrange_module(args, profile):
+    """Puts the test-only module velkin-arrange, which arranges OBS's docks through Qt alone, into the profile beside
+    the plug-in."""
+    module = os.path.join(profile.obs_config, "plugins", "velkin-arrange")
+    os.makedirs(os.path.join(module, "bin", "64bit"), exist_ok=True)
+    os.makedirs(os.path.join(module, "data"), exist_ok=True)
+    shutil.copy2(os.path.join(args.build_dir, "tests", "velkin-arrange.so"), os.path.join(module, "bin", "64bit"))
+
+
+def arrange(obs, *words):
+    """Arranges OBS's docks with the words of the layout tool, through Qt alone and from OBS's first arrangement, and
+    returns the settled layout: a reference that the plug-in did not make."""
+    answer = vendor_call(obs, "Arrange", {"words": " ".join((*FIRST_ARRANGEMENT, *words))}, vendor="velkin-arrange")
+    expect(answer == {"arranged": True}, f"Arrange {words} answered {answer}")
+    return settled_layout(obs)
+
+
+def saved_geometry(path):
+    """The rectangles (x, y, width, height) and flags of the main window that QWidget::saveGeometry wrote into a
+    snapshot: its frame, its normal geometry, its client geometry (format 3 and later) and the window states."""
+    with open(path, encoding="utf-8") as f:
+        blob = base64.b64decode(json.load(f)["geometry"])
+    magic, major, _ = struct.unpack_from(">IHH", blob, 0)
+    expect(magic == 0x1D9D0CB and 2 <= major <= 3, f"{path}: not a saved geometry ({blob.hex()})")
+
+    def rect(offset):
+        left, top, right, bottom = struct.unpack_from(">4i", blob, offset)
+        return left, top, right - left + 1, bottom - top + 1
+
+    geometry = {"frame": rect(8), "normal": rect(24)}
+    _, geometry["maximized"], geometry["fullScreen"], _ = struct.unpack_from(">iBBi", blob, 40)
+    if major > 2:
+        geometry["client"] = rect(50)
+    return geometry
+
+
+def geometry_difference(path, layout):
+    """How the window saved in a snapshot differs from the layout's main window: frame and client rectangles."""
+    saved = saved_geometry(path)
+    differing = [f"{name} {saved[field]} saved, {layout[name]} on screen"
+                 for name, field in (("window", "frame"), ("client", "client"), ("client", "normal"))
+                 if field in saved and saved[field] != layout[name]]
+    differing += [f"saved {flag}" for flag in ("maximized", "fullScreen") if saved[flag]]
+    return differing
+
+
+def saved_size_difference(path, docked):
+    """How the window's size saved in a snapshot differs from that of a docked layout (docked_layout)."""
+    client = saved_geometry(path).get("client")
+    size = client and client[2:]
+    return [] if size == docked["window size"] else [f"window size {size} saved, {docked['window size']} on screen"]
+
+
+def arranged_loads(obs, profile, names, view, saved_difference):
+    """Arranges each of the named test layouts through Qt alone, saves it with the plug-in, and loads it back after
+    each of the others: what view() shows of each load must be what it showed as arranged, and saved_difference()
+    must find the saved window as arranged. Returns the failures, the rectangles compared and the worst difference in
+    pixels (None when a dock was shown in one only)."""
+    failures, compared, worst_seen = [], 0, 0
+    for target in names:
+        arranged = view(arrange(obs, *EXACT_LAYOUTS[target]))
+        saved = vendor_call(obs, "SaveSnapshot", {"name": f"Arranged {target}"})
+        expect(saved == {"fileName": f"Arranged {target}.json"}, f"SaveSnapshot answered {saved}")
+        differing = saved_difference(os.path.join(profile.snapshot_dir, saved["fileName"]), arranged)
+        if differing:
+            failures.append(f"arranged {target}, as saved: {'; '.join(differing)}")
+        for before in names:
+            if before == target:
+                continue
+            load_layout(obs, f"{before}.json")
+            worst, differing = layout_difference(arranged, view(load_layout(obs, saved["fileName"])))
+            compared += len(arranged)
+            worst_seen = None if worst is None or worst_seen is None else max(worst_seen, worst)
+            if differing:
+                failures.append(f"arranged {target} after {before}: {worst} px ({'; '.join(differing)})")
+    return failures, compared, worst_seen
+
+
 def dock_layout(obs):
     """Where the window and every shown dock are: {"window": rect, dock name: (floating, rect)}."""
     report = vendor_call(obs, "ReportLayout")
@@ -1308,10 +1393,11 @@ def layout_difference(expected, got):
         if a == b:
             continue
         differing.append(f"{name}: {a} -> {b}")
-        if a is None or b is None or (name not in ("window", "client") and a[0] != b[0]):
+        plain = name in ("window", "client", "window size")
+        if a is None or b is None or (not plain and a[0] != b[0]):
             worst = None
         elif worst is not None:
-            ra, rb = (a, b) if name in ("window", "client") else (a[1], b[1])
+            ra, rb = (a, b) if plain else (a[1], b[1])
             worst = max(worst, max(abs(x - y) for x, y in zip(ra, rb)))
     return worst, differing
 
@@ -1343,13 +1429,15 @@ def on_a_screen(rect, screens):
 @check
 def check_exact_layouts(args, display):
     """Every test layout comes back to the pixel whatever layout was on screen before; a layout saved from the
-    screen comes back as it was; a dock saved beyond the screens comes back wholly on one."""
+    screen comes back as it was; a layout arranged through Qt alone is saved with the window's rectangles and comes
+    back as arranged; a dock saved beyond the screens comes back wholly on one."""
     profile = Profile(args.build_dir, "exact-layouts")
     for name, arrangement in EXACT_LAYOUTS.items():
         layout_document(args, profile.snapshot_dir, f"{name}.json", name, *arrangement)
     layout_document(args, profile.snapshot_dir, "Beyond.json", "Beyond", "float:statsDock:2500,200,420,300",
                     "window:300,200,1100,700")
     names = list(EXACT_LAYOUTS)
+    install_arrange_module(args, profile)
     obs = Obs(profile, display).start()
     try:
         obs.connect()
@@ -1385,7 +1473,16 @@ def check_exact_layouts(args, display):
         worst, differing = layout_difference(on_screen, load_layout(obs, "Saved Bottom.json"))
         if differing:
             failures.append(f"overwritten with Sides: {worst} px ({'; '.join(differing)})")
-        expect(not failures, f"{len(failures)} loads differ:\n" + "\n".join(failures))
+        # Each layout arranged through Qt alone, saved, then loaded back after each of the others: the window and
+        # every shown dock come back as arranged, and the snapshot holds the window's rectangles as they were.
+        arranged_failures, compared, worst = arranged_loads(obs, profile, names, lambda layout: layout,
+                                                            geometry_difference)
+        print(f"  {compared} rectangles of loads compared with the layouts as arranged: worst difference "
+              f"{'a dock shown in one only' if worst is None else f'{worst} px'}", flush=True)
+        expect(not failures and not arranged_failures,
+               f"{len(failures)} loads differ from the first load or from the screen when saved:\n"
+               + "\n".join(failures) + f"\n{len(arranged_failures)} differ from the layout as arranged:\n"
+               + "\n".join(arranged_failures))
         expect(not obs.log_lines("[obs-velkin] Moved "), f"a window on the screen was moved: {plugin_lines(obs)}")
         # The Stats dock was saved floating on a second monitor, beyond this screen.
         got = load_layout(obs, "Beyond.json")
@@ -1572,9 +1669,10 @@ def docked_layout(layout):
 @check
 def check_wayland(args, display):
     """OBS Studio 32 on Wayland: the plug-in loads; Save New, Overwrite and loads by hotkey and by request work;
-    docked layouts come back to the pixel; snapshots move between X11 and Wayland; a floating layout loads
-    quietly; OBS exits cleanly."""
+    docked layouts come back to the pixel, and as they were arranged through Qt alone; snapshots move between X11
+    and Wayland; a floating layout loads quietly; OBS exits cleanly."""
     profile = Profile(args.build_dir, "wayland")
+    install_arrange_module(args, profile)
     docked = ["Bottom", "Right", "Tabs", "Sides"]
     for name in [*docked, "Floating"]:
         layout_document(args, profile.snapshot_dir, f"{name}.json", name, *EXACT_LAYOUTS[name])
@@ -1609,7 +1707,16 @@ def check_wayland(args, display):
                     worst, differing = layout_difference(reference[target], got)
                     if differing:
                         failures.append(f"{target} after {before}: {worst} px ({'; '.join(differing)})")
-            expect(not failures, f"{len(failures)} loads differ on Wayland:\n" + "\n".join(failures))
+            # Each docked layout arranged through Qt alone, saved, then loaded back after each of the others: the
+            # docks and the window's size come back as arranged, and the snapshot holds that size.
+            arranged_failures, compared, worst = arranged_loads(obs, profile, docked, docked_layout,
+                                                                saved_size_difference)
+            print(f"  {compared} rectangles and sizes of loads on Wayland compared with the layouts as arranged: "
+                  f"worst difference {'a dock shown in one only' if worst is None else f'{worst} px'}", flush=True)
+            expect(not failures and not arranged_failures,
+                   f"{len(failures)} loads differ on Wayland from the first load:\n" + "\n".join(failures)
+                   + f"\n{len(arranged_failures)} differ from the layout as arranged:\n"
+                   + "\n".join(arranged_failures))
             # Where the compositor places windows, a floating layout loads all the same, and quietly.
             floating = load_layout(obs, "Floating.json")
             expect(floating.get("statsDock", (False,))[0], f"the Stats dock does not float: {floating}")
