@@ -380,13 +380,36 @@ def locale_texts(locale):
         return dict(line.rstrip("\n").split("=", 1) for line in f if "=" in line)
 
 
+def dialog_report(lines):
+    """The last whole report of the manager in the log: its width, and the buttons and the shown labels by their text,
+    each with the room that its text has and what the text takes."""
+    ends = [i for i, line in enumerate(lines) if line.endswith("Dialog report: end")]
+    starts = [i for i, line in enumerate(lines[:ends[-1]]) if "Dialog report: dialog width" in line] if ends else []
+    expect(starts, "no whole report of the manager")
+    report = {"buttons": {}, "labels": {}}
+    for line in lines[starts[-1]:ends[-1]]:
+        if found := re.search(r"Dialog report: dialog width (\d+)", line):
+            report["width"] = int(found.group(1))
+        elif found := re.search(r'Dialog report: button "(.*)" width \d+ room (-?\d+) text (\d+)', line):
+            report["buttons"][found.group(1)] = tuple(int(value) for value in found.groups()[1:])
+        elif found := re.search(r'Dialog report: label "(.*)" wraps (\d) room (-?\d+)x(-?\d+) text (\d+)x(\d+) '
+                                r'left (-?\d+) right (-?\d+) of (\d+)', line):
+            report["labels"][found.group(1)] = tuple(int(value) for value in found.groups()[1:])
+    return report
+
+
+# How much wider than in English the manager may be in another language.
+WIDER_THAN_ENGLISH = 1.10
+
+
 @check
 def check_languages(args, display):
-    """In German, Russian and Japanese OBS, every button's text fits and the help text wraps inside the manager;
-    a screenshot of each is kept."""
+    """In English, German, Russian and Japanese OBS, the manager is at most a tenth wider than in English, and the
+    text of every button and label fits in the room that the style leaves it; a screenshot of each is kept."""
     button_keys = ["SaveNew", "Overwrite", "Load", "Rename", "Delete", "Import", "Export", "Refresh"]
-    for locale in ["de-DE", "ru-RU", "ja-JP"]:
-        texts = {key: value.strip('"') for key, value in locale_texts(locale).items()}
+    english_width = None
+    for locale in ["en-US", "de-DE", "ru-RU", "ja-JP"]:
+        texts = {key: " ".join(value.strip('"').split()) for key, value in locale_texts(locale).items()}
         profile = Profile(args.build_dir, f"language-{locale}")
         with open(os.path.join(profile.obs_config, "global.ini"), "a") as f:
             f.write(f"Language={locale}\n")
@@ -397,32 +420,38 @@ def check_languages(args, display):
             obs.connect()
             trigger(obs, "obs-velkin.open")
             title = "^" + re.escape(texts["Title"]) + "$"
-            wait_for(lambda: visible_windows(display, title), 10, f"the {locale} dialog did not open")
-            wait_for(lambda: obs.log_lines("Dialog report: wrapped text"), 10, f"the {locale} dialog sent no report")
-            time.sleep(0.5)
+            dialog = until_new_window(display, set(), title, f"the {locale} dialog did not open")
+            wait_for(lambda: obs.log_lines("Dialog report: end"), 10, f"the {locale} dialog sent no report")
             obs.screenshot(os.path.join(args.build_dir, "artifacts", f"dialog-{locale}.png"))
-            report = obs.log_lines("Dialog report: ")
+            # A search that matches nothing shows its note beside the search line.
+            type_in_manager(display, dialog, "zzz")
+            wait_for(lambda: texts["SearchNotFound"] in dialog_report(obs.log_lines("Dialog report: "))["labels"],
+                     10, f"the {locale} dialog reported no note that nothing matches")
+            report = dialog_report(obs.log_lines("Dialog report: "))
         finally:
             code = obs.stop()
         expect_clean_exit(obs, code)
 
-        buttons = {}
-        for line in report:
-            found = re.search(r'button "(.*)" width (\d+) needs (\d+)', line)
-            if found:
-                buttons[found.group(1)] = (int(found.group(2)), int(found.group(3)))
+        english_width = english_width or report["width"]
+        expect(report["width"] <= english_width * WIDER_THAN_ENGLISH,
+               f"{locale}: the manager is {report['width']} px wide, English {english_width} px")
+        buttons, labels = report["buttons"], report["labels"]
         for key in button_keys:
-            expect(texts[key] in buttons, f"{locale}: no button reads {texts[key]!r}; the buttons are {sorted(buttons)}")
-        narrow = {text: sizes for text, sizes in buttons.items() if sizes[0] < sizes[1]}
-        expect(not narrow, f"{locale}: these buttons are narrower than their text needs (width, needs): {narrow}")
-        wrapped = [re.search(r"of (\d+) lines, left (-?\d+) right (-?\d+) of (\d+), height (\d+) needs (\d+)", line)
-                   for line in report if "wrapped text" in line]
-        expect(wrapped and all(wrapped), f"{locale}: no report of the help text")
-        lines, left, right, width, height, needs = (int(value) for value in wrapped[0].groups())
-        expect(0 <= left and right < width, f"{locale}: the help text reaches out of the dialog ({left}..{right} of {width})")
-        expect(lines >= 2 and height >= needs, f"{locale}: the help text does not wrap in full ({lines} lines, "
-                                               f"height {height}, needs {needs})")
-        print(f"  {locale}: {len(buttons)} buttons fit, the help text wraps in {lines} lines")
+            expect(texts[key] in buttons,
+                   f"{locale}: no button reads {texts[key]!r}; the buttons are {sorted(buttons)}")
+        narrow = {text: (room, needs) for text, (room, needs) in buttons.items() if needs > room}
+        expect(not narrow, f"{locale}: these buttons leave their text less room than it takes (room, text): {narrow}")
+        for key in ["Help", "SearchNotFound"]:
+            expect(texts[key] in labels, f"{locale}: no label reads {texts[key]!r}; the labels are {sorted(labels)}")
+        expect(labels[texts["Help"]][0], f"{locale}: the help text does not wrap")
+        for text, (wraps, room_width, room_height, width, height, left, right, dialog_width) in labels.items():
+            expect(width <= room_width and height <= room_height,
+                   f"{locale}: the label {text!r} takes {width}x{height} px and has {room_width}x{room_height}")
+            expect(0 <= left and right < dialog_width,
+                   f"{locale}: the label {text!r} reaches out of the dialog ({left}..{right} of {dialog_width})")
+        spare = min(room - needs for room, needs in buttons.values())
+        print(f"  {locale}: the manager {report['width']} px wide (English {english_width}); {len(buttons)} buttons, "
+              f"the tightest with {spare} px to spare; {len(labels)} labels fit", flush=True)
 
 
 def keys(display, *sequence):
