@@ -161,7 +161,7 @@ public:
 
 	// Manager dialog
 	void showManagerDialog();
-	// Test builds only: logs whether the shown dialog's texts fit, when VELKIN_DIALOG_REPORT is set.
+	// Test builds only: logs the shown dialog's size and the room of its texts, when VELKIN_DIALOG_REPORT is set.
 	void reportDialogLayout();
 	void buildManagerDialog();
 	QPushButton *addDialogButton(QGridLayout *grid, int row, const char *key, bool needsSnapshot,
