@@ -1,5 +1,6 @@
 """What a saved window state (QMainWindow::saveState) shows: each dock's name, whether it is shown and whether it
-floats, read from Qt's own format rather than from the plug-in."""
+floats, and where a floating one is; and where a saved geometry (QWidget::saveGeometry) puts the window. Read from
+Qt's own formats rather than from the plug-in."""
 
 import struct
 
@@ -11,6 +12,7 @@ TABS = 0xfa
 WIDGET = 0xfb
 VISIBLE = 1
 FLOATING = 2
+GEOMETRY_MAGIC = 0x1D9D0CB
 
 
 class StateError(ValueError):
@@ -42,7 +44,8 @@ class Reader:
 
 
 def read_group(reader, docks, floating_group=False):
-    """One sequence or tab group of a dock area, into docks {name: [visible, floating, on top of its tabs]}."""
+    """One sequence or tab group of a dock area, into docks {name: [visible, floating, on top of its tabs, the
+    rectangle of a floating one]}."""
     marker = reader.take("B")
     if marker not in (SEQUENCE, TABS):
         raise StateError(f"marker {marker:#x} at byte {reader.at - 1}")
@@ -54,10 +57,11 @@ def read_group(reader, docks, floating_group=False):
         if kind == WIDGET:
             name = reader.string()
             flags = reader.take("B")
-            reader.take("iiii")
+            # A floating dock's x, y, width and height; a docked one's place and size in its row.
+            numbers = reader.take("iiii")
             # A dock in a floating tab group is neither docked nor a window of its own: left unjudged.
             floating = None if floating_group else bool(flags & FLOATING)
-            docks[name] = [bool(flags & VISIBLE), floating, True]
+            docks[name] = [bool(flags & VISIBLE), floating, True, numbers if floating else None]
             members.append((index, name))
         elif kind == SEQUENCE:
             reader.take("iiii")
@@ -71,10 +75,7 @@ def read_group(reader, docks, floating_group=False):
             docks[name][2] = None if current < 0 else index == current
 
 
-def dock_states(state):
-    """{dock name: (shown, floating)} of a saved window state. None stands for what the state leaves open: whether
-    a visible dock in a tab group is on top when the state names no tab on top, and both for a dock in a floating
-    tab group."""
+def read_state(state):
     reader = Reader(state)
     if reader.take("i") != VERSION_MARKER:
         raise StateError("no version marker")
@@ -91,8 +92,15 @@ def dock_states(state):
         reader.take("B")
         reader.take("iiii")
         read_group(reader, docks, floating_group=True)
+    return docks
+
+
+def dock_states(state):
+    """{dock name: (shown, floating)} of a saved window state. None stands for what the state leaves open: whether
+    a visible dock in a tab group is on top when the state names no tab on top, and both for a dock in a floating
+    tab group."""
     result = {}
-    for name, (visible, floating, on_top) in docks.items():
+    for name, (visible, floating, on_top, _) in read_state(state).items():
         if floating is None:
             result[name] = (None, None)
         elif not visible:
@@ -102,3 +110,21 @@ def dock_states(state):
         else:
             result[name] = (on_top, False)
     return result
+
+
+def floating_rects(state):
+    """{dock name: (x, y, width, height)} of the floating docks of a saved window state."""
+    return {name: rect for name, (_, floating, _, rect) in read_state(state).items() if floating}
+
+
+def window_rects(geometry):
+    """The frame and the client rectangle, each (x, y, width, height), that a saved geometry gives the window."""
+    reader = Reader(geometry)
+    if reader.take("I") != GEOMETRY_MAGIC:
+        raise StateError("no geometry magic number")
+    reader.take("HH")
+    rects = []
+    for _ in range(2):
+        left, top, right, bottom = reader.take("iiii")
+        rects.append((left, top, right - left + 1, bottom - top + 1))
+    return tuple(rects)

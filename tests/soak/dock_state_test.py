@@ -11,7 +11,7 @@ import subprocess
 import sys
 import tempfile
 
-from dock_state import StateError, dock_states
+from dock_state import StateError, dock_states, floating_rects, window_rects
 
 DOCKED, HIDDEN, FLOATING, BEHIND = (True, False), (False, False), (True, True), (False, False)
 CORE = ("scenesDock", "sourcesDock", "mixerDock", "transitionsDock", "controlsDock", "statsDock")
@@ -35,6 +35,27 @@ CASES = [
 ]
 
 
+# An arrangement, its floating docks' rectangles and the window's client rectangle.
+RECTS = [
+    ((), {}, (60, 60, 1280, 800)),
+    (("float:statsDock:1000,140,420,300", "window:80,80,1100,740"), {"statsDock": (1000, 140, 420, 300)},
+     (80, 80, 1100, 740)),
+    # A hidden dock that floats keeps its place; a docked one has none.
+    (("float:mixerDock", "hide:mixerDock", "float:scenesDock:1300,100,300,400", "left:scenesDock"),
+     {"mixerDock": (900, 120, 420, 300)}, (60, 60, 1280, 800)),
+]
+
+
+def layout(tool, folder, arrangement):
+    """The state and the geometry of a snapshot of the arrangement."""
+    path = os.path.join(folder, "layout.json")
+    # Qt's offscreen platform notes what it cannot do on stderr.
+    subprocess.run([tool, path, "Layout", *arrangement], check=True, stderr=subprocess.DEVNULL)
+    with open(path, encoding="utf-8") as f:
+        document = json.load(f)
+    return base64.b64decode(document["state"]), base64.b64decode(document["geometry"])
+
+
 def qt_string(text):
     data = text.encode("utf-16-be")
     return struct.pack(">I", len(data)) + data
@@ -56,29 +77,33 @@ def main():
     failures = []
     with tempfile.TemporaryDirectory() as folder:
         for arrangement, changes in CASES:
-            path = os.path.join(folder, "layout.json")
-            # Qt's offscreen platform notes what it cannot do on stderr.
-            subprocess.run([args.layout_tool, path, "Layout", *arrangement], check=True, stderr=subprocess.DEVNULL)
-            with open(path, encoding="utf-8") as f:
-                state = base64.b64decode(json.load(f)["state"])
+            state, _ = layout(args.layout_tool, folder, arrangement)
             wanted = {name: HIDDEN if name == "statsDock" else DOCKED for name in CORE}
             wanted.update(changes)
             got = dock_states(state)
             if got != wanted:
                 failures.append(f"{arrangement}: {got}, not {wanted}")
+        for arrangement, floating, client in RECTS:
+            state, geometry = layout(args.layout_tool, folder, arrangement)
+            got = floating_rects(state), window_rects(geometry)[1]
+            if got != (floating, client):
+                failures.append(f"{arrangement}: {got}, not {(floating, client)}")
     # The tab on top by its index; none named leaves both open.
     for current, wanted in [(0, {"a": DOCKED, "b": BEHIND}), (1, {"a": BEHIND, "b": DOCKED}),
                             (-1, {"a": (None, False), "b": (None, False)})]:
         got = dock_states(tab_state(current))
         if got != wanted:
             failures.append(f"tab on top {current}: {got}, not {wanted}")
-    for broken in (tab_state(0)[:30], b"\x00" * 12, tab_state(0)[:8] + b"\xfe" + tab_state(0)[9:]):
+    for read, broken in ((dock_states, tab_state(0)[:30]), (dock_states, b"\x00" * 12),
+                         (dock_states, tab_state(0)[:8] + b"\xfe" + tab_state(0)[9:]),
+                         (window_rects, struct.pack(">IHH", 0x1D9D0CA, 3, 0) + b"\x00" * 32),
+                         (window_rects, struct.pack(">IHHii", 0x1D9D0CB, 3, 0, 1, 2))):
         try:
-            dock_states(broken)
+            read(broken)
             failures.append(f"{broken.hex()} was read")
         except StateError:
             pass
-    print("\n".join(failures) or f"{len(CASES) + 6} cases as promised")
+    print("\n".join(failures) or f"{len(CASES) + len(RECTS) + 8} cases as promised")
     return 1 if failures else 0
 
 
