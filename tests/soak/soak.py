@@ -25,7 +25,7 @@ from host_checks import (EXACT_LAYOUTS, SETTINGS_KEYS, VENDOR, VENDOR_EVENTS, ex
                          layout_document, plugin_lines, read_settings, type_in_manager, until_new_window, wait_for,
                          write_automation)
 from obs_host import Display, HostError, Obs, Profile, run_main, visible_windows, xdotool
-from dock_state import dock_states
+from dock_state import dock_states, floating_rects, window_rects
 
 ANSWER_LIMIT = 2.0
 GROWTH_LIMIT_MIB = 10
@@ -375,14 +375,15 @@ class Soak:
     # ---- what a load or a save did to the window
 
     def judge_save(self, file_name, before, after):
-        """A save with no load beside it keeps the docks on the screen: every one shown is in the state, shown
-        and floating as on the screen."""
+        """A save with no load beside it keeps the window and the docks as they are on the screen: every dock shown
+        is in the state, shown and floating as on the screen, a floating one in its place, and the window in its
+        place."""
         if before is None or after is None or after["loads"] != before["loads"]:
             self.count("saves beside a load")
             return
         expect(after["last"] == file_name, f"after saving {file_name} the last snapshot is {after['last']!r}")
         with self.lock:
-            state = self.content[file_name][0]
+            state, geometry = self.content[file_name]
         after = self.settled(self.main, state, after)
         if after["loads"] != before["loads"]:
             self.count("saves beside a load")
@@ -391,6 +392,13 @@ class Soak:
         expect(not differing, f"{file_name} was saved with docks other than those on the screen: {differing}")
         missing = {dock["name"] for dock in after["docks"] if dock["shown"]} - set(state_docks(state))
         expect(not missing, f"{file_name} was saved without the shown docks {sorted(missing)}")
+        rect = lambda r: (r["x"], r["y"], r["width"], r["height"])
+        screen = {dock["name"]: rect(dock) for dock in after["docks"] if dock["shown"] and dock["floating"]}
+        saved = {name: place for name, place in floating_rects(base64.b64decode(state)).items() if name in screen}
+        expect(saved == screen, f"{file_name} was saved with the floating docks at {saved}, not {screen}")
+        window = window_rects(base64.b64decode(geometry))
+        expect(window == (rect(after["window"]), rect(after["client"])),
+               f"{file_name} was saved with the window at {window}, not {after['window']} {after['client']}")
         self.count("saves compared with the screen")
 
     def judge_load(self, client, request_type, data, answer, epoch, before):
