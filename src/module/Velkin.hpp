@@ -139,8 +139,12 @@ public:
 	QJsonObject remoteCycle(int step);
 	QJsonObject remoteUndo();
 	void emitRemoteEvent(const char *type, const QJsonObject &data);
-	// Test builds only: the main window's and every dock's rectangle, for the request "ReportLayout".
+	// Test builds only: the main window's and every dock's rectangle, with `last` and the count of loads, for the
+	// request "ReportLayout".
 	QJsonObject reportDockLayout() const;
+	// Test builds only: gives the hotkey of that name the bindings, as OBS's hotkey settings do, for the request
+	// "SetHotkeyBindings".
+	static QJsonObject setHotkeyBindings(const QJsonObject &request);
 	void noteCatalogue(size_t fingerprint);
 
 	// References that follow a snapshot file
@@ -265,6 +269,8 @@ public:
 	std::optional<AutomaticLoad> stopRecord;
 	// Whether any load has happened in this run: the start rule never replaces one.
 	bool loadedSinceStart = false;
+	// How many loads and undos have taken effect in this run.
+	quint64 loadsFinished = 0;
 	static constexpr int kUndoDepth = 10;
 	QList<LayoutMemento> undoHistory;
 	QPointer<QMenu> automationMenu;

@@ -1,12 +1,19 @@
 // Built into test builds only: the request "ReportLayout" answers where the main window and every dock are, so
-// that the real-host checks can compare layouts to the pixel in OBS's own window.
+// that the real-host checks can compare layouts to the pixel in OBS's own window, with `last` and how many loads
+// have taken effect, so that a check can tell which load the layout comes from. The request "SetHotkeyBindings"
+// changes a hotkey's bindings as OBS's hotkey settings do.
 #include "module/Velkin.hpp"
 
 #include <QDockWidget>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QMainWindow>
 #include <QScreen>
+
+#include <obs.h>
+
+#include <vector>
 
 namespace {
 
@@ -45,5 +52,52 @@ QJsonObject Velkin::reportDockLayout() const
 	return QJsonObject{{QStringLiteral("window"), rectObject(mainWindow->frameGeometry())},
 			   {QStringLiteral("client"), rectObject(mainWindow->geometry())},
 			   {QStringLiteral("docks"), docks},
-			   {QStringLiteral("screens"), screens}};
+			   {QStringLiteral("screens"), screens},
+			   {QStringLiteral("last"), QFileInfo(last).fileName()},
+			   // A double carries every count a test run reaches.
+			   {QStringLiteral("loads"), double(loadsFinished)}};
+}
+
+QJsonObject Velkin::setHotkeyBindings(const QJsonObject &request)
+{
+	struct Found {
+		QByteArray name;
+		obs_hotkey_id id = OBS_INVALID_HOTKEY_ID;
+	} found{request.value(QStringLiteral("hotkeyName")).toString().toUtf8()};
+	obs_enum_hotkeys(
+		[](void *data, obs_hotkey_id id, obs_hotkey_t *hotkey) {
+			auto *wanted = static_cast<Found *>(data);
+			if (wanted->name == obs_hotkey_get_name(hotkey)) {
+				wanted->id = id;
+				return false;
+			}
+			return true;
+		},
+		&found);
+	if (found.id == OBS_INVALID_HOTKEY_ID) {
+		return QJsonObject{{QStringLiteral("bound"), false}};
+	}
+	// As OBS's hotkey settings save a hotkey: its key combinations, loaded in one call.
+	std::vector<obs_key_combination_t> combinations;
+	for (const QJsonValue &value : request.value(QStringLiteral("bindings")).toArray()) {
+		const QJsonObject binding = value.toObject();
+		obs_key_combination_t combination{};
+		combination.key =
+			obs_key_from_name(binding.value(QStringLiteral("key")).toString().toUtf8().constData());
+		const struct {
+			const char *name;
+			uint32_t flag;
+		} modifiers[] = {{"shift", INTERACT_SHIFT_KEY},
+				 {"control", INTERACT_CONTROL_KEY},
+				 {"alt", INTERACT_ALT_KEY},
+				 {"command", INTERACT_COMMAND_KEY}};
+		for (const auto &modifier : modifiers) {
+			if (binding.value(QLatin1String(modifier.name)).toBool()) {
+				combination.modifiers |= modifier.flag;
+			}
+		}
+		combinations.push_back(combination);
+	}
+	obs_hotkey_load_bindings(found.id, combinations.data(), combinations.size());
+	return QJsonObject{{QStringLiteral("bound"), true}};
 }

@@ -120,6 +120,7 @@ void Velkin::finishLoad(const QString &path, const QString &name, const LayoutMe
 	}
 	last = path;
 	loadedSinceStart = true;
+	++loadsFinished;
 	settingsSaveTimer.start(kSettingsSaveDelayMs);
 	selectSnapshotRow(path);
 	// A layout put back from before any snapshot, or from one that is gone, names none.

@@ -26,9 +26,11 @@ constexpr const char *kRequestTypes[] = {
 	"LoadPreviousSnapshot",
 	"UndoLoad",
 #ifdef VELKIN_TEST_PROBES
-	// Test builds only: where the window and the docks are, and a busy UI thread.
+	// Test builds only: where the window and the docks are, a busy UI thread, and bindings set as OBS's hotkey
+	// settings set them.
 	"ReportLayout",
 	"HoldUiThread",
+	"SetHotkeyBindings",
 #endif
 };
 // How long a request waits for OBS's UI thread before it answers Busy.

@@ -97,6 +97,9 @@ QJsonObject Velkin::answerRemoteRequest(const QString &type, const QJsonObject &
 	if (type == QLatin1String("ReportLayout")) {
 		return reportDockLayout();
 	}
+	if (type == QLatin1String("SetHotkeyBindings")) {
+		return setHotkeyBindings(request);
+	}
 	if (type == QLatin1String("HoldUiThread")) {
 		// Keeps OBS's UI thread busy for a while, as switching a large scene collection does.
 		QThread::msleep(ulong(std::clamp(request.value(QStringLiteral("milliseconds")).toInt(), 0, 5000)));

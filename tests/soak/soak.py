@@ -1,13 +1,17 @@
 #!/usr/bin/env python3
 """An evening on air, in as many minutes as asked: the real OBS Studio with the plug-in and 50 snapshots, driven as a
 streamer, a Stream Deck and automation drive it, at a person's pace with bursts. Fails on a crash or a hang (every
-request answered within 2 s), on OBS's memory growing by more than 10 MiB after the first minute (the pictures that
-OBS's own studio mode leaves behind counted apart), on leaks or hotkeys left at exit, on a file that does not read
-back, and on a snapshot, binding or order entry lost. Prints its figures as a table."""
+request answered within 2 s), on more than 5 % of the plug-in's requests answered Busy, on a load answered as loaded
+that did not put its snapshot's docks on the screen or name it as last, on a save that did not keep the docks on the
+screen, on OBS's memory growing by more than 10 MiB after the warm-up (the pictures that OBS's own studio mode leaves
+behind counted apart), on leaks or hotkeys left at exit, on a file that does not read back, and at the end on a
+snapshot file whose state or geometry is not what its last writer wrote, an order that is not the one the evening
+made, or a binding that is not the last one set. Prints its figures as a table."""
 
 import argparse
 import base64
 import collections
+import contextlib
 import json
 import os
 import random
@@ -21,9 +25,21 @@ from host_checks import (EXACT_LAYOUTS, SETTINGS_KEYS, VENDOR, VENDOR_EVENTS, ex
                          layout_document, plugin_lines, read_settings, type_in_manager, until_new_window, wait_for,
                          write_automation)
 from obs_host import Display, HostError, Obs, Profile, run_main, visible_windows, xdotool
+from dock_state import dock_states, floating_rects, window_rects
 
 ANSWER_LIMIT = 2.0
 GROWTH_LIMIT_MIB = 10
+# Seconds of the evening after the memory reference at the least.
+MIN_EVENING = 30
+# Seconds that the screen may take to show a layout.
+SETTLE_SECONDS = 3
+# The share of the plug-in's requests that may be answered Busy: it is busy while an error box of a hotkey load is
+# open, and a deck that presses meanwhile hears Busy.
+BUSY_LIMIT = 0.05
+# The test build's requests, which measure rather than use the plug-in.
+PROBES = ("ReportLayout", "SetHotkeyBindings")
+GLOBAL_HOTKEYS = {"cycleHotkey": "obs-velkin.cycle", "previousHotkey": "obs-velkin.previous",
+                  "openHotkey": "obs-velkin.open", "undoHotkey": "obs-velkin.undo"}
 MANAGER = "^OBS-Velkin Dock Layouts$"
 # Each of the five test layouts in ten variants.
 VARIANTS = [(), ("float:controlsDock:700,500,360,240",), ("hide:mixerDock",),
@@ -74,6 +90,63 @@ def mib(kib):
     return f"{kib / 1024:.1f} MiB"
 
 
+def state_docks(state):
+    return dock_states(base64.b64decode(state))
+
+
+def rect_of(r):
+    return (r["x"], r["y"], r["width"], r["height"])
+
+
+def layout_differs(content, report, sizes=False):
+    """What of a snapshot's layout (its state and geometry) the report of the screen does not show: docks shown or
+    floating otherwise, floating docks elsewhere, the window elsewhere. A dock that OBS lacks is left out. A floating
+    dock's size only with sizes: OBS's docks keep to minimum sizes of their own, which a layout made elsewhere may
+    not know (the Stats dock is at least 691 pixels wide)."""
+    state, geometry = (base64.b64decode(blob) for blob in content)
+    screen = {dock["name"]: (dock["shown"], dock["floating"]) for dock in report["docks"]}
+    differing = [f"{name} {wanted} in the state, {screen[name]} on the screen"
+                 for name, wanted in sorted(dock_states(state).items())
+                 if name in screen and any(w is not None and w != got for w, got in zip(wanted, screen[name]))]
+    kept = 4 if sizes else 2
+    places = {dock["name"]: rect_of(dock)[:kept] for dock in report["docks"] if dock["shown"] and dock["floating"]}
+    for name, place in sorted(floating_rects(state).items()):
+        if name in places and places[name] != place[:kept]:
+            differing.append(f"{name} floats at {places[name]}, not {place[:kept]}")
+    client = window_rects(geometry)[1]
+    if rect_of(report["client"]) != client:
+        differing.append(f"the window is at {rect_of(report['client'])}, not {client}")
+    return differing
+
+
+# Keys that the soak never types: a binding on them never fires.
+SPARE_KEYS = [f"OBS_KEY_F{n}" for n in range(13, 25)]
+
+
+def new_binding(rng):
+    """None, one or two key combinations with any modifiers, as obs_hotkey_save writes them."""
+    roll = rng.random()
+    binding = []
+    for key in rng.sample(SPARE_KEYS, 0 if roll < 0.15 else 1 if roll < 0.8 else 2):
+        binding.append({"key": key, **{modifier: True for modifier in ("shift", "control", "alt")
+                                       if rng.random() < 0.5}})
+    return binding
+
+
+def same_binding(a, b):
+    """Bindings compared as sets of key combinations."""
+    canonical = lambda binding: sorted(json.dumps(combination, sort_keys=True) for combination in binding or [])
+    return canonical(a) == canonical(b)
+
+
+def cycle_target(order, last, step):
+    """The snapshot that next (1) or previous (-1) loads after `last`: from one that the order does not hold,
+    next is the first and previous the last."""
+    if last in order:
+        return order[(order.index(last) + step) % len(order)]
+    return order[0] if step > 0 else order[-1]
+
+
 class Client:
     """One obs-websocket client of the running OBS, whose every request is timed."""
 
@@ -106,6 +179,13 @@ class Client:
         response = self.call("CallVendorRequest", {"vendorName": VENDOR, "requestType": request_type,
                                                    "requestData": data or {}})
         answer = response.get("responseData") or {}
+        if request_type in PROBES:
+            if answer.get("error") == "Busy":
+                self.soak.count("probes answered Busy")
+                return None
+            expect("error" not in answer, f"{self.name}: {request_type} {data or ''} answered {answer}")
+            return answer
+        self.soak.count("plug-in requests")
         if "error" in answer:
             self.soak.count(f"answer {answer['error']}")
             file_name = (data or {}).get("fileName")
@@ -120,6 +200,36 @@ class Client:
                 gone = bool(self.soak.deleted)
             expect(answer["error"] == "Busy" or (answer["error"] in ("NotFound", "ReadFailed") and gone),
                    f"{self.name}: {request_type} {data or ''} answered {answer}")
+        return answer
+
+    def report(self, patience=0):
+        """The test build's report of the window: its docks, `last` and the count of loads so far; None while the
+        plug-in answers Busy for longer than patience seconds."""
+        deadline = time.monotonic() + patience
+        while True:
+            report = self.vendor("ReportLayout")
+            if report is not None or time.monotonic() >= deadline:
+                return report
+            time.sleep(0.2)
+
+    def steady_report(self):
+        """The report once two in a row agree, or the last one after a few seconds: a save right after a load
+        would keep the window where the window system has not yet put it."""
+        previous = None
+        deadline = time.monotonic() + SETTLE_SECONDS
+        while True:
+            report = self.report()
+            if report is None or report == previous or time.monotonic() >= deadline:
+                return report
+            previous = report
+            time.sleep(0.2)
+
+    def load(self, request_type, data=None):
+        """A load request whose answer, when it says loaded, is checked on the screen."""
+        epoch, report = self.soak.epoch_now(), self.report()
+        answer = self.vendor(request_type, data)
+        if answer.get("loaded"):
+            self.soak.judge_load(self, request_type, data or {}, answer, epoch, report)
         return answer
 
     def take_loads(self):
@@ -157,6 +267,15 @@ class Soak:
         self.answering = False
         self.studio = False
         self.switched_on = 0
+        # What the plug-in holds in memory, as the evening made it: the order of its list (refreshed where the
+        # plug-in refreshes it) and, by file name, the state and geometry of each file's last writer.
+        self.order = []
+        self.content = {}
+        # For each thing that the main client changes besides loads (the files, the order, `last`): odd while it
+        # changes. A load's check that saw one that it depends on change cannot tell what to expect.
+        self.epoch = collections.Counter()
+        self.reference = None
+        self.final = None
 
     # ---- bookkeeping shared by the threads
 
@@ -178,6 +297,42 @@ class Soak:
         with self.lock:
             return self.core + self.saved + sorted(self.extras)
 
+    def on_disk(self):
+        with self.lock:
+            return set(self.core) | set(self.saved) | self.extras
+
+    def epoch_now(self):
+        with self.lock:
+            return self.epoch.copy()
+
+    @contextlib.contextmanager
+    def changing(self, *things):
+        """Marks a change that the main client makes to the files, the order or `last`, for the loads' checks
+        meanwhile."""
+        with self.lock:
+            self.epoch.update(things)
+        try:
+            yield
+        finally:
+            with self.lock:
+                self.epoch.update(things)
+
+    def refresh_order(self):
+        """The plug-in's refresh of its list: files gone leave the order, and files that it does not hold yet
+        follow at the end, sorted by their names."""
+        present = self.on_disk()
+        with self.lock:
+            kept = [file_name for file_name in self.order if file_name in present]
+            self.order = kept + sorted(present - set(kept), key=lambda file_name: file_name[:-5])
+
+    def remember(self, file_name, document=None):
+        """Records what a file holds now: the document written to it, or else the file as it is."""
+        if document is None:
+            with open(os.path.join(self.folder, file_name), encoding="utf-8") as f:
+                document = json.load(f)
+        with self.lock:
+            self.content[file_name] = (document["state"], document["geometry"])
+
     # ---- the profile
 
     def prepare(self):
@@ -187,13 +342,20 @@ class Soak:
                             *EXACT_LAYOUTS[names[i % 5]], *VARIANTS[i // 5])
         order = self.core[:]
         self.random.shuffle(order)
+        for file_name in self.core:
+            self.remember(file_name)
+        self.order = order[:]
         keys = [f"OBS_KEY_F{n}" for n in range(1, 13)]
+        # Every binding that the evening sets, the last one of each hotkey: snapshots' by file name, the others' by
+        # their key in settings.json (the undo hotkey's in automation.json).
         self.bindings = {file_name: [{"key": key, "shift": True}] for file_name, key in zip(order[::4], keys)}
-        self.settings = {"snapshotOrder": order, "snapshotHotkeys": self.bindings,
-                         "cycleHotkey": [{"key": "OBS_KEY_PAGEDOWN"}], "previousHotkey": [{"key": "OBS_KEY_PAGEUP"}],
-                         "openHotkey": [{"key": "OBS_KEY_F12", "control": True}]}
+        self.global_bindings = {"cycleHotkey": [{"key": "OBS_KEY_PAGEDOWN"}],
+                                "previousHotkey": [{"key": "OBS_KEY_PAGEUP"}],
+                                "openHotkey": [{"key": "OBS_KEY_F12", "control": True}], "undoHotkey": []}
+        settings = {"snapshotOrder": order, "snapshotHotkeys": self.bindings,
+                    **{key: self.global_bindings[key] for key in ("cycleHotkey", "previousHotkey", "openHotkey")}}
         with open(self.profile.settings_path, "w") as f:
-            json.dump(self.settings, f)
+            json.dump(settings, f)
         write_automation(self.profile, RULES)
         self.recordings = os.path.join(self.profile.home, "recordings")
         os.makedirs(self.recordings)
@@ -218,16 +380,101 @@ class Soak:
 
     def save(self):
         if self.random.random() < 0.4 and len(self.saved) < 40:
-            name = f"Saved {len(self.saved) + 1:02d}"
-            answer = self.main.vendor("SaveSnapshot", {"name": name, "overwrite": False})
-            if "error" not in answer:
-                with self.lock:
-                    self.saved.append(answer["fileName"])
-                self.count("saved new")
+            name, overwrite = f"Saved {len(self.saved) + 1:02d}", False
         else:
-            name = self.random.choice(self.core + self.saved)[:-5]
-            if "error" not in self.main.vendor("SaveSnapshot", {"name": name, "overwrite": True}):
-                self.count("overwritten")
+            name, overwrite = self.random.choice(self.core + self.saved)[:-5], True
+        with self.changing("files", "order", "last"):
+            before = self.main.steady_report()
+            answer = self.main.vendor("SaveSnapshot", {"name": name, "overwrite": overwrite})
+            if "error" in answer:
+                return
+            file_name = answer.get("fileName")
+            expect(file_name == f"{name}.json", f"SaveSnapshot {name} answered {answer}")
+            if not overwrite:
+                with self.lock:
+                    self.saved.append(file_name)
+            # Nothing but the main client writes snapshot files: this is what the save wrote.
+            self.remember(file_name)
+            self.refresh_order()
+            after = self.main.report(patience=30)
+        self.count("overwritten" if overwrite else "saved new")
+        self.judge_save(file_name, before, after)
+
+    # ---- what a load or a save did to the window
+
+    def judge_save(self, file_name, before, after):
+        """A save with no load beside it keeps the window and the docks as they are on the screen: every dock shown
+        is in the state, shown and floating as on the screen, a floating one in its place, and the window in its
+        place."""
+        if before is None or after is None or after["loads"] != before["loads"]:
+            self.count("saves beside a load")
+            return
+        expect(after["last"] == file_name, f"after saving {file_name} the last snapshot is {after['last']!r}")
+        with self.lock:
+            content = self.content[file_name]
+        after = self.settled(self.main, content, after)
+        if after["loads"] != before["loads"]:
+            self.count("saves beside a load")
+            return
+        differing = layout_differs(content, after, sizes=True)
+        expect(not differing, f"{file_name} was saved with another layout than the one on the screen: {differing}")
+        missing = {dock["name"] for dock in after["docks"] if dock["shown"]} - set(state_docks(content[0]))
+        expect(not missing, f"{file_name} was saved without the shown docks {sorted(missing)}")
+        frame = window_rects(base64.b64decode(content[1]))[0]
+        expect(frame == rect_of(after["window"]), f"{file_name} was saved with the window's frame at {frame}, not "
+                                                  f"{rect_of(after['window'])}")
+        self.count("saves compared with the screen")
+
+    def judge_load(self, client, request_type, data, answer, epoch, before):
+        """A load answered as loaded took effect: once no other load and no change of the main client's came
+        between, `last` names the snapshot that the request leads to and the screen shows its docks."""
+        self.count("answered loaded")
+        after = client.report(patience=30)
+        expect(after is not None, f"{client.name}: the plug-in answered Busy for 30 s after {request_type}")
+        file_name = answer.get("fileName", "")
+        needs = {"UndoLoad": ("last",), "LoadSnapshot": ("files", "last")}.get(request_type,
+                                                                              ("files", "last", "order"))
+        with self.lock:
+            steady = all(epoch[thing] == self.epoch[thing] and epoch[thing] % 2 == 0 for thing in needs)
+            order = self.order[:]
+            content = self.content.get(file_name)
+        what = f"{client.name}: {request_type} {data or ''} answered {answer}"
+        if before is None or not steady or after["loads"] != before["loads"] + 1:
+            expect(before is None or after["loads"] > before["loads"], f"{what}, and no load took effect")
+            self.count("loaded beside another change")
+            return
+        expect(after["last"] == file_name, f"{what}, and the last snapshot is {after['last']!r}")
+        if request_type == "LoadSnapshot":
+            expect(file_name == data["fileName"], what)
+        elif request_type != "UndoLoad":
+            wanted = cycle_target(order, before["last"], 1 if request_type == "LoadNextSnapshot" else -1)
+            expect(file_name == wanted, f"{what} after {before['last']!r}, not {wanted!r} of the order {order}")
+        if request_type == "UndoLoad":
+            self.count("loaded undo checked")
+            return
+        expect(content is not None, f"{what}: a file that the soak does not know")
+        after = self.settled(client, content, after)
+        if after["loads"] != before["loads"] + 1:
+            self.count("loaded beside another change")
+            return
+        differing = layout_differs(content, after)
+        expect(not differing, f"{what}, and the screen differs from the file: {differing}")
+        self.count("loaded checked on the screen")
+
+    def settled(self, client, content, report):
+        """The report once the screen shows the snapshot's layout, or once another load came, or as it is after a
+        few seconds: the window system takes the window's new place and size later, and Qt lays the docks out anew
+        then."""
+        deadline = time.monotonic() + SETTLE_SECONDS
+        loads = report["loads"]
+        while layout_differs(content, report) and time.monotonic() < deadline:
+            time.sleep(0.1)
+            report = client.report(patience=30)
+            expect(report is not None, f"{client.name}: the plug-in answered Busy for 30 s")
+            if report["loads"] != loads:
+                break
+            self.count("reports until the screen settled")
+        return report
 
     def record(self):
         """A clip now and then, as a streamer records one: 5 to 20 seconds every 3 to 6 minutes. (Each recording
@@ -292,8 +539,11 @@ class Soak:
         self.answer_boxes()
         reports = len(self.obs.log_lines('Dialog report: button "Refresh"'))
         before = set(visible_windows(self.display, MANAGER))
-        self.hotkey("obs-velkin.open")
-        dialog = until_new_window(self.display, before, MANAGER, "the manager did not open")
+        # The manager refreshes its list as it opens.
+        with self.changing("order"):
+            self.hotkey("obs-velkin.open")
+            dialog = until_new_window(self.display, before, MANAGER, "the manager did not open")
+            self.refresh_order()
         self.manager_window = dialog
         # No spaces: loads may take the keyboard away from the manager for a moment, and a space would then
         # press whichever of OBS's buttons has the focus.
@@ -306,8 +556,10 @@ class Soak:
         taken = lambda: added in (read_settings(self.profile) or {}).get("snapshotOrder", [])
         # A dock that a load floats meanwhile may lie over the manager (Xvfb has no window manager to keep the
         # active window on top) and take the click or the key: then the manager is raised and they come again.
-        self.until(lambda: xdotool(self.display, "windowraise", dialog, "mousemove", "--window", dialog, x, y,
-                                   "click", "1"), taken, f"Refresh did not take in {added}")
+        with self.changing("order"):
+            self.until(lambda: xdotool(self.display, "windowraise", dialog, "mousemove", "--window", dialog, x, y,
+                                       "click", "1"), taken, f"Refresh did not take in {added}")
+            self.refresh_order()
         self.until(lambda: xdotool(self.display, "windowraise", dialog, "windowfocus", "--sync", dialog, "key",
                                    "Escape"), lambda: dialog not in visible_windows(self.display, MANAGER),
                    "the manager did not close")
@@ -334,7 +586,10 @@ class Soak:
         partial = os.path.join(self.folder, f".{file_name}.partial")
         with open(partial, "w", encoding="utf-8") as f:
             json.dump(document, f, indent=4)
-        os.replace(partial, os.path.join(self.folder, file_name))
+        with self.changing("files"):
+            os.replace(partial, os.path.join(self.folder, file_name))
+            # Written behind OBS's back: its own reference.
+            self.remember(file_name, document)
 
     def add_extra(self):
         file_name = f"Extra {self.next_extra:03d}.json"
@@ -365,9 +620,33 @@ class Soak:
             os.remove(os.path.join(self.folder, file_name))
             self.count("files deleted behind OBS")
 
+    def rebind(self):
+        """Changes a binding as a person does in OBS's hotkey settings: of a snapshot that the plug-in lists, or of
+        one of its other hotkeys. The keys are ones that the soak never types."""
+        binding = new_binding(self.random)
+        with self.lock:
+            order = self.order[:]
+        if self.random.random() < 0.25 or not order:
+            key = self.random.choice(sorted(GLOBAL_HOTKEYS))
+            name = GLOBAL_HOTKEYS[key]
+        else:
+            file_name = self.random.choice(order)
+            name = f"obs-velkin.load.{file_name}"
+        answer = self.main.vendor("SetHotkeyBindings", {"hotkeyName": name, "bindings": binding})
+        if answer is None:
+            return
+        # The plug-in's list holds a hotkey for each of its entries, files deleted since its last refresh too.
+        expect(answer.get("bound"), f"the plug-in holds no hotkey {name}")
+        with self.lock:
+            if name.startswith("obs-velkin.load."):
+                self.bindings[file_name] = binding
+            else:
+                self.global_bindings[key] = binding
+        self.count("bindings changed")
+
     def act(self):
         actions = [(40, self.press_any), (6, self.save), (2, self.toggle_studio), (2, self.manager),
-                   (5, self.behind_obs)]
+                   (5, self.behind_obs), (3, self.rebind)]
         roll = self.random.uniform(0, sum(weight for weight, _ in actions))
         for weight, action in actions:
             roll -= weight
@@ -395,13 +674,13 @@ class Soak:
     def deck_press(self):
         roll = self.deck_random.random()
         if roll < 0.45:
-            self.deck_client.vendor("LoadSnapshot", {"fileName": self.deck_random.choice(self.loadable())})
+            self.deck_client.load("LoadSnapshot", {"fileName": self.deck_random.choice(self.loadable())})
         elif roll < 0.6:
-            self.deck_client.vendor("LoadNextSnapshot")
+            self.deck_client.load("LoadNextSnapshot")
         elif roll < 0.7:
-            self.deck_client.vendor("LoadPreviousSnapshot")
+            self.deck_client.load("LoadPreviousSnapshot")
         elif roll < 0.8:
-            self.deck_client.vendor("UndoLoad")
+            self.deck_client.load("UndoLoad")
         else:
             listing = self.deck_client.vendor("GetSnapshotList")
             expect("error" in listing or isinstance(listing.get("snapshots"), list), f"a listing of {listing}")
@@ -422,10 +701,11 @@ class Soak:
         for _ in range(2):
             self.save()
             self.behind_obs()
+            self.rebind()
         # Every snapshot, one after another, a few times: Qt keeps the dock frames it draws for each size in its
         # pixmap cache, up to 10 MiB, and fills much of it here rather than over the first half hour.
         for file_name in self.core * 6:
-            self.main.vendor("LoadSnapshot", {"fileName": file_name})
+            self.main.load("LoadSnapshot", {"fileName": file_name})
         self.stop_recording()
         self.toggle_studio()
 
@@ -454,12 +734,13 @@ class Soak:
             for thread in threads:
                 thread.start()
             began = time.monotonic()
-            end = began + self.args.minutes * 60
-            self.reference = None
             self.warm_up()
+            # The memory reference: the first quiet moment after the warm-up, however short the evening. The
+            # evening goes on for a while after it in any case, so that it has something to judge.
+            self.reference = self.quiet_memory()
+            self.warmed_up = time.monotonic() - began
+            end = max(began + self.args.minutes * 60, time.monotonic() + MIN_EVENING)
             while time.monotonic() < end and not self.stopping.is_set():
-                if self.reference is None and time.monotonic() - began >= 60:
-                    self.reference = self.quiet_memory()
                 if self.random.random() < 0.08:
                     for _ in range(self.random.randint(5, 12)):
                         self.press_any()
@@ -476,9 +757,9 @@ class Soak:
             self.manager()
             self.answer_boxes()
             self.final = self.quiet_memory()
-            if self.reference is None:
-                self.reference = self.final
             self.listing = self.main.vendor("GetSnapshotList")
+        except BaseException as error:
+            self.failure = self.failure or error
         finally:
             self.stopping.set()
             for thread in threads:
@@ -486,19 +767,33 @@ class Soak:
             if self.failure is None and threads:
                 self.deck_client.take_loads()
             self.obs.screenshot(os.path.join(self.args.build_dir, "artifacts", "soak-end.png"))
-            code = self.obs.stop()
+            try:
+                if self.failure and self.recording_since is not None:
+                    # OBS asks before it quits while it records.
+                    self.main.call("StopRecord")
+            except Exception:  # noqa: BLE001 - the failure that came first is the one to tell
+                pass
+            try:
+                code = self.obs.stop()
+            except HostError:
+                if not self.failure:
+                    raise
         if self.failure:
             raise self.failure
         expect_clean_exit(self.obs, code)
+        expect(self.reference is not None and self.final is not None, "no quiet moment for the memory figures")
         (reference, on_before), (final, on_after) = self.reference, self.final
         self.growth = ((final.rss - final.images) - (reference.rss - reference.images)) / 1024
+        self.busy_share = self.counts["answer Busy"] / max(1, self.counts["plug-in requests"])
         self.judge_files()
         self.report()
         # One picture per switch-on, and one more for a switch that was under way at a look.
         left = final.segments - reference.segments
         expect(left <= on_after - on_before + 1,
                f"OBS holds {left} more shared memory segments after {on_after - on_before} switches of studio mode on")
-        expect(self.growth <= GROWTH_LIMIT_MIB, f"OBS's memory grew by {self.growth:.1f} MiB after the first minute")
+        expect(self.growth <= GROWTH_LIMIT_MIB, f"OBS's memory grew by {self.growth:.1f} MiB after the warm-up")
+        expect(self.busy_share <= BUSY_LIMIT, f"{self.busy_share:.1%} of the plug-in's requests were answered Busy "
+                                              f"(at most {BUSY_LIMIT:.0%})")
 
     # ---- what is left on disk
 
@@ -516,6 +811,9 @@ class Soak:
                 expect(document["name"] == file_name[:-5] and document["format"] == 1, "")
             except (OSError, ValueError, KeyError, TypeError, HostError):
                 raise HostError(f"the snapshot {file_name} does not read back")
+            # What its last writer wrote: the plug-in's save, the layout tool or the soak behind OBS's back.
+            expect((document["state"], document["geometry"]) == self.content.get(file_name),
+                   f"the snapshot {file_name} holds another layout than its last writer wrote")
         kept = set(self.core) | set(self.saved) | self.extras
         expect(kept <= on_disk, f"snapshots lost: {sorted(kept - on_disk)}")
         expect(on_disk <= kept, f"snapshots that nobody made: {sorted(on_disk - kept)}")
@@ -524,36 +822,53 @@ class Soak:
         expect(isinstance(settings, dict) and sorted(settings) == SETTINGS_KEYS,
                f"settings.json does not read back: {settings}")
         order = settings["snapshotOrder"]
-        expect(set(order) == on_disk, f"the order lost {sorted(on_disk - set(order))} and keeps "
-                                      f"{sorted(set(order) - on_disk)}")
-        for file_name, binding in self.bindings.items():
-            expect(settings["snapshotHotkeys"].get(file_name) == binding,
-                   f"the binding of {file_name} is {settings['snapshotHotkeys'].get(file_name)}, not {binding}")
-        for key in ("cycleHotkey", "previousHotkey", "openHotkey"):
-            expect(settings[key] == self.settings[key], f"{key} is {settings[key]}, not {self.settings[key]}")
+        at = next((i for i, (a, b) in enumerate(zip(order, self.order)) if a != b), min(len(order), len(self.order)))
+        expect(order == self.order, f"the order differs from position {at + 1} on: {order[at:at + 5]}, not "
+                                    f"{self.order[at:at + 5]} ({len(order)} entries, not {len(self.order)})")
+        hotkeys = settings["snapshotHotkeys"]
+        expect(set(hotkeys) == on_disk, f"settings.json binds {sorted(set(hotkeys) ^ on_disk)}, which differ from "
+                                        f"the snapshots")
+        for file_name in sorted(on_disk):
+            wanted = self.bindings.get(file_name, [])
+            expect(same_binding(hotkeys[file_name], wanted),
+                   f"the binding of {file_name} is {hotkeys[file_name]}, not {wanted}")
         with open(os.path.join(self.profile.plugin_config, "automation.json"), encoding="utf-8") as f:
             automation = json.load(f)
+        for key, wanted in self.global_bindings.items():
+            got = (automation if key == "undoHotkey" else settings).get(key, [])
+            expect(same_binding(got, wanted), f"{key} is {got}, not {wanted}")
         expect([(rule["event"], rule["snapshot"]) for rule in automation["rules"]] ==
                [(event, f"{name}.json") for event, name in RULES], f"automation.json holds {automation}")
-        listed = {item["fileName"] for item in self.listing.get("snapshots", [])}
-        expect(listed == on_disk, f"the plug-in's list differs from the folder: {sorted(listed ^ on_disk)}")
+        listed = [item["fileName"] for item in self.listing.get("snapshots", [])]
+        expect(listed == order, f"the plug-in lists {listed}, not the order of settings.json")
 
     def report(self):
         (reference, _), (final, _) = self.reference, self.final
         peak = max([rss for _, rss in self.memory] + [final.rss])
-        loads = sum(n for what, n in self.counts.items() if what.startswith("loads"))
-        rows = [("minutes", f"{self.args.minutes:g}"), ("requests answered", self.counts["requests"]),
+        counts = self.counts.copy()
+        take = lambda what: counts.pop(what, 0)
+        loads = sum(n for what, n in counts.items() if what.startswith("loads("))
+        rows = [("minutes", f"{self.args.minutes:g} (warm-up {self.warmed_up:.0f} s)"),
+                ("requests answered", take("requests")),
                 ("slowest answer", f"{self.slowest[0]:.2f} s ({self.slowest[1]})"), ("loads", loads)]
-        by_source = sorted((f"  by {what[6:-1]}", n) for what, n in self.counts.items() if what.startswith("loads"))
-        rows += by_source + sorted((what, n) for what, n in self.counts.items()
-                                   if what != "requests" and not what.startswith("loads"))
+        rows += sorted((f"  by {what[6:-1]}", take(what)) for what in list(counts) if what.startswith("loads("))
+        busy = take("answer Busy")
+        rows += [("plug-in's requests", take("plug-in requests")),
+                 ("  answered Busy", f"{busy} ({self.busy_share:.1%}, at most {BUSY_LIMIT:.0%})"),
+                 ("  answered loaded", take("answered loaded")),
+                 ("    the snapshot's docks on the screen", take("loaded checked on the screen")),
+                 ("    undos with `last` checked", take("loaded undo checked")),
+                 ("    beside another change, took effect", take("loaded beside another change")),
+                 ("saves compared with the screen", take("saves compared with the screen")),
+                 ("saves beside a load", take("saves beside a load"))]
+        rows += sorted(counts.items())
         rows += [("snapshots at the end", len(self.listing.get("snapshots", []))),
-                 ("memory after the first minute", mib(reference.rss)),
+                 ("memory after the warm-up", mib(reference.rss)),
                  ("memory at its peak", mib(peak)),
                  ("memory at the end", mib(final.rss)),
                  ("studio mode's pictures left", f"{final.segments - reference.segments} "
                                                  f"({mib(final.images - reference.images)})"),
-                 ("growth after the first minute", f"{self.growth:+.1f} MiB without them (at most {GROWTH_LIMIT_MIB})")]
+                 ("growth after the warm-up", f"{self.growth:+.1f} MiB without them (at most {GROWTH_LIMIT_MIB})")]
         width = max(len(str(what)) for what, _ in rows)
         table = "\n".join(f"{what:<{width}}  {value}" for what, value in rows)
         print(table, flush=True)
