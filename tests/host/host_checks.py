@@ -2035,8 +2035,11 @@ def sanitizer_reports(files):
 
 
 def plugin_frames(report, build_dirs):
-    """The frames of a report's stacks that lie in the plug-in: its module, or a file of the project or its builds."""
-    marks = ["obs-velkin.so", SOURCE_ROOT + os.sep, *(os.path.abspath(d) + os.sep for d in build_dirs)]
+    """The frames of a report's stacks that lie in the plug-in: its module, or a file of the project or its builds,
+    by the path they were built from, which may pass through a symbolic link, or by the real one."""
+    folders = [SOURCE_ROOT, *build_dirs]
+    marks = ["obs-velkin.so", *(path(folder) + os.sep for folder in folders for path in (os.path.abspath,
+                                                                                         os.path.realpath))]
     return [line.strip() for line in report.lines
             if re.match(r"\s*#\d+ ", line) and any(mark in line for mark in marks)]
 
