@@ -75,14 +75,15 @@ class Display:
 class Profile:
     """A fresh HOME holding an OBS configuration with the plug-in installed and obs-websocket enabled."""
 
-    def __init__(self, build_dir, name, keep=False):
+    def __init__(self, build_dir, name, keep=False, plugin_build_dir=None):
+        """The profile lives in build_dir; the plug-in comes from plugin_build_dir, by default build_dir too."""
         self.home = os.path.join(build_dir, "host", name)
         if not keep and os.path.exists(self.home):
             shutil.rmtree(self.home)
         self.write_obs_config()
         # The plug-in goes in through its own install rules, in the per-user layout.
         subprocess.run(
-            ["cmake", "--install", build_dir, "--component", "user", "--prefix",
+            ["cmake", "--install", plugin_build_dir or build_dir, "--component", "user", "--prefix",
              os.path.join(self.obs_config, "plugins")],
             check=True,
             stdout=subprocess.DEVNULL,
@@ -129,8 +130,10 @@ class Profile:
 class Obs:
     """One run of OBS Studio in a profile."""
 
-    def __init__(self, profile, display, env=None, args=()):
+    def __init__(self, profile, display, env=None, args=(), answer_timeout=10):
+        """answer_timeout: the seconds that a request may wait for its answer."""
         self.profile = profile
+        self.answer_timeout = answer_timeout
         self.display = display
         self.extra_env = env or {}
         self.extra_args = list(args)
@@ -204,7 +207,8 @@ class Obs:
         while time.time() < deadline:
             self.check_alive()
             try:
-                self.ws = websocket.create_connection(f"ws://127.0.0.1:{self.profile.port}", timeout=10)
+                self.ws = websocket.create_connection(f"ws://127.0.0.1:{self.profile.port}",
+                                                      timeout=self.answer_timeout)
                 json.loads(self.ws.recv())
                 self.ws.send(json.dumps({"op": 1, "d": {"rpcVersion": 1, "eventSubscriptions": event_subscriptions}}))
                 identified = json.loads(self.ws.recv())

@@ -64,8 +64,17 @@ def read_settings(profile):
         return None
 
 
+# How many times longer than usual to wait for OBS: more than 1 while a check runs a slowed OBS.
+patience = 1.0
+
+
+def settle(seconds):
+    """Gives OBS a moment to take what was sent."""
+    time.sleep(seconds * patience)
+
+
 def wait_for(condition, timeout, message):
-    deadline = time.time() + timeout
+    deadline = time.time() + timeout * patience
     while time.time() < deadline:
         value = condition()
         if value:
@@ -90,8 +99,8 @@ def plugin_lines(obs):
             if not line.startswith(NO_AUTOMATION) and not line.startswith(HOTKEYS_LEFT)]
 
 
-def expect_clean_exit(obs, code):
-    expect(code == 0, f"OBS exited with code {code}")
+def expect_clean_exit(obs, code, codes=(0,)):
+    expect(code in codes, f"OBS exited with code {code}")
     lines = obs.log_lines()
     expect(any(line.startswith("==== Shutting down") for line in lines), "the log has no shut-down section")
     leaks = [line for line in lines if line.startswith("Number of memory leaks:")]
@@ -470,12 +479,12 @@ def keys(display, *sequence):
     <pause> waits half a second."""
     for item in sequence:
         if item == "<pause>":
-            time.sleep(0.5)
+            settle(0.5)
         elif item.startswith("<") and item.endswith(">"):
             xdotool(display, "key", "--delay", "30", key_name(display, item[1:-1]))
         else:
             xdotool(display, "type", "--delay", "20", item)
-        time.sleep(0.15)
+        settle(0.15)
 
 
 def open_manager(obs, display):
@@ -489,14 +498,14 @@ def type_in_manager(display, dialog, *sequence):
     """Focuses the manager and types, starting from its search line (Ctrl+F). Keys that arrive before Qt has
     taken the focus are lost, and a search that lost its first letters selects another row: give Qt a moment."""
     xdotool(display, "windowfocus", "--sync", dialog)
-    time.sleep(0.3)
+    settle(0.3)
     keys(display, "<ctrl+f>", *sequence)
 
 
 def until_new_window(display, before, pattern, message):
     """Waits for a window that was not there before and gives it the keyboard."""
     window = sorted(wait_for(lambda: set(visible_windows(display, pattern)) - before, 10, message))[-1]
-    time.sleep(0.3)
+    settle(0.3)
     xdotool(display, "windowfocus", "--sync", window)
     return window
 
@@ -1817,14 +1826,22 @@ def open_layouts_submenu(display, main):
     # A click on Docks, the fourth menu of the bar; the submenu is its last entry.
     before = set(visible_windows(display, "", top_level=True))
     xdotool(display, "mousemove", "--window", main, "144", "11")
-    time.sleep(0.3)
+    settle(0.3)
     xdotool(display, "click", "1")
     docks = new_popup(display, before, "the Docks menu did not open")
     x, y, width, height = docks
     before = set(visible_windows(display, "", top_level=True))
-    xdotool(display, "mousemove", str(x + width // 2), str(y + height - 12))
-    submenu = new_popup(display, before, "the Dock Layouts submenu did not open")
-    time.sleep(0.3)
+    # A busy OBS has let the pointer's arrival on the entry go by: then the pointer moves on the entry again.
+    for nudge in (0, 6, 12):
+        xdotool(display, "mousemove", str(x + width // 2 + nudge), str(y + height - 12))
+        try:
+            submenu = new_popup(display, before, "")
+            break
+        except HostError:
+            pass
+    else:
+        raise HostError("the Dock Layouts submenu did not open")
+    settle(0.3)
     return docks, submenu, set(visible_windows(display, "", top_level=True))
 
 
@@ -1876,7 +1893,7 @@ class MenuPictures:
         x, _, _, _ = self.submenu
         top = self.top + row * self.height
         xdotool(self.display, "mousemove", str(x + 30), str(top + self.height // 2))
-        time.sleep(seconds)
+        settle(seconds)
         rect = self.picture(f"row {row + 1}", lambda rect: rect[1] == top)
         expect(side_of(rect, self.submenu),
                f"row {row + 1}'s picture at {rect} lies over the Dock Layouts submenu at {self.submenu}")
@@ -1885,7 +1902,7 @@ class MenuPictures:
     def click(self, row):
         x, _, _, _ = self.submenu
         xdotool(self.display, "mousemove", str(x + 30), str(self.top + row * self.height + self.height // 2))
-        time.sleep(0.3)
+        settle(0.3)
         xdotool(self.display, "click", "1")
 
 
@@ -2011,7 +2028,7 @@ def close_manager(display, dialog):
     while the manager stays open."""
     for _ in range(5):
         xdotool(display, "windowfocus", "--sync", dialog)
-        time.sleep(0.3)
+        settle(0.3)
         keys(display, "<Escape>")
         try:
             return wait_for(lambda: dialog not in visible_windows(display, "^OBS-Velkin Dock Layouts$"), 2, "")
@@ -2103,11 +2120,214 @@ def check_picture_safety(args, display):
     expect(plugin_lines(obs) == [load_line(args)], f"unexpected plug-in log lines: {plugin_lines(obs)}")
 
 
+# The plug-in built with AddressSanitizer and UndefinedBehaviorSanitizer in the real OBS, which is not instrumented:
+# the sanitizer's runtime is preloaded into OBS, and each sanitizer writes its reports to files in one folder.
+SOURCE_ROOT = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir))
+# The exit code that the sanitizers give OBS when they found leaks: one that OBS does not use itself.
+LEAKS_EXIT_CODE = 23
+
+
+def sanitizer_runtime(build_dir):
+    """The AddressSanitizer runtime for LD_PRELOAD: the one the sanitized module links (GCC), or else the one of the
+    compiler that built it (clang links none into a shared library)."""
+    module = os.path.join(build_dir, "obs-velkin.so")
+    for line in subprocess.run(["ldd", module], capture_output=True, text=True).stdout.splitlines():
+        name, _, found = line.strip().partition(" => ")
+        if re.match(r"lib(clang_rt\.)?asan", name) and found.startswith("/"):
+            return found.split()[0]
+    with open(os.path.join(build_dir, "CMakeCache.txt")) as f:
+        compiler = re.search(r"^CMAKE_CXX_COMPILER:\w+=(.*)$", f.read(), re.M).group(1)
+    # Older clang keeps its runtimes as lib/linux/libclang_rt.asan-x86_64.so, newer ones in a folder per target.
+    ask = lambda option: subprocess.run([compiler, option], capture_output=True, text=True).stdout.strip()
+    for path in (ask("-print-file-name=libclang_rt.asan-x86_64.so"),
+                 os.path.join(ask("-print-runtime-dir"), "libclang_rt.asan.so")):
+        if os.path.isabs(path) and os.path.exists(path):
+            return path
+    raise HostError(f"{module} links no AddressSanitizer runtime, and {compiler} has none")
+
+
+SanitizerReport = collections.namedtuple("SanitizerReport", "pid kind lines")
+
+
+def sanitizer_reports(files):
+    """The reports in the files {path: id of the process that wrote it}, and the ids of the processes whose
+    AddressSanitizer reached its exit statistics. A report's kind is "leak" (one leak and the stack of its
+    allocation), "error" (an AddressSanitizer error) or "runtime" (an UndefinedBehaviorSanitizer error). A file may
+    hold other output between the reports."""
+    reports, exited = [], set()
+    for path, pid in files.items():
+        current = None
+        with open(path, encoding="utf-8", errors="replace") as f:
+            for line in f.read().splitlines():
+                if re.match(r"(Direct|Indirect) leak of ", line):
+                    current = SanitizerReport(pid, "leak", [line])
+                    reports.append(current)
+                elif "ERROR: AddressSanitizer:" in line:
+                    current = SanitizerReport(pid, "error", [line])
+                    reports.append(current)
+                elif " runtime error: " in line:
+                    current = SanitizerReport(pid, "runtime", [line])
+                    reports.append(current)
+                elif "AddressSanitizer exit stats:" in line:
+                    exited.add(pid)
+                    current = None
+                elif current and (current.kind == "error" or re.match(r"\s*#\d+ ", line)):
+                    # An error's report runs to its summary; a leak's or UBSan's is a stack.
+                    current.lines.append(line)
+                    if line.startswith("SUMMARY: "):
+                        current = None
+                elif not (current and current.kind == "runtime" and not line.strip()):
+                    current = None
+    return reports, exited
+
+
+def plugin_frames(report, build_dirs):
+    """The frames of a report's stacks that lie in the plug-in: its module, or a file of the project or its builds,
+    by the path they were built from, which may pass through a symbolic link, or by the real one."""
+    folders = [SOURCE_ROOT, *build_dirs]
+    marks = ["obs-velkin.so", *(path(folder) + os.sep for folder in folders for path in (os.path.abspath,
+                                                                                         os.path.realpath))]
+    return [line.strip() for line in report.lines
+            if re.match(r"\s*#\d+ ", line) and any(mark in line for mark in marks)]
+
+
+@check
+def check_asan(args, display):
+    """With the plug-in built with AddressSanitizer (its runtime preloaded into OBS), loads by hotkey, by request and
+    from the Dock Layouts submenu, Save New and Overwrite by request, the manager with a row's picture, a rename and
+    a delete, and the quit by SIGINT leave no sanitizer error and no leak that the plug-in's code allocated."""
+    expect(args.asan_build_dir, "no sanitizer build: give --asan-build-dir")
+    sanitized = os.path.abspath(args.asan_build_dir)
+    profile = Profile(args.build_dir, "asan", plugin_build_dir=sanitized)
+    paths = {name: layout_document(args, profile.snapshot_dir, f"{name}.json", name, *EXACT_LAYOUTS[layout])
+             for name, layout in (("Alpha", "Bottom"), ("Beta", "Floating"), ("Gamma", "Right"))}
+    with open(profile.settings_path, "w") as f:
+        json.dump({"snapshotOrder": ["Alpha.json", "Beta.json", "Gamma.json"]}, f)
+    folder = os.path.join(profile.home, "sanitizers")
+    os.makedirs(folder)
+    # Only the plug-in's code is instrumented, but the runtime's allocator serves the whole process, so the leak check
+    # also finds OBS's and Qt's own leaks; the stacks of the allocations tell them apart. The fast unwinder follows
+    # frame pointers, which OBS and Qt do not keep: a stack ends a frame or two into them, so a leak counts as the
+    # plug-in's when its code made the allocation itself. The slow unwinder follows the stacks through OBS and Qt
+    # too, but slows OBS down so much (its start from 4 s to 20 s and more) that driving its windows failed in most
+    # tries.
+    options = {"log_path": os.path.join(folder, "asan"), "detect_leaks": "1", "halt_on_error": "0",
+               "exitcode": str(LEAKS_EXIT_CODE), "atexit": "1", "symbolize": "1", "fast_unwind_on_malloc": "1"}
+    env = {"LD_PRELOAD": sanitizer_runtime(sanitized),
+           "ASAN_OPTIONS": ":".join(f"{key}={value}" for key, value in options.items()),
+           "UBSAN_OPTIONS": f"log_path={os.path.join(folder, 'ubsan')}:print_stacktrace=1"}
+    symbolizer = shutil.which("llvm-symbolizer")
+    if symbolizer:
+        env["ASAN_SYMBOLIZER_PATH"] = symbolizer
+    began = time.time()
+    # OBS runs slower with the sanitizer's allocator.
+    global patience
+    patience = 2.0
+    obs = Obs(profile, display, env=env, answer_timeout=60).start()
+    failure = None
+    try:
+        obs.connect(timeout=180)
+        print(f"  OBS answered {time.time() - began:.0f} s after its start, with {env['LD_PRELOAD']} preloaded",
+              flush=True)
+        use_under_sanitizers(obs, display, profile, paths)
+    except Exception as error:  # told after the sanitizers' reports, which may say why
+        failure = error
+        try:
+            obs.screenshot(os.path.join(args.build_dir, "artifacts", "asan-failure.png"))
+        except (OSError, subprocess.CalledProcessError):
+            pass
+    finally:
+        patience = 1.0
+    code = obs.stop(timeout=180)
+    took = time.time() - began
+
+    # Each sanitizer writes to its file; what goes to OBS's output instead (UBSan's errors, with GCC) counts too.
+    files = {os.path.join(folder, name): int(name.rsplit(".", 1)[1]) for name in os.listdir(folder)}
+    files[os.path.join(profile.home, "obs-output.txt")] = obs.process.pid
+    reports, exited = sanitizer_reports(files)
+    build_dirs = [args.build_dir, sanitized]
+    errors = [report for report in reports if report.kind != "leak"]
+    leaks = [report for report in reports if report.kind == "leak"]
+    ours = [report for report in leaks if plugin_frames(report, build_dirs)]
+    print(f"  {len(reports)} sanitizer reports in {took:.0f} s: {len(errors)} errors, {len(leaks)} leaks, of which "
+          f"{len(ours)} with the plug-in's frames ({len(leaks) - len(ours)} of OBS and its libraries left aside)",
+          flush=True)
+    for report in (errors + ours)[:10]:
+        print("\n".join(report.lines[:40]) + "\n", file=sys.stderr)
+    expect(not errors, f"{len(errors)} sanitizer errors, the first: {errors[0].lines[0] if errors else ''} "
+                       f"(all in {', '.join(files)}){f'; and then: {failure}' if failure else ''}")
+    if failure:
+        raise HostError(f"{failure} (sanitizers' reports in {folder})")
+    expect(obs.process.pid in exited, f"AddressSanitizer did not reach its exit statistics in {folder}: OBS did not "
+                                      "end through exit(), and the leak check did not run")
+    expect_clean_exit(obs, code, (0, LEAKS_EXIT_CODE) if leaks else (0,))
+    expect(not ours, f"{len(ours)} leaks allocated by the plug-in's code, at "
+                     f"{sorted({plugin_frames(report, build_dirs)[0] for report in ours})}")
+
+
+def use_under_sanitizers(obs, display, profile, paths):
+    """What the check asan does in OBS: the plug-in's loads, saves, manager and submenu."""
+    trigger(obs, "obs-velkin.load.Beta.json")
+    wait_for_last(profile, paths["Beta"])
+    for name, expected in [("obs-velkin.cycle", "Gamma"), ("obs-velkin.previous", "Beta")]:
+        trigger(obs, name)
+        wait_for_last(profile, paths[expected])
+
+    expect(vendor_call(obs, "LoadSnapshot", {"name": "Alpha"}).get("loaded"), "LoadSnapshot of Alpha")
+    expect(vendor_call(obs, "SaveSnapshot", {"name": "Delta"}) == {"fileName": "Delta.json"}, "Save New")
+    expect(vendor_call(obs, "LoadNextSnapshot").get("loaded"), "LoadNextSnapshot")
+    expect(vendor_call(obs, "SaveSnapshot", {"name": "Delta", "overwrite": True}) == {"fileName": "Delta.json"},
+           "Overwrite")
+    expect(vendor_call(obs, "UndoLoad").get("loaded"), "UndoLoad")
+    expect_vendor_error(obs, "LoadSnapshot", {"name": "Missing"}, "NotFound")
+    expect(len(vendor_call(obs, "GetSnapshotList")["snapshots"]) == 4, "the list does not hold four snapshots")
+
+    # The manager: a row's tool tip with its picture, a rename with F2 and a delete with the Delete key.
+    title = "^OBS-Velkin Dock Layouts$"
+    dialog = open_manager(obs, display)
+    snapshot = lambda name: os.path.join(profile.snapshot_dir, name)
+
+    def question(name, key):
+        """Selects a row by searching for it and presses a key that opens a question. Keys sent while OBS was busy
+        have gone missing here: they are sent again while no question opens."""
+        before = set(visible_windows(display, title))
+        for _ in range(3):
+            type_in_manager(display, dialog, name, "<Tab>", key)
+            try:
+                wait_for(lambda: set(visible_windows(display, title)) - before, 3, "")
+                return before
+            except HostError:
+                pass
+        raise HostError(f"{key} on {name} opened no question")
+
+    # Qt shows tool tips in the active window only: the manager is, right after it opened.
+    before = set(visible_windows(display, "", top_level=True))
+    x, y = MANAGER_FIRST_ROW
+    xdotool(display, "mousemove", "--window", dialog, str(x), str(y))
+    wait_for(lambda: new_windows(display, before), 10, "resting on a row of the manager showed no tool tip")
+    xdotool(display, "mousemove", "--window", dialog, str(x), "10")
+    # Only the rename matters here, not the new name: typed letters have gone missing on a busy machine.
+    answer_window(display, question("Gamma", "<F2>"), title, "", ("<ctrl+a>", "Omega", "<Return>"),
+                  lambda: not os.path.exists(snapshot("Gamma.json")), "the rename did not move Gamma.json")
+    answer_window(display, question("Delta", "<Delete>"), title, "", ("<Return>",),
+                  lambda: not os.path.exists(snapshot("Delta.json")), "Delta.json was not deleted")
+    close_manager(display, dialog)
+
+    # The Dock Layouts submenu: a row's picture, and a click that loads the first row's snapshot.
+    main = wait_for(lambda: visible_windows(display, "^OBS .* - Profile: "), 10, "no main window")[0]
+    _, submenu, before = open_layouts_submenu(display, main)
+    rows = MenuPictures(display, submenu, before)
+    rows.rest_on(1, 0.5)
+    rows.click(0)
+    wait_for_last(profile, paths["Alpha"])
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--build-dir", required=True)
     parser.add_argument("--obs-version", default="")
     parser.add_argument("--plugin-version", required=True, help="the version the plug-in's load line names")
+    parser.add_argument("--asan-build-dir", help="the plug-in built with AddressSanitizer, for the check asan")
     parser.add_argument("--check", action="append", choices=sorted(CHECKS), default=[])
     args = parser.parse_args()
     args.build_dir = os.path.abspath(args.build_dir)
