@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 
 	velkin->readAutomation();
 	testhost::clearLog();
-	hotkeyBindingsFromJson(velkin->undoHotkeyId, velkin->automation.undoHotkey);
+	hotkeyBindingsFromJson(probe(velkin).undoHotkeyId(), velkin->automation.undoHotkey);
 	// Whatever came in, a rule names a file of the snapshot folder by its name alone, and what is written
 	// reads back as the same settings.
 	for (const QString &rule : velkin->automation.rules) {

@@ -420,12 +420,12 @@ TEST_F(AutomationTest, UndoWalksBackTheLastTenLoads)
 
 	// The undo hotkey's bindings live in automation.json and come back with it.
 	const QJsonArray f9{QJsonObject{{QStringLiteral("key"), QStringLiteral("OBS_KEY_F9")}}};
-	hotkeyBindingsFromJson(velkin->undoHotkeyId, f9);
+	hotkeyBindingsFromJson(probe(velkin).undoHotkeyId(), f9);
 	delete velkin.data();
 	const QJsonObject saved = QJsonDocument::fromJson(readTestBytes(automationPath())).object();
 	EXPECT_EQ(saved.value(QStringLiteral("undoHotkey")).toArray(), f9);
 	start();
-	EXPECT_EQ(hotkeyBindingsToJson(velkin->undoHotkeyId), f9);
+	EXPECT_EQ(hotkeyBindingsToJson(probe(velkin).undoHotkeyId()), f9);
 }
 
 TEST_F(AutomationTest, TheStartRuleWaitsUntilAHiddenWindowIsFirstShown)
@@ -492,10 +492,10 @@ TEST_F(AutomationTest, TheContextMenuSetsMovesAndShowsRules)
 	ASSERT_EQ(readAutomationFile(automationPath(), saved, nullptr), AutomationReadResult::Ok);
 	EXPECT_EQ(saved, velkin->automation);
 
-	EXPECT_FALSE(velkin->undoAction->isEnabled());
+	EXPECT_FALSE(probe(velkin).undoAction()->isEnabled());
 	velkin->loadSelectedSnapshot();
-	EXPECT_TRUE(velkin->undoAction->isEnabled());
-	velkin->undoAction->trigger();
+	EXPECT_TRUE(probe(velkin).undoAction()->isEnabled());
+	probe(velkin).undoAction()->trigger();
 	EXPECT_EQ(width(), 500);
 }
 

@@ -211,8 +211,8 @@ TEST_F(HotkeysTest, ABurstOfPressesLoadsOnlyWhereItEnds)
 	// Undo and the dialog's hotkey come after the loads pressed before them.
 	velkin->last = path(QStringLiteral("S1"));
 	std::thread host([this] {
-		for (const obs_hotkey_id id :
-		     {velkin->cycleHotkeyId, velkin->cycleHotkeyId, velkin->undoHotkeyId, velkin->cycleHotkeyId}) {
+		for (const obs_hotkey_id id : {velkin->cycleHotkeyId, velkin->cycleHotkeyId,
+					       probe(velkin).undoHotkeyId(), velkin->cycleHotkeyId}) {
 			obs_hotkey_trigger_routed_callback(id, true);
 		}
 	});

@@ -244,9 +244,10 @@ TEST_F(RemoteTest, UndoNamesNoSnapshotThatIsGone)
 	EXPECT_FALSE(answer.contains(QStringLiteral("fileName")));
 
 	// An undo that the window refuses keeps its layout in the history.
-	velkin->undoHistory.append(Velkin::LayoutMemento{QByteArray(66, '\x07'), window->saveState(0), QString()});
+	probe(velkin).undoHistory().append(
+		Velkin::LayoutMemento{QByteArray(66, '\x07'), window->saveState(0), QString()});
 	EXPECT_EQ(code(call("UndoLoad")), QStringLiteral("RestoreFailed"));
-	EXPECT_EQ(velkin->undoHistory.size(), 1);
+	EXPECT_EQ(probe(velkin).undoHistory().size(), 1);
 }
 
 TEST_F(RemoteTest, TheListChangesAreAnnouncedOnce)

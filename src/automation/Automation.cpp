@@ -59,8 +59,8 @@ void Velkin::readAutomation()
 
 void Velkin::saveAutomation()
 {
-	if (undoHotkeyId != OBS_INVALID_HOTKEY_ID) {
-		automation.undoHotkey = hotkeyBindingsToJson(undoHotkeyId);
+	if (const std::optional<QJsonArray> bindings = undo.hotkeyBindings()) {
+		automation.undoHotkey = *bindings;
 	}
 	if (automationPath.isEmpty() || !ensureSnapshotDirectory()) {
 		return;
@@ -111,9 +111,13 @@ void Velkin::runAutomation(AutomationEvent event)
 	const std::optional<AutomaticLoad> earlier = std::exchange(stopRecord, std::nullopt);
 	const QString fileName = automation.rule(event);
 	if (!fileName.isEmpty()) {
-		const LoadResult result = loadSnapshot(snapshotPath(fileName), LoadSource::Automation);
-		if (result == LoadResult::Loaded && hasStopEvent(event) && !undoHistory.isEmpty()) {
-			automaticLoads[size_t(event)] = AutomaticLoad{undoHistory.last(), last};
+		// The layout from before the load, as the load itself keeps it: nothing runs in between.
+		const QString path = snapshotPath(fileName);
+		const std::optional<LayoutMemento> before =
+			hasStopEvent(event) ? std::optional<LayoutMemento>(currentLayout()) : std::nullopt;
+		const LoadResult result = loadSnapshot(path, LoadSource::Automation);
+		if (result == LoadResult::Loaded && before) {
+			automaticLoads[size_t(event)] = AutomaticLoad{*before, path};
 		}
 		return;
 	}

@@ -28,9 +28,7 @@ void Velkin::addAutomationActions()
 	separator->setSeparator(true);
 	snapshotList->addAction(separator);
 
-	undoAction = new QAction(localeText("UndoLoad"), snapshotList);
-	QObject::connect(undoAction, &QAction::triggered, this, [this] { undoLastLoad(); });
-	snapshotList->addAction(undoAction);
+	undo.addAction(snapshotList);
 
 	separator = new QAction(snapshotList);
 	separator->setSeparator(true);
@@ -67,9 +65,6 @@ void Velkin::updateAutomationActions()
 	}
 	if (restorePreviousAction) {
 		restorePreviousAction->setChecked(automation.restorePreviousOnStop);
-	}
-	if (undoAction) {
-		undoAction->setEnabled(!undoHistory.isEmpty());
 	}
 }
 

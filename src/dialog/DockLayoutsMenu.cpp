@@ -119,7 +119,7 @@ void Velkin::fillLayoutsMenu()
 	QObject::connect(layoutsMenu->addAction(localeText("LayoutsSaveAs")), &QAction::triggered, this,
 			 [this] { saveNewSnapshot(); });
 	QAction *undo = layoutsMenu->addAction(localeText("UndoLoad"));
-	undo->setEnabled(!undoHistory.isEmpty());
+	undo->setEnabled(!this->undo.isEmpty());
 	QObject::connect(undo, &QAction::triggered, this, [this] { undoLastLoad(); });
 	QObject::connect(layoutsMenu->addAction(localeText("LayoutsManage")), &QAction::triggered, this,
 			 [this] { showManagerDialog(); });

@@ -26,7 +26,7 @@ void frontendEventCallback(enum obs_frontend_event event, void *data)
 
 } // namespace
 
-Velkin::Velkin(QMainWindow *window) : QObject(window), mainWindow(window)
+Velkin::Velkin(QMainWindow *window) : QObject(window), mainWindow(window), undo(*this)
 {
 	// OBS may hand over a relative path (portable mode), doubled or trailing slashes, or a folder behind a link.
 	// Every path the module holds is derived from these two, in this one spelling.
@@ -75,6 +75,26 @@ QString Velkin::heldSnapshotPath(const QString &path) const
 		return listed;
 	}
 	return clean;
+}
+
+bool Velkin::isActive() const
+{
+	return ready && !shuttingDown;
+}
+
+bool Velkin::isShuttingDown() const
+{
+	return shuttingDown;
+}
+
+QMainWindow *Velkin::window() const
+{
+	return mainWindow;
+}
+
+QString Velkin::lastSnapshot() const
+{
+	return last;
 }
 
 void Velkin::onFrontendEvent(enum obs_frontend_event event)

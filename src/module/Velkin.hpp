@@ -20,8 +20,10 @@
 #include <obs.h>
 
 #include "automation/AutomationFile.hpp"
+#include "module/FeatureHost.hpp"
 #include "remote/WebSocketVendor.hpp"
 #include "store/SnapshotDocument.hpp"
+#include "undo/UndoHistory.hpp"
 
 class QAction;
 class QGridLayout;
@@ -38,7 +40,7 @@ struct SnapshotFolder;
 // The one controller: everything the module holds while it is loaded. It is a child of the host's
 // main window and is deleted either by unload or together with the main window, whichever comes first.
 // Its operations live in one file per subsystem; the members are open to those files and to the tests.
-class Velkin : public QObject {
+class Velkin : public QObject, private FeatureHost {
 public:
 	explicit Velkin(QMainWindow *window);
 	~Velkin() override;
@@ -49,9 +51,13 @@ public:
 	// Lifecycle
 	void onFrontendEvent(enum obs_frontend_event event);
 	void shutdown();
+	bool isActive() const override;
+	bool isShuttingDown() const override;
+	QMainWindow *window() const override;
+	QString lastSnapshot() const override;
 
 	// Paths: the snapshot folder's file of that name, and any path to a snapshot in the spelling the module holds.
-	QString snapshotPath(const QString &fileName) const;
+	QString snapshotPath(const QString &fileName) const override;
 	QString heldSnapshotPath(const QString &path) const;
 
 	// Catalogue
@@ -68,7 +74,9 @@ public:
 	bool checkSnapshotLimit(const SnapshotFolder &folder);
 
 	// Snapshot operations
-	bool canStartOperation() const;
+	bool canStartOperation() const override;
+	bool beginOperation() override;
+	void endOperation() override;
 	// The selected snapshot's path and document, where Overwrite, Rename and Export start. Nothing when no
 	// snapshot is selected (silently) or its file cannot be read (reported).
 	struct SelectedSnapshot {
@@ -84,13 +92,11 @@ public:
 	// Writes the document as a new snapshot or over the one at oldPath and lists it. `looked`, when given, is a
 	// look at the folder taken since the last event loop ran; it is used up.
 	QString storeSnapshot(const SnapshotData &data, const QString &oldPath, SnapshotFolder *looked = nullptr);
-	// Where a load comes from. An automatic load never asks and never shows a box: missing docks stay as they
-	// are and failures are only logged.
-	enum class LoadSource { Dialog, Hotkey, Automation, Remote, Undo, Menu };
-	enum class LoadResult { Loaded, NotStarted, Cancelled, ReadFailed, RestoreFailed };
-	// missingDocks, when given, receives the docks of the snapshot that are not there now.
+	using LoadSource = ::LoadSource;
+	using LoadResult = ::LoadResult;
+	using LayoutMemento = ::LayoutMemento;
 	LoadResult loadSnapshot(const QString &path, LoadSource source = LoadSource::Dialog,
-				QStringList *missingDocks = nullptr);
+				QStringList *missingDocks = nullptr) override;
 	void reportLoadFailure(LoadSource source, const char *key, const QString &detail);
 	void renameSnapshot();
 	void deleteSnapshot();
@@ -100,15 +106,9 @@ public:
 	void importSnapshot();
 	void openSnapshotFolder();
 
-	// The layout before a load, kept so that it can be put back: geometry, dock state and `last` as they were.
-	struct LayoutMemento {
-		QByteArray geometry;
-		QByteArray state;
-		QString last;
-	};
-	LayoutMemento currentLayout() const;
+	LayoutMemento currentLayout() const override;
 	void finishLoad(const QString &path, const QString &name, const LayoutMemento &before, LoadSource source);
-	LoadResult putLayoutBack(const LayoutMemento &layout, LoadSource source);
+	LoadResult putLayoutBack(const LayoutMemento &layout, LoadSource source) override;
 	LoadResult undoLastLoad();
 	void selectSnapshotRow(const QString &path);
 
@@ -250,7 +250,6 @@ public:
 	// A file that was there but could not be read, or whose rules were not all read, is not replaced at shutdown:
 	// only a change of a rule, of the option or of the undo hotkey's binding rewrites it.
 	bool automationFileKept = false;
-	obs_hotkey_id undoHotkeyId = OBS_INVALID_HOTKEY_ID;
 	std::optional<AutomationEvent> pendingAutomationEvent;
 	// The main window while the start rule waits for it to be shown; a plain QObject pointer, because it is
 	// read while the window may be half destroyed.
@@ -265,15 +264,12 @@ public:
 	std::optional<AutomaticLoad> stopRecord;
 	// Whether any load has happened in this run: the start rule never replaces one.
 	bool loadedSinceStart = false;
-	static constexpr int kUndoDepth = 10;
-	QList<LayoutMemento> undoHistory;
 	QPointer<QMenu> automationMenu;
 	// The snapshot whose row the context menu was opened on: its rules submenu edits that one, even when a load
 	// moves the selection while the menu is open.
 	QString automationMenuPath;
 	QPointer<QAction> automationMenuAction;
 	QPointer<QAction> restorePreviousAction;
-	QPointer<QAction> undoAction;
 
 	websocket::Vendor remoteVendor;
 	// Every remote event also goes here when set (the tests listen).
@@ -282,6 +278,8 @@ public:
 	// While set, error reports are logged and remembered instead of shown: a remote request never opens a window.
 	bool quietReports = false;
 	QByteArray quietReportKey;
+
+	UndoHistory undo;
 
 private:
 	void activate();

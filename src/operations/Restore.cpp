@@ -14,32 +14,32 @@
 namespace {
 
 // Nobody watches an automatic or a remote load: it never asks and never shows a box.
-bool unattended(Velkin::LoadSource source)
+bool unattended(LoadSource source)
 {
-	return source == Velkin::LoadSource::Automation || source == Velkin::LoadSource::Remote;
+	return source == LoadSource::Automation || source == LoadSource::Remote;
 }
 
-const char *sourceName(Velkin::LoadSource source)
+const char *sourceName(LoadSource source)
 {
 	switch (source) {
-	case Velkin::LoadSource::Dialog:
+	case LoadSource::Dialog:
 		return "dialog";
-	case Velkin::LoadSource::Hotkey:
+	case LoadSource::Hotkey:
 		return "hotkey";
-	case Velkin::LoadSource::Automation:
+	case LoadSource::Automation:
 		return "automation";
-	case Velkin::LoadSource::Remote:
+	case LoadSource::Remote:
 		return "remote";
-	case Velkin::LoadSource::Undo:
+	case LoadSource::Undo:
 		return "undo";
-	case Velkin::LoadSource::Menu:
+	case LoadSource::Menu:
 		return "menu";
 	}
 	return "";
 }
 
 // A kept layout as a record to apply; the kept layout of now doubles as the way back when the window refuses.
-SnapshotData layoutOf(const Velkin::LayoutMemento &memento)
+SnapshotData layoutOf(const LayoutMemento &memento)
 {
 	SnapshotData data;
 	data.geometry = memento.geometry;
@@ -49,7 +49,7 @@ SnapshotData layoutOf(const Velkin::LayoutMemento &memento)
 
 } // namespace
 
-Velkin::LoadResult Velkin::loadSnapshot(const QString &path, LoadSource source, QStringList *missingDocksOut)
+LoadResult Velkin::loadSnapshot(const QString &path, LoadSource source, QStringList *missingDocksOut)
 {
 	if (path.isEmpty()) {
 		return LoadResult::NotStarted;
@@ -100,7 +100,7 @@ void Velkin::reportLoadFailure(LoadSource source, const char *key, const QString
 	}
 }
 
-Velkin::LayoutMemento Velkin::currentLayout() const
+LayoutMemento Velkin::currentLayout() const
 {
 	if (!mainWindow) {
 		return LayoutMemento{};
@@ -112,10 +112,7 @@ void Velkin::finishLoad(const QString &path, const QString &name, const LayoutMe
 {
 	// Undo takes a load back and is not itself kept; every other load can be undone.
 	if (source != LoadSource::Undo) {
-		undoHistory.append(before);
-		while (undoHistory.size() > kUndoDepth) {
-			undoHistory.removeFirst();
-		}
+		undo.remember(before);
 		updateAutomationActions();
 	}
 	last = path;
@@ -131,7 +128,7 @@ void Velkin::finishLoad(const QString &path, const QString &name, const LayoutMe
 	emitRemoteEvent("SnapshotLoaded", event);
 }
 
-Velkin::LoadResult Velkin::putLayoutBack(const LayoutMemento &layout, LoadSource source)
+LoadResult Velkin::putLayoutBack(const LayoutMemento &layout, LoadSource source)
 {
 	if (!mainWindow) {
 		return LoadResult::NotStarted;
@@ -154,20 +151,9 @@ Velkin::LoadResult Velkin::putLayoutBack(const LayoutMemento &layout, LoadSource
 	return LoadResult::Loaded;
 }
 
-Velkin::LoadResult Velkin::undoLastLoad()
+LoadResult Velkin::undoLastLoad()
 {
-	const OperationGuard guard(*this);
-	if (!guard || undoHistory.isEmpty()) {
-		return LoadResult::NotStarted;
-	}
-	const LayoutMemento layout = undoHistory.takeLast();
-	const LoadResult result = putLayoutBack(layout, LoadSource::Undo);
-	if (result != LoadResult::Loaded) {
-		// The window refused it: the layout stays in the history, to be tried again.
-		undoHistory.append(layout);
-	}
-	updateAutomationActions();
-	return result;
+	return undo.undo();
 }
 
 void Velkin::selectSnapshotRow(const QString &path)

@@ -165,10 +165,10 @@ QJsonObject Velkin::remoteSnapshotList()
 
 namespace {
 
-QJsonObject loadAnswer(Velkin::LoadResult result, const QString &path, const QStringList &missing)
+QJsonObject loadAnswer(LoadResult result, const QString &path, const QStringList &missing)
 {
 	switch (result) {
-	case Velkin::LoadResult::Loaded: {
+	case LoadResult::Loaded: {
 		QJsonArray docks;
 		for (const QString &dock : missing) {
 			docks.append(QJsonObject{{kName, dock}});
@@ -180,13 +180,13 @@ QJsonObject loadAnswer(Velkin::LoadResult result, const QString &path, const QSt
 		}
 		return answer;
 	}
-	case Velkin::LoadResult::ReadFailed:
+	case LoadResult::ReadFailed:
 		return remoteError("ReadFailed", QStringLiteral("The snapshot could not be read"));
-	case Velkin::LoadResult::RestoreFailed:
+	case LoadResult::RestoreFailed:
 		return remoteError("RestoreFailed",
 				   QStringLiteral("OBS refused this layout; the previous one is back"));
-	case Velkin::LoadResult::NotStarted:
-	case Velkin::LoadResult::Cancelled:
+	case LoadResult::NotStarted:
+	case LoadResult::Cancelled:
 		break;
 	}
 	return remoteError("Busy", QStringLiteral("OBS-Velkin is busy; try again"));
@@ -267,7 +267,7 @@ QJsonObject Velkin::remoteCycle(int step)
 
 QJsonObject Velkin::remoteUndo()
 {
-	if (undoHistory.isEmpty()) {
+	if (undo.isEmpty()) {
 		return remoteError("NotFound", QStringLiteral("There is no load to undo"));
 	}
 	const QuietReports quiet(*this);

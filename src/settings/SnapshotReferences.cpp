@@ -65,11 +65,7 @@ void Velkin::moveSnapshotReferences(const QString &oldPath, const QString &newPa
 			rulesChanged = true;
 		}
 	}
-	for (LayoutMemento &layout : undoHistory) {
-		if (layout.last == oldPath) {
-			layout.last = newPath;
-		}
-	}
+	undo.snapshotRenamed(oldPath, newPath);
 	const auto follow = [&](std::optional<AutomaticLoad> &load) {
 		if (load && load->loaded == oldPath) {
 			load->loaded = newPath;
@@ -113,11 +109,7 @@ void Velkin::forgetSnapshotReferences(const QString &path)
 	}
 	// The layouts kept for undo and the records of automatic loads, the one that a waiting stop has taken among
 	// them, still hold their layouts, but no longer a snapshot that they came from.
-	for (LayoutMemento &layout : undoHistory) {
-		if (layout.last == path) {
-			layout.last.clear();
-		}
-	}
+	undo.snapshotDeleted(path);
 	const auto forget = [&](std::optional<AutomaticLoad> &load) {
 		if (load && load->loaded == path) {
 			load->loaded.clear();
