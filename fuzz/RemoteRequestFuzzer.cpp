@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 	const QByteArray json(reinterpret_cast<const char *>(bytes + 1), qsizetype(size - 1));
 	const OBSDataAutoRelease request = obs_data_create_from_json(json.constData());
 	const OBSDataAutoRelease response = obs_data_create();
-	velkin->answerRemoteRequest(type, request, response);
+	probe(velkin).remote().answer(type, request, response);
 
 	const QJsonObject answer = QJsonDocument::fromJson(QByteArray(obs_data_get_json(response))).object();
 	if (answer.isEmpty()) {

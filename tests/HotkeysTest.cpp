@@ -193,9 +193,8 @@ TEST_F(HotkeysTest, ABurstOfPressesLoadsOnlyWhereItEnds)
 			}
 		}
 		int loads = 0;
-		velkin->remoteEventSink = [&](const char *type, const QJsonObject &) {
-			loads += QByteArray(type) == "SnapshotLoaded";
-		};
+		probe(velkin).remote().setEventListener(
+			[&](const char *type, const QJsonObject &) { loads += QByteArray(type) == "SnapshotLoaded"; });
 		std::thread host([&ids] {
 			for (const obs_hotkey_id id : ids) {
 				obs_hotkey_trigger_routed_callback(id, true);
@@ -205,7 +204,7 @@ TEST_F(HotkeysTest, ABurstOfPressesLoadsOnlyWhereItEnds)
 		settle();
 		EXPECT_EQ(velkin->last, path(QString::fromLatin1(test.ends)));
 		EXPECT_EQ(loads, 1) << "restores for " << ids.size() << " presses";
-		velkin->remoteEventSink = nullptr;
+		probe(velkin).remote().setEventListener(nullptr);
 	}
 
 	// Undo and the dialog's hotkey come after the loads pressed before them.

@@ -28,11 +28,11 @@ protected:
 	void start()
 	{
 		makeController();
-		velkin->remoteEventSink = [this](const char *type, const QJsonObject &data) {
+		probe(velkin).remote().setEventListener([this](const char *type, const QJsonObject &data) {
 			if (QByteArray(type) == "SnapshotLoaded") {
 				sources.append(data.value(QStringLiteral("source")).toString());
 			}
-		};
+		});
 		standin::fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
 		QApplication::processEvents();
 	}

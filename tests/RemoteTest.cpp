@@ -32,9 +32,9 @@ protected:
 	void start()
 	{
 		makeController();
-		velkin->remoteEventSink = [this](const char *type, const QJsonObject &data) {
+		probe(velkin).remote().setEventListener([this](const char *type, const QJsonObject &data) {
 			events.append({QString::fromLatin1(type), data});
-		};
+		});
 		standin::fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
 		QApplication::processEvents();
 	}
@@ -43,7 +43,7 @@ protected:
 	{
 		const OBSDataAutoRelease in = obs_data_create_from_json(QJsonDocument(request).toJson().constData());
 		const OBSDataAutoRelease out = obs_data_create();
-		velkin->answerRemoteRequest(type, in, out);
+		probe(velkin).remote().answer(type, in, out);
 		return QJsonDocument::fromJson(QByteArray(obs_data_get_json(out))).object();
 	}
 

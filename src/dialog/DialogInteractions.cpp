@@ -167,5 +167,5 @@ void Velkin::storeListOrder()
 		}
 	}
 	saveSettings();
-	emitRemoteEvent("SnapshotListChanged", QJsonObject());
+	remote.emitEvent("SnapshotListChanged", QJsonObject());
 }

@@ -1,8 +1,13 @@
 #pragma once
 
+#include "store/SnapshotCatalogue.hpp"
+
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
+
+#include <obs.h>
 
 class QMainWindow;
 
@@ -43,4 +48,18 @@ public:
 
 protected:
 	~FeatureHost() = default;
+};
+
+// What the features that list the snapshots (the remote requests, the Dock Layouts menu) ask besides.
+class CatalogueHost : public virtual FeatureHost {
+public:
+	// The catalogue as the folder holds it now, in the user's order; a snapshot's load hotkey, if it has one.
+	virtual QList<SnapshotEntry> catalogue() const = 0;
+	virtual obs_hotkey_id loadHotkeyOf(const QString &path) const = 0;
+	// Whether there is a load to undo; undoing it.
+	virtual bool canUndo() const = 0;
+	virtual LoadResult undoLastLoad() = 0;
+
+protected:
+	~CatalogueHost() = default;
 };

@@ -26,7 +26,7 @@ void frontendEventCallback(enum obs_frontend_event event, void *data)
 
 } // namespace
 
-Velkin::Velkin(QMainWindow *window) : QObject(window), mainWindow(window), undo(*this)
+Velkin::Velkin(QMainWindow *window) : QObject(window), mainWindow(window), undo(*this), remote(*this)
 {
 	// OBS may hand over a relative path (portable mode), doubled or trailing slashes, or a folder behind a link.
 	// Every path the module holds is derived from these two, in this one spelling.
@@ -77,26 +77,6 @@ QString Velkin::heldSnapshotPath(const QString &path) const
 	return clean;
 }
 
-bool Velkin::isActive() const
-{
-	return ready && !shuttingDown;
-}
-
-bool Velkin::isShuttingDown() const
-{
-	return shuttingDown;
-}
-
-QMainWindow *Velkin::window() const
-{
-	return mainWindow;
-}
-
-QString Velkin::lastSnapshot() const
-{
-	return last;
-}
-
 void Velkin::onFrontendEvent(enum obs_frontend_event event)
 {
 	if (shuttingDown) {
@@ -140,7 +120,7 @@ void Velkin::activate()
 	refreshSnapshotList(QString());
 	saveSettings();
 	connectBindingsSignal();
-	openRemoteControl();
+	remote.open();
 	watchForFirstShow();
 }
 
@@ -151,7 +131,7 @@ void Velkin::shutdown()
 	}
 	shuttingDown = true;
 	// First: no request may reach the controller from here on.
-	closeRemoteControl();
+	remote.close();
 	settingsSaveTimer.stop();
 	pendingAutomationEvent.reset();
 	if (firstShowWindow) {

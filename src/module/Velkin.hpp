@@ -21,7 +21,7 @@
 
 #include "automation/AutomationFile.hpp"
 #include "module/FeatureHost.hpp"
-#include "remote/WebSocketVendor.hpp"
+#include "remote/RemoteControl.hpp"
 #include "store/SnapshotDocument.hpp"
 #include "undo/UndoHistory.hpp"
 
@@ -40,7 +40,7 @@ struct SnapshotFolder;
 // The one controller: everything the module holds while it is loaded. It is a child of the host's
 // main window and is deleted either by unload or together with the main window, whichever comes first.
 // Its operations live in one file per subsystem; the members are open to those files and to the tests.
-class Velkin : public QObject, private FeatureHost {
+class Velkin : public QObject, private RemoteHost {
 public:
 	explicit Velkin(QMainWindow *window);
 	~Velkin() override;
@@ -71,7 +71,7 @@ public:
 	bool confirmAction(const QString &text, bool continueIsDefault);
 	bool ensureSnapshotDirectory();
 	bool checkSnapshotLimit();
-	bool checkSnapshotLimit(const SnapshotFolder &folder);
+	bool checkSnapshotLimit(const SnapshotFolder &folder) override;
 
 	// Snapshot operations
 	bool canStartOperation() const override;
@@ -92,6 +92,8 @@ public:
 	// Writes the document as a new snapshot or over the one at oldPath and lists it. `looked`, when given, is a
 	// look at the folder taken since the last event loop ran; it is used up.
 	QString storeSnapshot(const SnapshotData &data, const QString &oldPath, SnapshotFolder *looked = nullptr);
+	// Stores the layout of now under the name, as storeSnapshot does, and makes it `last`.
+	QString storeLayout(const QString &name, const QString &oldPath, SnapshotFolder *looked) override;
 	using LoadSource = ::LoadSource;
 	using LoadResult = ::LoadResult;
 	using LayoutMemento = ::LayoutMemento;
@@ -109,7 +111,7 @@ public:
 	LayoutMemento currentLayout() const override;
 	void finishLoad(const QString &path, const QString &name, const LayoutMemento &before, LoadSource source);
 	LoadResult putLayoutBack(const LayoutMemento &layout, LoadSource source) override;
-	LoadResult undoLastLoad();
+	LoadResult undoLastLoad() override;
 	void selectSnapshotRow(const QString &path);
 
 	// Automation: rules that load a snapshot when the show changes
@@ -128,20 +130,13 @@ public:
 	// Drops the rules of snapshot files that the folder no longer has at all.
 	void dropRulesOutside(const SnapshotFolder &folder);
 
-	// Remote control: requests and events of obs-websocket's vendor "obs-velkin"
-	void openRemoteControl();
-	void closeRemoteControl();
-	QJsonObject answerRemoteRequest(const QString &type, const QJsonObject &request);
-	void answerRemoteRequest(const char *type, obs_data_t *request, obs_data_t *response);
-	QJsonObject remoteSnapshotList();
-	QJsonObject remoteLoad(const QJsonObject &request);
-	QJsonObject remoteSave(const QJsonObject &request);
-	QJsonObject remoteCycle(int step);
-	QJsonObject remoteUndo();
-	void emitRemoteEvent(const char *type, const QJsonObject &data);
-	// Test builds only: the main window's and every dock's rectangle, for the request "ReportLayout".
-	QJsonObject reportDockLayout() const;
-	void noteCatalogue(size_t fingerprint);
+	// What the features ask besides (FeatureHosts.cpp)
+	QList<SnapshotEntry> catalogue() const override;
+	QList<SnapshotEntry> catalogueOf(const SnapshotFolder &looked) const override;
+	QString snapshotFolder() const override;
+	obs_hotkey_id loadHotkeyOf(const QString &path) const override;
+	bool canUndo() const override;
+	QStringList ruleEventNames(const QString &fileName) const override;
 
 	// References that follow a snapshot file
 	void moveSnapshotReferences(const QString &oldPath, const QString &newPath);
@@ -193,9 +188,9 @@ public:
 	void cycleSnapshot(int step);
 	// The snapshot `step` places from the snapshot at `from` in the order; from a snapshot that is not listed,
 	// next is the first and previous the last.
-	QString cycleTarget(const QString &from, int step) const;
+	QString cycleTarget(const QString &from, int step) const override;
 	void pressLoad(const QString &path);
-	void applyPressedLoad();
+	void applyPressedLoad() override;
 	void registerLoadHotkey(const QString &path, const QString &displayName);
 	void pruneLoadHotkeys(const QSet<QString> &listedPaths);
 	void noteBindingsChanged(obs_hotkey_id id);
@@ -271,15 +266,8 @@ public:
 	QPointer<QAction> automationMenuAction;
 	QPointer<QAction> restorePreviousAction;
 
-	websocket::Vendor remoteVendor;
-	// Every remote event also goes here when set (the tests listen).
-	std::function<void(const char *type, const QJsonObject &data)> remoteEventSink;
-	std::optional<size_t> catalogueFingerprint;
-	// While set, error reports are logged and remembered instead of shown: a remote request never opens a window.
-	bool quietReports = false;
-	QByteArray quietReportKey;
-
 	UndoHistory undo;
+	RemoteControl remote;
 
 private:
 	void activate();

@@ -1,10 +1,11 @@
 // Built into test builds only: the request "ReportLayout" answers where the main window and every dock are, so
 // that the real-host checks can compare layouts to the pixel in OBS's own window.
-#include "module/Velkin.hpp"
+#include "operations/Layout.hpp"
 
 #include <QDockWidget>
 #include <QGuiApplication>
 #include <QJsonArray>
+#include <QJsonObject>
 #include <QMainWindow>
 #include <QScreen>
 
@@ -20,7 +21,7 @@ QJsonObject rectObject(const QRect &rect)
 
 } // namespace
 
-QJsonObject Velkin::reportDockLayout() const
+QJsonObject reportDockLayout(QMainWindow *mainWindow)
 {
 	QJsonArray docks;
 	const QList<QDockWidget *> all = mainWindow->findChildren<QDockWidget *>();

@@ -70,7 +70,7 @@ LoadResult Velkin::loadSnapshot(const QString &path, LoadSource source, QStringL
 	}
 	if (!missing.isEmpty()) {
 		const QString names = missing.join(QStringLiteral(", "));
-		if (unattended(source) || quietReports) {
+		if (unattended(source) || remote.reportsQuiet()) {
 			// Nobody to ask: the docks that are not there stay as they are.
 			velkinLog(LOG_WARNING, "MissingDocks: %s", names.toUtf8().constData());
 		} else if (!confirmAction(localeText("MissingDocks").arg(names), false)) {
@@ -125,7 +125,7 @@ void Velkin::finishLoad(const QString &path, const QString &name, const LayoutMe
 		event.insert(QStringLiteral("name"), name);
 		event.insert(QStringLiteral("fileName"), QFileInfo(path).fileName());
 	}
-	emitRemoteEvent("SnapshotLoaded", event);
+	remote.emitEvent("SnapshotLoaded", event);
 }
 
 LoadResult Velkin::putLayoutBack(const LayoutMemento &layout, LoadSource source)
@@ -149,11 +149,6 @@ LoadResult Velkin::putLayoutBack(const LayoutMemento &layout, LoadSource source)
 	}
 	finishLoad(path, named.name, before, source);
 	return LoadResult::Loaded;
-}
-
-LoadResult Velkin::undoLastLoad()
-{
-	return undo.undo();
 }
 
 void Velkin::selectSnapshotRow(const QString &path)

@@ -166,7 +166,7 @@ void Velkin::refreshSnapshotList(const QString &targetPath, const SnapshotFolder
 	pruneLoadHotkeys(presentPaths);
 	keepLayoutPictures(presentPaths);
 	dropRulesOutside(*looked);
-	noteCatalogue(fingerprint);
+	remote.noteCatalogue(fingerprint);
 
 	if (unreadable != 0) {
 		velkinLog(LOG_WARNING, "Skipped %d unreadable snapshot file(s)", unreadable);

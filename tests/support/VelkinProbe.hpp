@@ -10,6 +10,8 @@
 struct VelkinProbe {
 	Velkin &velkin;
 
+	RemoteControl &remote() { return velkin.remote; }
+
 	// Undo
 	QList<LayoutMemento> &undoHistory() { return velkin.undo.history; }
 	obs_hotkey_id undoHotkeyId() { return velkin.undo.hotkeyId; }
