@@ -80,7 +80,7 @@ std::unique_ptr<Velkin> controllerFor(const QString &dir)
 	auto velkin = std::make_unique<Velkin>(window);
 	velkin->snapshotDirectory = dir;
 	velkin->settingsPath = testhost::scratchDirectory() + QStringLiteral("/settings.json");
-	velkin->automationPath = testhost::scratchDirectory() + QStringLiteral("/automation.json");
+	probe(velkin).automationPath() = testhost::scratchDirectory() + QStringLiteral("/automation.json");
 	velkin->ready = true;
 	return velkin;
 }

@@ -139,8 +139,8 @@ TEST_F(AutomationTest, AStopPutsBackTheEarlierLayoutOnlyWithTheOptionAndAnUnchan
 	for (const Case &c : cases) {
 		window->resize(500, 500);
 		velkin->last.clear();
-		velkin->automation.restorePreviousOnStop = c.option;
-		velkin->automation.rule(AutomationEvent::RecordingStopped) =
+		probe(velkin).automationSettings().restorePreviousOnStop = c.option;
+		probe(velkin).automationSettings().rule(AutomationEvent::RecordingStopped) =
 			c.stopHasRule ? QStringLiteral("After.json") : QString();
 		fire(OBS_FRONTEND_EVENT_RECORDING_STARTED);
 		ASSERT_EQ(width(), 700) << c.what;
@@ -154,7 +154,7 @@ TEST_F(AutomationTest, AStopPutsBackTheEarlierLayoutOnlyWithTheOptionAndAnUnchan
 		}
 		// A second stop has nothing left to take back.
 		window->resize(640, 500);
-		velkin->automation.rule(AutomationEvent::RecordingStopped).clear();
+		probe(velkin).automationSettings().rule(AutomationEvent::RecordingStopped).clear();
 		fire(OBS_FRONTEND_EVENT_RECORDING_STOPPED);
 		EXPECT_EQ(width(), 640) << c.what;
 	}
@@ -208,21 +208,23 @@ TEST_F(AutomationTest, EveryStartAndStopForgetsTheRecordOfAnEarlierStart)
 		{"a stop with the option off, then a start without a rule",
 		 [&] {
 			 fire(OBS_FRONTEND_EVENT_RECORDING_STOPPED);
-			 velkin->automation.restorePreviousOnStop = true;
-			 velkin->automation.rule(AutomationEvent::RecordingStarted).clear();
+			 probe(velkin).automationSettings().restorePreviousOnStop = true;
+			 probe(velkin).automationSettings().rule(AutomationEvent::RecordingStarted).clear();
 			 fire(OBS_FRONTEND_EVENT_RECORDING_STARTED);
 		 }},
 		{"a start whose load fails",
 		 [&] {
-			 velkin->automation.restorePreviousOnStop = true;
-			 velkin->automation.rule(AutomationEvent::RecordingStarted) = QStringLiteral("Gone.json");
+			 probe(velkin).automationSettings().restorePreviousOnStop = true;
+			 probe(velkin).automationSettings().rule(AutomationEvent::RecordingStarted) =
+				 QStringLiteral("Gone.json");
 			 fire(OBS_FRONTEND_EVENT_RECORDING_STARTED);
 		 }},
 	};
 	for (const auto &c : cases) {
 		window->resize(500, 500);
-		velkin->automation.restorePreviousOnStop = false;
-		velkin->automation.rule(AutomationEvent::RecordingStarted) = QStringLiteral("Live.json");
+		probe(velkin).automationSettings().restorePreviousOnStop = false;
+		probe(velkin).automationSettings().rule(AutomationEvent::RecordingStarted) =
+			QStringLiteral("Live.json");
 		fire(OBS_FRONTEND_EVENT_RECORDING_STARTED);
 		ASSERT_EQ(width(), 700) << c.what;
 		c.meanwhile();
@@ -303,13 +305,13 @@ TEST_F(AutomationTest, RulesFollowTheirSnapshotAndAreSavedAtOnce)
 	ASSERT_EQ(readSnapshotFile(live, data), SnapshotIoResult::Ok);
 	data.name = QStringLiteral("Show");
 	ASSERT_FALSE(velkin->storeSnapshot(data, live).isEmpty());
-	EXPECT_EQ(velkin->rulesOf(QStringLiteral("Show.json")),
+	EXPECT_EQ(probe(velkin).automation().rulesOf(QStringLiteral("Show.json")),
 		  (QList<AutomationEvent>{AutomationEvent::RecordingStarted, AutomationEvent::ProfileChanged}));
-	EXPECT_EQ(saved(), velkin->automation);
+	EXPECT_EQ(saved(), probe(velkin).automationSettings());
 	EXPECT_EQ(saved().rule(AutomationEvent::ProfileChanged), QStringLiteral("Show.json"));
 
 	velkin->forgetSnapshotReferences(path(QStringLiteral("Show")));
-	EXPECT_TRUE(velkin->rulesOf(QStringLiteral("Show.json")).isEmpty());
+	EXPECT_TRUE(probe(velkin).automation().rulesOf(QStringLiteral("Show.json")).isEmpty());
 	EXPECT_TRUE(saved().rule(AutomationEvent::RecordingStarted).isEmpty());
 	EXPECT_EQ(saved().rule(AutomationEvent::StreamingStarted), QStringLiteral("Other.json"));
 
@@ -388,7 +390,7 @@ TEST_F(AutomationTest, AnUnusableFileGivesNoRulesOneLineAndIsNotReplacedAtShutdo
 	delete velkin.data();
 	EXPECT_EQ(readTestBytes(automationPath()), flood);
 	start();
-	velkin->setRestorePreviousOnStop(true);
+	probe(velkin).automation().setRestorePreviousOnStop(true);
 	EXPECT_NE(readTestBytes(automationPath()), flood) << "the option's change rewrites it";
 }
 
@@ -460,8 +462,8 @@ TEST_F(AutomationTest, TheContextMenuSetsMovesAndShowsRules)
 		list->setCurrentRow(row);
 		QContextMenuEvent opened(QContextMenuEvent::Keyboard, QPoint(5, 5), QPoint(5, 5));
 		velkin->eventFilter(list, &opened);
-		velkin->automationMenu->aboutToShow();
-		velkin->automationMenu->actions().at(int(event))->trigger();
+		probe(velkin).automationMenu()->aboutToShow();
+		probe(velkin).automationMenu()->actions().at(int(event))->trigger();
 	};
 
 	triggerEvent(0, AutomationEvent::RecordingStarted);
@@ -480,17 +482,17 @@ TEST_F(AutomationTest, TheContextMenuSetsMovesAndShowsRules)
 	QContextMenuEvent opened(QContextMenuEvent::Mouse, QPoint(5, 5), QPoint(5, 5));
 	velkin->eventFilter(list->viewport(), &opened);
 	list->setCurrentRow(0);
-	velkin->automationMenu->aboutToShow();
-	velkin->automationMenu->actions().at(int(AutomationEvent::StreamingStarted))->trigger();
+	probe(velkin).automationMenu()->aboutToShow();
+	probe(velkin).automationMenu()->actions().at(int(AutomationEvent::StreamingStarted))->trigger();
 	EXPECT_EQ(list->item(1)->data(kRulesRole).toString(),
 		  automationEventText(AutomationEvent::StreamingStarted, true));
 	EXPECT_EQ(list->item(0)->data(kRulesRole).toString(), QStringLiteral("OBS start"));
 
-	velkin->restorePreviousAction->trigger();
-	EXPECT_TRUE(velkin->automation.restorePreviousOnStop);
+	probe(velkin).restorePreviousAction()->trigger();
+	EXPECT_TRUE(probe(velkin).automationSettings().restorePreviousOnStop);
 	AutomationSettings saved;
 	ASSERT_EQ(readAutomationFile(automationPath(), saved, nullptr), AutomationReadResult::Ok);
-	EXPECT_EQ(saved, velkin->automation);
+	EXPECT_EQ(saved, probe(velkin).automationSettings());
 
 	EXPECT_FALSE(probe(velkin).undoAction()->isEnabled());
 	velkin->loadSelectedSnapshot();

@@ -153,10 +153,13 @@ TEST_F(CatalogueTest, ARuleGoesOnlyWhenItsFileIsGoneFromTheFolder)
 		const QString file = writeTestDocument(dir, QStringLiteral("Live.json"), QStringLiteral("Live"));
 		Velkin *velkin = makeController();
 		velkin->refreshSnapshotList(QString());
-		velkin->setAutomationRule(AutomationEvent::RecordingStarted, QStringLiteral("Live.json"), true);
+		probe(velkin).automation().setRule(AutomationEvent::RecordingStarted, QStringLiteral("Live.json"),
+						   true);
 		c.change(file);
 		velkin->refreshSnapshotList(QString());
-		EXPECT_EQ(velkin->automation.rule(AutomationEvent::RecordingStarted).isEmpty(), !c.ruleStays) << c.what;
+		EXPECT_EQ(probe(velkin).automationSettings().rule(AutomationEvent::RecordingStarted).isEmpty(),
+			  !c.ruleStays)
+			<< c.what;
 		delete velkin;
 	}
 }

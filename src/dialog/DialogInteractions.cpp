@@ -1,3 +1,4 @@
+#include "automation/AutomationText.hpp"
 #include "module/Keys.hpp"
 #include "module/Velkin.hpp"
 #include "store/SnapshotNames.hpp"
@@ -72,22 +73,6 @@ void Velkin::updateSearchNotice()
 
 bool Velkin::eventFilter(QObject *watched, QEvent *event)
 {
-	if (event->type() == QEvent::Show && firstShowWindow && watched == firstShowWindow) {
-		// The main window comes out of the tray for the first time: now the start rule applies, once the
-		// window has settled, unless a layout was loaded meanwhile (by another rule or a Stream Deck, maybe in
-		// the middle of a stream): that one stays.
-		firstShowWindow = nullptr;
-		watched->removeEventFilter(this);
-		QMetaObject::invokeMethod(
-			this,
-			[this] {
-				if (!loadedSinceStart) {
-					onAutomationEvent(AutomationEvent::ObsStarted);
-				}
-			},
-			Qt::QueuedConnection);
-		return QObject::eventFilter(watched, event);
-	}
 	if (event->type() == QEvent::ToolTip && snapshotList && watched == snapshotList->viewport()) {
 		// A row's tool tip carries a picture of its layout, drawn when it is first wanted.
 		const auto *help = static_cast<QHelpEvent *>(event);
@@ -103,7 +88,7 @@ bool Velkin::eventFilter(QObject *watched, QEvent *event)
 	}
 	if (event->type() == QEvent::ContextMenu && snapshotList &&
 	    (watched == snapshotList || watched == snapshotList->viewport())) {
-		automationMenuPath = selectedSnapshotPath();
+		automation.menuOpenedOn(selectedSnapshotPath());
 		return QObject::eventFilter(watched, event);
 	}
 	// The event type first: while the line edit is being destroyed it still sends events here, and the
@@ -155,7 +140,7 @@ void Velkin::updateButtonStates()
 			button->setEnabled(hasSnapshot);
 		}
 	}
-	updateAutomationActions();
+	automation.updateActions();
 }
 
 void Velkin::storeListOrder()
@@ -168,4 +153,24 @@ void Velkin::storeListOrder()
 	}
 	saveSettings();
 	remote.emitEvent("SnapshotListChanged", QJsonObject());
+}
+
+void Velkin::rulesChanged()
+{
+	if (!snapshotList) {
+		return;
+	}
+	// Only rows that have rules or had them change: a thousand rows cost a lookup each.
+	const QHash<QString, QList<AutomationEvent>> rules = automation.rulesByFile();
+	for (int row = 0; row < snapshotList->count(); ++row) {
+		QListWidgetItem *item = snapshotList->item(row);
+		const QString path = item->data(kPathRole).toString();
+		const QList<AutomationEvent> events = rules.value(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
+		if (events.isEmpty() && !item->data(kRulesRole).isValid()) {
+			continue;
+		}
+		item->setData(kRulesRole, events.isEmpty() ? QVariant() : QVariant(automationRulesText(events)));
+		item->setToolTip(rowToolTip(item->text(), QFileInfo(path).fileTime(QFileDevice::FileModificationTime),
+					    path, events));
+	}
 }

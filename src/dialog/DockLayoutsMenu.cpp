@@ -89,7 +89,7 @@ void Velkin::fillLayoutsMenu()
 	// The list as it is now, in the manager's order: no second copy of it is kept.
 	const QList<SnapshotEntry> catalogue = scanSnapshots(snapshotDirectory, snapshotOrder);
 	QSet<QString> listed;
-	const QHash<QString, QList<AutomationEvent>> rules = rulesByFile();
+	const QHash<QString, QList<AutomationEvent>> rules = automation.rulesByFile();
 	const QHash<obs_hotkey_id, QString> keys = hotkeyTexts();
 	for (qsizetype i = 0; i < catalogue.size() && i < kLayoutsMenuRows; ++i) {
 		const QString path = snapshotPath(catalogue.at(i).fileName);

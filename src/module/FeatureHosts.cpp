@@ -58,8 +58,13 @@ LoadResult Velkin::undoLastLoad()
 QStringList Velkin::ruleEventNames(const QString &fileName) const
 {
 	QStringList names;
-	for (const AutomationEvent event : rulesOf(fileName)) {
+	for (const AutomationEvent event : automation.rulesOf(fileName)) {
 		names.append(QLatin1String(automationEventName(event)));
 	}
 	return names;
+}
+
+std::optional<QJsonArray> Velkin::undoHotkeyBindings() const
+{
+	return undo.hotkeyBindings();
 }

@@ -19,7 +19,7 @@
 #include <obs-frontend-api.h>
 #include <obs.h>
 
-#include "automation/AutomationFile.hpp"
+#include "automation/Automation.hpp"
 #include "module/FeatureHost.hpp"
 #include "remote/RemoteControl.hpp"
 #include "store/SnapshotDocument.hpp"
@@ -40,7 +40,7 @@ struct SnapshotFolder;
 // The one controller: everything the module holds while it is loaded. It is a child of the host's
 // main window and is deleted either by unload or together with the main window, whichever comes first.
 // Its operations live in one file per subsystem; the members are open to those files and to the tests.
-class Velkin : public QObject, private RemoteHost {
+class Velkin : public QObject, private AutomationHost, private RemoteHost {
 public:
 	explicit Velkin(QMainWindow *window);
 	~Velkin() override;
@@ -63,13 +63,13 @@ public:
 	// Catalogue
 	// A look at the folder that the same uninterrupted stretch of work took already spares a second one.
 	void refreshSnapshotList(const QString &targetPath, const SnapshotFolder *looked = nullptr);
-	QString selectedSnapshotPath() const;
+	QString selectedSnapshotPath() const override;
 
 	// Error reports and confirmations
 	void logError(const char *key, const QString &detail);
 	void reportError(const char *key, const QString &detail);
 	bool confirmAction(const QString &text, bool continueIsDefault);
-	bool ensureSnapshotDirectory();
+	bool ensureSnapshotDirectory() override;
 	bool checkSnapshotLimit();
 	bool checkSnapshotLimit(const SnapshotFolder &folder) override;
 
@@ -114,22 +114,6 @@ public:
 	LoadResult undoLastLoad() override;
 	void selectSnapshotRow(const QString &path);
 
-	// Automation: rules that load a snapshot when the show changes
-	void readAutomation();
-	void saveAutomation();
-	void onAutomationEvent(AutomationEvent event);
-	void runAutomation(AutomationEvent event);
-	void applyPendingAutomation();
-	void operationEnded();
-	void watchForFirstShow();
-	void setAutomationRule(AutomationEvent event, const QString &fileName, bool enabled);
-	void setRestorePreviousOnStop(bool enabled);
-	QList<AutomationEvent> rulesOf(const QString &fileName) const;
-	// The events of every snapshot that has rules, by file name: at most one entry an event.
-	QHash<QString, QList<AutomationEvent>> rulesByFile() const;
-	// Drops the rules of snapshot files that the folder no longer has at all.
-	void dropRulesOutside(const SnapshotFolder &folder);
-
 	// What the features ask besides (FeatureHosts.cpp)
 	QList<SnapshotEntry> catalogue() const override;
 	QList<SnapshotEntry> catalogueOf(const SnapshotFolder &looked) const override;
@@ -137,6 +121,7 @@ public:
 	obs_hotkey_id loadHotkeyOf(const QString &path) const override;
 	bool canUndo() const override;
 	QStringList ruleEventNames(const QString &fileName) const override;
+	std::optional<QJsonArray> undoHotkeyBindings() const override;
 
 	// References that follow a snapshot file
 	void moveSnapshotReferences(const QString &oldPath, const QString &newPath);
@@ -169,10 +154,8 @@ public:
 	void loadSelectedSnapshot();
 	void updateButtonStates();
 	void storeListOrder();
-	void addAutomationActions();
-	void fillAutomationMenu();
-	void updateAutomationActions();
-	void updateRuleDisplay();
+	// Shows the rules of every row as they are now.
+	void rulesChanged() override;
 	// A row's tool tip: its name, the file's modification time to the second, its path and its rules.
 	static QString rowToolTip(const QString &name, const QDateTime &modified, const QString &path,
 				  const QList<AutomationEvent> &events);
@@ -240,32 +223,7 @@ public:
 	bool busy = false;
 	QList<QPointer<QPushButton>> selectionButtons;
 
-	QString automationPath;
-	AutomationSettings automation;
-	// A file that was there but could not be read, or whose rules were not all read, is not replaced at shutdown:
-	// only a change of a rule, of the option or of the undo hotkey's binding rewrites it.
-	bool automationFileKept = false;
-	std::optional<AutomationEvent> pendingAutomationEvent;
-	// The main window while the start rule waits for it to be shown; a plain QObject pointer, because it is
-	// read while the window may be half destroyed.
-	QPointer<QObject> firstShowWindow;
-	// Per start event: the layout from before its automatic load and the `last` that load set.
-	struct AutomaticLoad {
-		LayoutMemento before;
-		QString loaded;
-	};
-	std::array<std::optional<AutomaticLoad>, kAutomationEventCount> automaticLoads;
-	// The record that the stop event running or waiting now took from its start.
-	std::optional<AutomaticLoad> stopRecord;
-	// Whether any load has happened in this run: the start rule never replaces one.
-	bool loadedSinceStart = false;
-	QPointer<QMenu> automationMenu;
-	// The snapshot whose row the context menu was opened on: its rules submenu edits that one, even when a load
-	// moves the selection while the menu is open.
-	QString automationMenuPath;
-	QPointer<QAction> automationMenuAction;
-	QPointer<QAction> restorePreviousAction;
-
+	Automation automation;
 	UndoHistory undo;
 	RemoteControl remote;
 

@@ -21,7 +21,7 @@ bool Velkin::beginOperation()
 void Velkin::endOperation()
 {
 	busy = false;
-	operationEnded();
+	automation.operationEnded();
 }
 
 std::optional<Velkin::SelectedSnapshot> Velkin::readSelectedSnapshot()

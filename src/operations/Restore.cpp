@@ -113,10 +113,9 @@ void Velkin::finishLoad(const QString &path, const QString &name, const LayoutMe
 	// Undo takes a load back and is not itself kept; every other load can be undone.
 	if (source != LoadSource::Undo) {
 		undo.remember(before);
-		updateAutomationActions();
 	}
 	last = path;
-	loadedSinceStart = true;
+	automation.noteLoad();
 	settingsSaveTimer.start(kSettingsSaveDelayMs);
 	selectSnapshotRow(path);
 	// A layout put back from before any snapshot, or from one that is gone, names none.

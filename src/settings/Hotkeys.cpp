@@ -68,7 +68,7 @@ void Velkin::registerGlobalHotkeys()
 	hotkeyBindingsFromJson(previousHotkeyId, settings.value(kSettingsPreviousHotkey).toArray());
 	hotkeyBindingsFromJson(openHotkeyId, settings.value(kSettingsOpenHotkey).toArray());
 	// Undo is no snapshot hotkey of settings.json: its bindings live with the automation rules.
-	undo.registerHotkey(hotkeyCallback, this, automation.undoHotkey);
+	undo.registerHotkey(hotkeyCallback, this, automation.undoBindings());
 }
 
 void Velkin::unregisterHotkeys()
@@ -167,7 +167,7 @@ void Velkin::noteBindingsChanged(obs_hotkey_id id)
 		return;
 	}
 	if (id == undo.hotkey()) {
-		saveAutomation();
+		automation.save();
 		return;
 	}
 	const bool ours = id == cycleHotkeyId || id == previousHotkeyId || id == openHotkeyId ||

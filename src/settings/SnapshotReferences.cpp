@@ -53,35 +53,9 @@ void Velkin::moveSnapshotReferences(const QString &oldPath, const QString &newPa
 		last = newPath;
 	}
 
-	// Rules, the layouts kept for undo and the record of automatic loads follow the file too.
-	bool rulesChanged = false;
-	for (QString &rule : automation.rules) {
-		if (rule == newName) {
-			rule.clear();
-			rulesChanged = true;
-		}
-		if (rule == oldName) {
-			rule = newName;
-			rulesChanged = true;
-		}
-	}
+	// Rules, the records of automatic loads and the layouts kept for undo follow the file too.
+	automation.snapshotRenamed(oldPath, newPath);
 	undo.snapshotRenamed(oldPath, newPath);
-	const auto follow = [&](std::optional<AutomaticLoad> &load) {
-		if (load && load->loaded == oldPath) {
-			load->loaded = newPath;
-		}
-		if (load && load->before.last == oldPath) {
-			load->before.last = newPath;
-		}
-	};
-	for (std::optional<AutomaticLoad> &load : automaticLoads) {
-		follow(load);
-	}
-	// And the record that a waiting stop has taken: that stop compares it with `last`.
-	follow(stopRecord);
-	if (rulesChanged) {
-		saveAutomation();
-	}
 }
 
 void Velkin::forgetSnapshotReferences(const QString &path)
@@ -100,29 +74,6 @@ void Velkin::forgetSnapshotReferences(const QString &path)
 
 	snapshotOrder.removeAll(fileName);
 
-	bool rulesChanged = false;
-	for (QString &rule : automation.rules) {
-		if (rule == fileName) {
-			rule.clear();
-			rulesChanged = true;
-		}
-	}
-	// The layouts kept for undo and the records of automatic loads, the one that a waiting stop has taken among
-	// them, still hold their layouts, but no longer a snapshot that they came from.
+	automation.snapshotDeleted(path);
 	undo.snapshotDeleted(path);
-	const auto forget = [&](std::optional<AutomaticLoad> &load) {
-		if (load && load->loaded == path) {
-			load->loaded.clear();
-		}
-		if (load && load->before.last == path) {
-			load->before.last.clear();
-		}
-	};
-	for (std::optional<AutomaticLoad> &load : automaticLoads) {
-		forget(load);
-	}
-	forget(stopRecord);
-	if (rulesChanged) {
-		saveAutomation();
-	}
 }

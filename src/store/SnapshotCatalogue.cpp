@@ -134,7 +134,7 @@ void Velkin::refreshSnapshotList(const QString &targetPath, const SnapshotFolder
 	// What the catalogue holds, whatever its order: a new order is announced where the user makes it.
 	size_t fingerprint = qHash(catalogue.size());
 	// Rules are few: looked up once here, a row costs a lookup in a small table.
-	const QHash<QString, QList<AutomationEvent>> rules = rulesByFile();
+	const QHash<QString, QList<AutomationEvent>> rules = automation.rulesByFile();
 	QSet<QString> presentPaths;
 	QListWidgetItem *newTop = nullptr;
 	for (const SnapshotEntry &entry : catalogue) {
@@ -165,7 +165,7 @@ void Velkin::refreshSnapshotList(const QString &targetPath, const SnapshotFolder
 
 	pruneLoadHotkeys(presentPaths);
 	keepLayoutPictures(presentPaths);
-	dropRulesOutside(*looked);
+	automation.dropRulesOutside(*looked);
 	remote.noteCatalogue(fingerprint);
 
 	if (unreadable != 0) {

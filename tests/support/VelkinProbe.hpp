@@ -3,6 +3,7 @@
 #include "module/Velkin.hpp"
 
 #include <QAction>
+#include <QMenu>
 #include <QPointer>
 
 // The tests' one way to the state that no operation shows: the controller's members and those of its feature
@@ -11,6 +12,13 @@ struct VelkinProbe {
 	Velkin &velkin;
 
 	RemoteControl &remote() { return velkin.remote; }
+
+	// Automation
+	Automation &automation() { return velkin.automation; }
+	AutomationSettings &automationSettings() { return velkin.automation.settings; }
+	QString &automationPath() { return velkin.automation.path; }
+	QPointer<QMenu> &automationMenu() { return velkin.automation.menu; }
+	QPointer<QAction> &restorePreviousAction() { return velkin.automation.restorePreviousAction; }
 
 	// Undo
 	QList<LayoutMemento> &undoHistory() { return velkin.undo.history; }
