@@ -2,7 +2,7 @@
 // parsing every snapshot document (F), or restoring the same blobs onto the window (R). scripts/bench turns
 // the results into ratios.
 #include "module/Velkin.hpp"
-#include "dialog/LayoutPicture.hpp"
+#include "menu/LayoutPicture.hpp"
 #include "operations/Layout.hpp"
 #include "settings/SettingsFile.hpp"
 #include "store/SnapshotCatalogue.hpp"

@@ -141,7 +141,7 @@ TEST_F(LifecycleTest, FinishedLoadingActivatesOnce)
 	ASSERT_EQ(toolsActions().size(), 2);
 	EXPECT_EQ(toolsActions().first(), velkin->toolsMenuAction.data());
 	EXPECT_EQ(toolsActions().first()->text(), localeText("Title"));
-	EXPECT_EQ(toolsActions().last()->menu(), velkin->layoutsMenu.data());
+	EXPECT_EQ(toolsActions().last()->menu(), probe(velkin).layoutsSubmenu().data());
 	EXPECT_NE(localeText("Title"), QStringLiteral("Title"));
 
 	standin::fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);

@@ -79,8 +79,9 @@ bool Velkin::eventFilter(QObject *watched, QEvent *event)
 		if (QListWidgetItem *item = snapshotList->itemAt(help->pos())) {
 			const QScreen *screen = snapshotList->screen();
 			QToolTip::showText(help->globalPos(),
-					   toolTipWithPicture(item->data(kPathRole).toString(), item->toolTip(),
-							      screen ? screen->devicePixelRatio() : 1),
+					   layoutsMenu.toolTipWithPicture(item->data(kPathRole).toString(),
+									  item->toolTip(),
+									  screen ? screen->devicePixelRatio() : 1),
 					   snapshotList->viewport(), snapshotList->visualItemRect(item));
 			return true;
 		}

@@ -64,6 +64,11 @@ QStringList Velkin::ruleEventNames(const QString &fileName) const
 	return names;
 }
 
+QString Velkin::snapshotToolTip(const SnapshotEntry &entry) const
+{
+	return rowToolTip(entry.name, entry.modified, snapshotPath(entry.fileName), automation.rulesOf(entry.fileName));
+}
+
 std::optional<QJsonArray> Velkin::undoHotkeyBindings() const
 {
 	return undo.hotkeyBindings();

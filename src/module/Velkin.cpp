@@ -26,7 +26,8 @@ void frontendEventCallback(enum obs_frontend_event event, void *data)
 
 } // namespace
 
-Velkin::Velkin(QMainWindow *window) : QObject(window), mainWindow(window), automation(*this), undo(*this), remote(*this)
+Velkin::Velkin(QMainWindow *window)
+    : QObject(window), mainWindow(window), automation(*this), undo(*this), remote(*this), layoutsMenu(*this)
 {
 	// OBS may hand over a relative path (portable mode), doubled or trailing slashes, or a folder behind a link.
 	// Every path the module holds is derived from these two, in this one spelling.
@@ -108,7 +109,7 @@ void Velkin::activate()
 	if (toolsMenuAction) {
 		QObject::connect(toolsMenuAction, &QAction::triggered, this, [this] { showManagerDialog(); });
 	}
-	addLayoutsMenu();
+	layoutsMenu.add();
 	refreshSnapshotList(QString());
 	saveSettings();
 	connectBindingsSignal();
@@ -138,7 +139,7 @@ void Velkin::shutdown()
 		delete toolsMenuAction.data();
 	}
 	toolsMenuAction = nullptr;
-	removeLayoutsMenu();
+	layoutsMenu.remove();
 	if (managerDialog) {
 		delete managerDialog.data();
 	}

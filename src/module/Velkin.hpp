@@ -20,6 +20,7 @@
 #include <obs.h>
 
 #include "automation/Automation.hpp"
+#include "menu/LayoutsMenu.hpp"
 #include "module/FeatureHost.hpp"
 #include "remote/RemoteControl.hpp"
 #include "store/SnapshotDocument.hpp"
@@ -40,7 +41,7 @@ struct SnapshotFolder;
 // The one controller: everything the module holds while it is loaded. It is a child of the host's
 // main window and is deleted either by unload or together with the main window, whichever comes first.
 // Its operations live in one file per subsystem; the members are open to those files and to the tests.
-class Velkin : public QObject, private AutomationHost, private RemoteHost {
+class Velkin : public QObject, private AutomationHost, private RemoteHost, private MenuHost {
 public:
 	explicit Velkin(QMainWindow *window);
 	~Velkin() override;
@@ -84,7 +85,7 @@ public:
 		SnapshotData data;
 	};
 	std::optional<SelectedSnapshot> readSelectedSnapshot();
-	void saveNewSnapshot();
+	void saveNewSnapshot() override;
 	void overwriteSnapshot();
 	// The accepted name; the look at the folder that accepted it goes to `looked`, for the store that follows.
 	QString promptSnapshotName(const QString &initialText, const QString &excludedPath,
@@ -122,25 +123,14 @@ public:
 	bool canUndo() const override;
 	QStringList ruleEventNames(const QString &fileName) const override;
 	std::optional<QJsonArray> undoHotkeyBindings() const override;
+	QString snapshotToolTip(const SnapshotEntry &entry) const override;
 
 	// References that follow a snapshot file
 	void moveSnapshotReferences(const QString &oldPath, const QString &newPath);
 	void forgetSnapshotReferences(const QString &path);
 
-	// The Dock Layouts submenu in OBS's Docks menu (or the Tools menu), built each time it is about to show.
-	static constexpr qsizetype kLayoutsMenuRows = 20;
-	void addLayoutsMenu();
-	void removeLayoutsMenu();
-	void fillLayoutsMenu();
-	// A picture of the snapshot's layout, drawn at the pixel ratio, as rich text for a tool tip, or nothing when it
-	// cannot be drawn; a row's tool tip as rich text, with that picture above its escaped text; and dropping the
-	// pictures of every file but those listed.
-	QString layoutPictureHtml(const QString &path, qreal devicePixelRatio);
-	QString toolTipWithPicture(const QString &path, const QString &text, qreal devicePixelRatio);
-	void keepLayoutPictures(const QSet<QString> &paths);
-
 	// Manager dialog
-	void showManagerDialog();
+	void showManagerDialog() override;
 	// Test builds only: logs the shown dialog's size and the room of its texts, when VELKIN_DIALOG_REPORT is set.
 	void reportDialogLayout();
 	void buildManagerDialog();
@@ -185,18 +175,6 @@ public:
 
 	QPointer<QMainWindow> mainWindow;
 	QPointer<QAction> toolsMenuAction;
-	QPointer<QMenu> layoutsMenu;
-	QPointer<QAction> layoutsMenuAction;
-	QPointer<QAction> layoutsSeparator;
-	// The pictures drawn so far, by path, with the modification time and size of the file they were drawn from and
-	// the key of the style they were drawn in.
-	struct LayoutPicture {
-		QDateTime modified;
-		qint64 size = -1;
-		size_t style = 0;
-		QString html;
-	};
-	QHash<QString, LayoutPicture> layoutPictures;
 	QPointer<QDialog> managerDialog;
 	QPointer<QListWidget> snapshotList;
 	QPointer<QLineEdit> searchEdit;
@@ -226,6 +204,7 @@ public:
 	Automation automation;
 	UndoHistory undo;
 	RemoteControl remote;
+	LayoutsMenu layoutsMenu;
 
 private:
 	void activate();

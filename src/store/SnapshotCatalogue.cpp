@@ -164,7 +164,7 @@ void Velkin::refreshSnapshotList(const QString &targetPath, const SnapshotFolder
 	}
 
 	pruneLoadHotkeys(presentPaths);
-	keepLayoutPictures(presentPaths);
+	layoutsMenu.keepPictures(presentPaths);
 	automation.dropRulesOutside(*looked);
 	remote.noteCatalogue(fingerprint);
 

@@ -20,6 +20,12 @@ struct VelkinProbe {
 	QPointer<QMenu> &automationMenu() { return velkin.automation.menu; }
 	QPointer<QAction> &restorePreviousAction() { return velkin.automation.restorePreviousAction; }
 
+	// The Dock Layouts menu and the pictures
+	LayoutsMenu &layoutsMenu() { return velkin.layoutsMenu; }
+	QPointer<QMenu> &layoutsSubmenu() { return velkin.layoutsMenu.menu; }
+	QPointer<QAction> &layoutsMenuAction() { return velkin.layoutsMenu.menuAction; }
+	const QHash<QString, LayoutsMenu::Picture> &layoutPictures() { return velkin.layoutsMenu.pictures; }
+
 	// Undo
 	QList<LayoutMemento> &undoHistory() { return velkin.undo.history; }
 	obs_hotkey_id undoHotkeyId() { return velkin.undo.hotkeyId; }
