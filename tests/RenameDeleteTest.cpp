@@ -166,6 +166,53 @@ TEST_F(RenameDeleteTest, AFileThatCannotBeRemovedChangesNothing)
 	EXPECT_EQ(velkin->snapshotList->count(), 1);
 }
 
+// A rename or a delete reaches every feature that holds the file, before any refresh: its rules, the layouts kept
+// for undo and its picture follow a rename and let go at a delete. A rename onto the name of a file that is gone
+// drops what was held of that one; what is held of any other file stays.
+TEST_F(RenameDeleteTest, EveryHolderFollowsARenameAndLetsGoAtADelete)
+{
+	start({QStringLiteral("Live"), QStringLiteral("Other")});
+	const QString live = path(QStringLiteral("Live"));
+	const QString other = path(QStringLiteral("Other"));
+	const struct {
+		const char *what;
+		QString renamedTo; // empty: a delete
+		QString recordingRule;
+		QString streamingRule;
+		QString firstUndo;
+		bool otherPictureStays;
+	} cases[] = {
+		{"rename", path(QStringLiteral("Show")), QStringLiteral("Show.json"), QStringLiteral("Other.json"),
+		 path(QStringLiteral("Show")), true},
+		{"rename onto a gone file's name", other, QStringLiteral("Other.json"), QString(), other, false},
+		{"delete", QString(), QString(), QStringLiteral("Other.json"), QString(), true},
+	};
+	for (const auto &c : cases) {
+		VelkinProbe state = probe(velkin);
+		state.automation().setRule(AutomationEvent::RecordingStarted, QStringLiteral("Live.json"), true);
+		state.automation().setRule(AutomationEvent::StreamingStarted, QStringLiteral("Other.json"), true);
+		state.undoHistory() = {LayoutMemento{QByteArray(), QByteArray(), live},
+				       LayoutMemento{QByteArray(), QByteArray(), other}};
+		state.layoutsMenu().pictureHtml(live, 1);
+		state.layoutsMenu().pictureHtml(other, 1);
+
+		if (c.renamedTo.isEmpty()) {
+			state.forgetSnapshotReferences(live);
+		} else {
+			state.moveSnapshotReferences(live, c.renamedTo);
+		}
+		EXPECT_EQ(state.automationSettings().rule(AutomationEvent::RecordingStarted), c.recordingRule)
+			<< c.what;
+		EXPECT_EQ(state.automationSettings().rule(AutomationEvent::StreamingStarted), c.streamingRule)
+			<< c.what;
+		ASSERT_EQ(state.undoHistory().size(), 2) << c.what;
+		EXPECT_EQ(state.undoHistory().at(0).last, c.firstUndo) << c.what;
+		EXPECT_EQ(state.undoHistory().at(1).last, other) << c.what;
+		EXPECT_FALSE(state.layoutPictures().contains(live)) << c.what;
+		EXPECT_EQ(state.layoutPictures().contains(other), c.otherPictureStays) << c.what;
+	}
+}
+
 TEST_F(RenameDeleteTest, DeletingTheFifthOfEightRowsLeavesTheFifthRowCurrent)
 {
 	QStringList names;

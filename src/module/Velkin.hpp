@@ -125,9 +125,12 @@ public:
 	std::optional<QJsonArray> undoHotkeyBindings() const override;
 	QString snapshotToolTip(const SnapshotEntry &entry) const override;
 
-	// References that follow a snapshot file
+	// References that follow a snapshot file: the controller's own, then those of every holder.
 	void moveSnapshotReferences(const QString &oldPath, const QString &newPath);
 	void forgetSnapshotReferences(const QString &path);
+	// Every feature object that holds snapshot paths or file names: a feature that holds them is a SnapshotHolder
+	// and is listed here, where rename and delete reach it.
+	std::array<SnapshotHolder *, 3> snapshotHolders();
 
 	// Manager dialog
 	void showManagerDialog() override;

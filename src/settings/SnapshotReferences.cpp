@@ -13,6 +13,11 @@ QString fileNameOf(const QString &path)
 
 } // namespace
 
+std::array<SnapshotHolder *, 3> Velkin::snapshotHolders()
+{
+	return {&automation, &undo, &layoutsMenu};
+}
+
 void Velkin::moveSnapshotReferences(const QString &oldPath, const QString &newPath)
 {
 	if (oldPath == newPath) {
@@ -53,9 +58,9 @@ void Velkin::moveSnapshotReferences(const QString &oldPath, const QString &newPa
 		last = newPath;
 	}
 
-	// Rules, the records of automatic loads and the layouts kept for undo follow the file too.
-	automation.snapshotRenamed(oldPath, newPath);
-	undo.snapshotRenamed(oldPath, newPath);
+	for (SnapshotHolder *holder : snapshotHolders()) {
+		holder->snapshotRenamed(oldPath, newPath);
+	}
 }
 
 void Velkin::forgetSnapshotReferences(const QString &path)
@@ -74,6 +79,7 @@ void Velkin::forgetSnapshotReferences(const QString &path)
 
 	snapshotOrder.removeAll(fileName);
 
-	automation.snapshotDeleted(path);
-	undo.snapshotDeleted(path);
+	for (SnapshotHolder *holder : snapshotHolders()) {
+		holder->snapshotDeleted(path);
+	}
 }

@@ -11,6 +11,13 @@
 struct VelkinProbe {
 	Velkin &velkin;
 
+	// What a rename and a delete do to the references, without the file operations around them.
+	void moveSnapshotReferences(const QString &oldPath, const QString &newPath)
+	{
+		velkin.moveSnapshotReferences(oldPath, newPath);
+	}
+	void forgetSnapshotReferences(const QString &path) { velkin.forgetSnapshotReferences(path); }
+
 	RemoteControl &remote() { return velkin.remote; }
 
 	// Automation
