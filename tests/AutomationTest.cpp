@@ -105,7 +105,7 @@ TEST_F(AutomationTest, EveryEventLoadsItsSnapshotWithoutAskingOrABox)
 		for (int i = 0; i < events.size(); ++i) {
 			fire(events[i].first);
 			EXPECT_EQ(width(), 600 + 20 * i) << events[i].second;
-			EXPECT_EQ(velkin->last, path(QStringLiteral("E%1").arg(i)));
+			EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("E%1").arg(i)));
 		}
 		// An event no rule follows changes nothing.
 		fire(OBS_FRONTEND_EVENT_SCENE_CHANGED);
@@ -138,19 +138,19 @@ TEST_F(AutomationTest, AStopPutsBackTheEarlierLayoutOnlyWithTheOptionAndAnUnchan
 	};
 	for (const Case &c : cases) {
 		window->resize(500, 500);
-		velkin->last.clear();
+		probe(velkin).last().clear();
 		probe(velkin).automationSettings().restorePreviousOnStop = c.option;
 		probe(velkin).automationSettings().rule(AutomationEvent::RecordingStopped) =
 			c.stopHasRule ? QStringLiteral("After.json") : QString();
 		fire(OBS_FRONTEND_EVENT_RECORDING_STARTED);
 		ASSERT_EQ(width(), 700) << c.what;
 		if (c.userLoadsMeanwhile) {
-			velkin->loadSnapshot(build, Velkin::LoadSource::Hotkey);
+			velkin->loadSnapshot(build, LoadSource::Hotkey);
 		}
 		fire(OBS_FRONTEND_EVENT_RECORDING_STOPPED);
 		EXPECT_EQ(width(), c.expectedWidth) << c.what;
 		if (c.option && !c.userLoadsMeanwhile && !c.stopHasRule) {
-			EXPECT_TRUE(velkin->last.isEmpty()) << "last goes back with the layout";
+			EXPECT_TRUE(probe(velkin).last().isEmpty()) << "last goes back with the layout";
 		}
 		// A second stop has nothing left to take back.
 		window->resize(640, 500);
@@ -190,7 +190,7 @@ TEST_F(AutomationTest, AStopThatWaitsForARenameOrDeleteOfTheLoadedSnapshotStillP
 		ASSERT_FALSE(QFileInfo::exists(live)) << c.what;
 		QApplication::processEvents();
 		EXPECT_EQ(width(), 500) << c.what;
-		EXPECT_TRUE(velkin->last.isEmpty()) << c.what;
+		EXPECT_TRUE(probe(velkin).last().isEmpty()) << c.what;
 		delete velkin.data();
 	}
 }
@@ -241,11 +241,11 @@ TEST_F(AutomationTest, TheStartRuleNeverReplacesALoadMadeBeforeTheFirstShow)
 	window->hide();
 	start();
 	// OBS is in the tray; streaming starts from a Stream Deck, and its rule loads a layout.
-	ASSERT_EQ(velkin->loadSnapshot(stream, Velkin::LoadSource::Remote), Velkin::LoadResult::Loaded);
+	ASSERT_EQ(velkin->loadSnapshot(stream, LoadSource::Remote), LoadResult::Loaded);
 	window->show();
 	QApplication::processEvents();
 	EXPECT_EQ(width(), 800);
-	EXPECT_EQ(velkin->last, stream);
+	EXPECT_EQ(probe(velkin).last(), stream);
 }
 
 TEST_F(AutomationTest, AnEventDuringAnOperationWaitsAndTheNewestWins)
@@ -268,7 +268,7 @@ TEST_F(AutomationTest, AnEventDuringAnOperationWaitsAndTheNewestWins)
 		[&] { velkin->saveNewSnapshot(); });
 	QApplication::processEvents();
 	EXPECT_EQ(width(), 800);
-	EXPECT_EQ(velkin->last, path(QStringLiteral("Stream")));
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("Stream")));
 	EXPECT_EQ(testhost::countLogLines(QStringLiteral("[obs-velkin] Automation: \"streamingStarted\" replaces "
 							 "\"recordingStarted\", which waited for a running operation")),
 		  1);
@@ -304,13 +304,13 @@ TEST_F(AutomationTest, RulesFollowTheirSnapshotAndAreSavedAtOnce)
 	SnapshotData data;
 	ASSERT_EQ(readSnapshotFile(live, data), SnapshotIoResult::Ok);
 	data.name = QStringLiteral("Show");
-	ASSERT_FALSE(velkin->storeSnapshot(data, live).isEmpty());
+	ASSERT_FALSE(probe(velkin).storeSnapshot(data, live).isEmpty());
 	EXPECT_EQ(probe(velkin).automation().rulesOf(QStringLiteral("Show.json")),
 		  (QList<AutomationEvent>{AutomationEvent::RecordingStarted, AutomationEvent::ProfileChanged}));
 	EXPECT_EQ(saved(), probe(velkin).automationSettings());
 	EXPECT_EQ(saved().rule(AutomationEvent::ProfileChanged), QStringLiteral("Show.json"));
 
-	velkin->forgetSnapshotReferences(path(QStringLiteral("Show")));
+	probe(velkin).forgetSnapshotReferences(path(QStringLiteral("Show")));
 	EXPECT_TRUE(probe(velkin).automation().rulesOf(QStringLiteral("Show.json")).isEmpty());
 	EXPECT_TRUE(saved().rule(AutomationEvent::RecordingStarted).isEmpty());
 	EXPECT_EQ(saved().rule(AutomationEvent::StreamingStarted), QStringLiteral("Other.json"));
@@ -404,20 +404,20 @@ TEST_F(AutomationTest, UndoWalksBackTheLastTenLoads)
 	velkin->refreshSnapshotList(QString());
 
 	// Nothing to undo: nothing happens and nothing is written.
-	velkin->undoLastLoad();
+	probe(velkin).undo().undo();
 	EXPECT_EQ(width(), 500);
-	EXPECT_FALSE(velkin->settingsSaveTimer.isActive());
+	EXPECT_FALSE(probe(velkin).settingsSaveTimer().isActive());
 
 	for (const QString &path : paths) {
-		ASSERT_EQ(velkin->loadSnapshot(path, Velkin::LoadSource::Hotkey), Velkin::LoadResult::Loaded);
+		ASSERT_EQ(velkin->loadSnapshot(path, LoadSource::Hotkey), LoadResult::Loaded);
 	}
 	for (int i = 10; i >= 1; --i) {
-		velkin->undoLastLoad();
+		probe(velkin).undo().undo();
 		EXPECT_EQ(width(), 600 + 10 * i);
-		EXPECT_EQ(velkin->last, paths[i]);
+		EXPECT_EQ(probe(velkin).last(), paths[i]);
 	}
 	// The two oldest loads fell out of the history.
-	velkin->undoLastLoad();
+	probe(velkin).undo().undo();
 	EXPECT_EQ(width(), 610);
 
 	// The undo hotkey's bindings live in automation.json and come back with it.
@@ -436,11 +436,11 @@ TEST_F(AutomationTest, TheStartRuleWaitsUntilAHiddenWindowIsFirstShown)
 	writeRules({{"obsStarted", QStringLiteral("Start.json")}});
 	window->hide();
 	start();
-	EXPECT_TRUE(velkin->last.isEmpty());
+	EXPECT_TRUE(probe(velkin).last().isEmpty());
 	window->show();
 	QApplication::processEvents();
 	EXPECT_EQ(width(), 700);
-	EXPECT_EQ(velkin->last, path(QStringLiteral("Start")));
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("Start")));
 
 	// Once a run: out of the tray and back again changes nothing.
 	window->resize(500, 500);
@@ -456,7 +456,7 @@ TEST_F(AutomationTest, TheContextMenuSetsMovesAndShowsRules)
 	snapshotOfWidth(QStringLiteral("Build"), 800);
 	start();
 	velkin->showManagerDialog();
-	QListWidget *list = velkin->snapshotList;
+	QListWidget *list = probe(velkin).snapshotList();
 	ASSERT_EQ(list->count(), 2);
 	const auto triggerEvent = [&](int row, AutomationEvent event) {
 		list->setCurrentRow(row);
@@ -495,7 +495,7 @@ TEST_F(AutomationTest, TheContextMenuSetsMovesAndShowsRules)
 	EXPECT_EQ(saved, probe(velkin).automationSettings());
 
 	EXPECT_FALSE(probe(velkin).undoAction()->isEnabled());
-	velkin->loadSelectedSnapshot();
+	probe(velkin).loadSelectedSnapshot();
 	EXPECT_TRUE(probe(velkin).undoAction()->isEnabled());
 	probe(velkin).undoAction()->trigger();
 	EXPECT_EQ(width(), 500);

@@ -92,10 +92,10 @@ TEST_F(LayoutsMenuTest, TheSubmenuListsTheSnapshotsInOrderWithTheLastCheckedAndI
 			  undoDisabled);
 
 	// A load from the menu is an attended load of its own source; it becomes last, and undo can take it back.
-	hotkeyBindingsFromJson(velkin->loadHotkeys.value(path(QStringLiteral("Alpha"))),
+	hotkeyBindingsFromJson(probe(velkin).loadHotkeys().value(path(QStringLiteral("Alpha"))),
 			       QJsonArray{QJsonObject{{QStringLiteral("key"), QStringLiteral("OBS_KEY_F9")}}});
 	row(QStringLiteral("Beta && Co"))->trigger();
-	EXPECT_EQ(velkin->last, path(QStringLiteral("Beta & Co")));
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("Beta & Co")));
 	EXPECT_EQ(sources, QStringList{QStringLiteral("menu")});
 	EXPECT_EQ(shown(), QStringList({QStringLiteral("Gamma"), QStringLiteral("Alpha\tF9"),
 					QStringLiteral("[x] Beta && Co")}) +

@@ -1,4 +1,3 @@
-#include "automation/AutomationText.hpp"
 #include "module/Keys.hpp"
 #include "module/Velkin.hpp"
 #include "store/SnapshotNames.hpp"
@@ -154,24 +153,4 @@ void Velkin::storeListOrder()
 	}
 	saveSettings();
 	remote.emitEvent("SnapshotListChanged", QJsonObject());
-}
-
-void Velkin::rulesChanged()
-{
-	if (!snapshotList) {
-		return;
-	}
-	// Only rows that have rules or had them change: a thousand rows cost a lookup each.
-	const QHash<QString, QList<AutomationEvent>> rules = automation.rulesByFile();
-	for (int row = 0; row < snapshotList->count(); ++row) {
-		QListWidgetItem *item = snapshotList->item(row);
-		const QString path = item->data(kPathRole).toString();
-		const QList<AutomationEvent> events = rules.value(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
-		if (events.isEmpty() && !item->data(kRulesRole).isValid()) {
-			continue;
-		}
-		item->setData(kRulesRole, events.isEmpty() ? QVariant() : QVariant(automationRulesText(events)));
-		item->setToolTip(rowToolTip(item->text(), QFileInfo(path).fileTime(QFileDevice::FileModificationTime),
-					    path, events));
-	}
 }

@@ -64,11 +64,6 @@ QStringList Velkin::ruleEventNames(const QString &fileName) const
 	return names;
 }
 
-QString Velkin::snapshotToolTip(const SnapshotEntry &entry) const
-{
-	return rowToolTip(entry.name, entry.modified, snapshotPath(entry.fileName), automation.rulesOf(entry.fileName));
-}
-
 std::optional<QJsonArray> Velkin::undoHotkeyBindings() const
 {
 	return undo.hotkeyBindings();
