@@ -81,7 +81,8 @@ struct VelkinProbe {
 
 	// Undo
 	UndoHistory &undo() { return velkin.undo; }
-	QList<LayoutMemento> &undoHistory() { return velkin.undo.history; }
+	QList<LayoutMemento> &undoHistory() { return undoHistoryOf(velkin.undo); }
+	static QList<LayoutMemento> &undoHistoryOf(UndoHistory &undo) { return undo.history; }
 	obs_hotkey_id undoHotkeyId() { return velkin.undo.hotkeyId; }
 	QPointer<QAction> &undoAction() { return velkin.undo.action; }
 };
