@@ -291,64 +291,54 @@ void Automation::dropRulesOutside(const SnapshotFolder &folder)
 	}
 }
 
-void Automation::forEachRecordedPath(const std::function<void(QString &path)> &visit)
+bool Automation::moveRules(const QString &from, const QString &to)
 {
-	const auto visitLoad = [&visit](std::optional<AutomaticLoad> &load) {
-		if (load) {
-			visit(load->loaded);
-			visit(load->before.last);
+	bool changed = false;
+	for (QString &rule : settings.rules) {
+		if (rule == from) {
+			rule = to;
+			changed = true;
+		}
+	}
+	return changed;
+}
+
+void Automation::moveRecords(const QString &from, const QString &to)
+{
+	const auto follow = [&](std::optional<AutomaticLoad> &load) {
+		if (!load) {
+			return;
+		}
+		for (QString *path : {&load->loaded, &load->before.last}) {
+			if (*path == from) {
+				*path = to;
+			}
 		}
 	};
 	for (std::optional<AutomaticLoad> &load : automaticLoads) {
-		visitLoad(load);
+		follow(load);
 	}
 	// And the record that a waiting stop has taken: that stop compares it with `last`.
-	visitLoad(stopRecord);
+	follow(stopRecord);
 }
 
 void Automation::snapshotRenamed(const QString &oldPath, const QString &newPath)
 {
-	const QString oldName = QFileInfo(oldPath).fileName();
-	const QString newName = QFileInfo(newPath).fileName();
-	bool rulesChanged = false;
-	for (QString &rule : settings.rules) {
-		// A rule left under the new name belonged to a file that is gone.
-		if (rule == newName) {
-			rule.clear();
-			rulesChanged = true;
-		}
-		if (rule == oldName) {
-			rule = newName;
-			rulesChanged = true;
-		}
-	}
-	forEachRecordedPath([&](QString &recorded) {
-		if (recorded == oldPath) {
-			recorded = newPath;
-		}
-	});
-	if (rulesChanged) {
+	// A rule left under the new name belonged to a file that is gone.
+	const bool dropped = moveRules(QFileInfo(newPath).fileName(), QString());
+	const bool moved = moveRules(QFileInfo(oldPath).fileName(), QFileInfo(newPath).fileName());
+	moveRecords(oldPath, newPath);
+	if (dropped || moved) {
 		save();
 	}
 }
 
-void Automation::snapshotDeleted(const QString &deleted)
+void Automation::snapshotDeleted(const QString &path)
 {
-	const QString fileName = QFileInfo(deleted).fileName();
-	bool rulesChanged = false;
-	for (QString &rule : settings.rules) {
-		if (rule == fileName) {
-			rule.clear();
-			rulesChanged = true;
-		}
-	}
+	const bool dropped = moveRules(QFileInfo(path).fileName(), QString());
 	// The records still hold their layouts, but no longer a snapshot that they came from.
-	forEachRecordedPath([&](QString &recorded) {
-		if (recorded == deleted) {
-			recorded.clear();
-		}
-	});
-	if (rulesChanged) {
+	moveRecords(path, QString());
+	if (dropped) {
 		save();
 	}
 }

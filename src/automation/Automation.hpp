@@ -12,7 +12,6 @@
 #include <QString>
 
 #include <array>
-#include <functional>
 #include <optional>
 
 #include <obs-frontend-api.h>
@@ -94,8 +93,10 @@ private:
 	void run(AutomationEvent event);
 	void applyPending();
 	void fillMenu();
-	// Every snapshot path that the records of automatic loads hold, the waiting stop's among them.
-	void forEachRecordedPath(const std::function<void(QString &path)> &visit);
+	// Gives the rules of the file `from` to the file `to` (to none when empty): true when there were any. The
+	// records of automatic loads, the waiting stop's among them, follow a path the same way.
+	bool moveRules(const QString &from, const QString &to);
+	void moveRecords(const QString &from, const QString &to);
 
 	AutomationHost &host;
 	QString path;
