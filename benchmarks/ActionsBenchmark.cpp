@@ -2,7 +2,7 @@
 // parsing every snapshot document (F), or restoring the same blobs onto the window (R). scripts/bench turns
 // the results into ratios.
 #include "module/Velkin.hpp"
-#include "dialog/LayoutPicture.hpp"
+#include "menu/LayoutPicture.hpp"
 #include "operations/Layout.hpp"
 #include "settings/SettingsFile.hpp"
 #include "store/SnapshotCatalogue.hpp"
@@ -11,6 +11,7 @@
 #include "support/DockWindow.hpp"
 #include "support/FrontendStandIn.hpp"
 #include "support/TestHost.hpp"
+#include "support/VelkinProbe.hpp"
 
 #include <QApplication>
 #include <QDir>
@@ -78,10 +79,10 @@ QString snapshotDirectory(int n)
 std::unique_ptr<Velkin> controllerFor(const QString &dir)
 {
 	auto velkin = std::make_unique<Velkin>(window);
-	velkin->snapshotDirectory = dir;
-	velkin->settingsPath = testhost::scratchDirectory() + QStringLiteral("/settings.json");
-	velkin->automationPath = testhost::scratchDirectory() + QStringLiteral("/automation.json");
-	velkin->ready = true;
+	probe(velkin.get()).snapshotDirectory() = dir;
+	probe(velkin.get()).settingsPath() = testhost::scratchDirectory() + QStringLiteral("/settings.json");
+	probe(velkin.get()).automationPath() = testhost::scratchDirectory() + QStringLiteral("/automation.json");
+	probe(velkin.get()).ready() = true;
 	return velkin;
 }
 
@@ -149,7 +150,7 @@ void BM_RefreshDialog(benchmark::State &state)
 	auto velkin = controllerFor(empty);
 	velkin->showManagerDialog();
 	QApplication::processEvents();
-	velkin->snapshotDirectory = snapshotDirectory(int(state.range(0)));
+	probe(velkin.get()).snapshotDirectory() = snapshotDirectory(int(state.range(0)));
 	// Freed memory goes back to the system first, so that the peak counts only what the refresh needs.
 	malloc_trim(0);
 	const long idle = residentKiB("VmRSS:");
@@ -188,8 +189,8 @@ void BM_SaveNew(benchmark::State &state)
 	velkin->refreshSnapshotList(QString());
 	const QString name = QStringLiteral("A brand new layout");
 	for (auto _ : state) {
-		const QString path = velkin->storeSnapshot(captureLayout(window, name), QString());
-		velkin->last = path;
+		const QString path = probe(velkin.get()).storeSnapshot(captureLayout(window, name), QString());
+		probe(velkin.get()).last() = path;
 		velkin->saveSettings();
 		state.PauseTiming();
 		QFile::remove(path);
@@ -201,10 +202,10 @@ void BM_SaveNew(benchmark::State &state)
 void BM_SaveSettings(benchmark::State &state)
 {
 	auto velkin = controllerFor(snapshotDirectory(int(state.range(0))));
-	velkin->settingsPath = testhost::scratchDirectory() + QStringLiteral("/settings.json");
+	probe(velkin.get()).settingsPath() = testhost::scratchDirectory() + QStringLiteral("/settings.json");
 	velkin->refreshSnapshotList(QString());
 	const QJsonArray binding{QJsonObject{{QStringLiteral("key"), QStringLiteral("OBS_KEY_F9")}}};
-	for (const obs_hotkey_id id : velkin->loadHotkeys) {
+	for (const obs_hotkey_id id : probe(velkin.get()).loadHotkeys()) {
 		hotkeyBindingsFromJson(id, binding);
 	}
 	for (auto _ : state) {

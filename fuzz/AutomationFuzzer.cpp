@@ -22,26 +22,27 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
 	startFuzzHost();
 	velkin = makeFuzzController();
-	velkin->automationPath = testhost::scratchDirectory() + QStringLiteral("/automation.json");
+	probe(velkin).automationPath() = testhost::scratchDirectory() + QStringLiteral("/automation.json");
 	return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 {
-	writeFuzzInput(velkin->automationPath, bytes, size);
+	writeFuzzInput(probe(velkin).automationPath(), bytes, size);
 
-	velkin->readAutomation();
+	probe(velkin).automation().read(probe(velkin).automationPath());
 	testhost::clearLog();
-	hotkeyBindingsFromJson(velkin->undoHotkeyId, velkin->automation.undoHotkey);
+	hotkeyBindingsFromJson(probe(velkin).undoHotkeyId(), probe(velkin).automationSettings().undoHotkey);
 	// Whatever came in, a rule names a file of the snapshot folder by its name alone, and what is written
 	// reads back as the same settings.
-	for (const QString &rule : velkin->automation.rules) {
+	for (const QString &rule : probe(velkin).automationSettings().rules) {
 		if (!isPlainFileName(rule)) {
 			std::abort();
 		}
 	}
-	const std::optional<AutomationSettings> again = parseAutomation(automationToJson(velkin->automation), nullptr);
-	if (!again || !(*again == velkin->automation)) {
+	const std::optional<AutomationSettings> again =
+		parseAutomation(automationToJson(probe(velkin).automationSettings()), nullptr);
+	if (!again || !(*again == probe(velkin).automationSettings())) {
 		std::abort();
 	}
 	return 0;

@@ -4,6 +4,7 @@
 #include "module/Velkin.hpp"
 #include "support/FrontendStandIn.hpp"
 #include "support/TestHost.hpp"
+#include "support/VelkinProbe.hpp"
 
 #include <QApplication>
 #include <QDir>

@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 	plan.docks = coreDocks();
 	plan.size = QSize(1000, 700);
 	plan.show = false;
-	buildDockWindow(velkin->mainWindow, plan);
+	buildDockWindow(probe(velkin).mainWindow(), plan);
 	standin::fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
 	return 0;
 }
@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 	const QByteArray json(reinterpret_cast<const char *>(bytes + 1), qsizetype(size - 1));
 	const OBSDataAutoRelease request = obs_data_create_from_json(json.constData());
 	const OBSDataAutoRelease response = obs_data_create();
-	velkin->answerRemoteRequest(type, request, response);
+	probe(velkin).remote().answer(type, request, response);
 
 	const QJsonObject answer = QJsonDocument::fromJson(QByteArray(obs_data_get_json(response))).object();
 	if (answer.isEmpty()) {
@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 	}
 	// Saved snapshots pile up: start over now and then, as a person deleting files behind the plug-in would.
 	if (++runs % 200 == 0) {
-		QDir folder(velkin->snapshotDirectory);
+		QDir folder(probe(velkin).snapshotDirectory());
 		for (const QString &file : folder.entryList(QDir::Files)) {
 			folder.remove(file);
 		}

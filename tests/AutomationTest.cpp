@@ -105,7 +105,7 @@ TEST_F(AutomationTest, EveryEventLoadsItsSnapshotWithoutAskingOrABox)
 		for (int i = 0; i < events.size(); ++i) {
 			fire(events[i].first);
 			EXPECT_EQ(width(), 600 + 20 * i) << events[i].second;
-			EXPECT_EQ(velkin->last, path(QStringLiteral("E%1").arg(i)));
+			EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("E%1").arg(i)));
 		}
 		// An event no rule follows changes nothing.
 		fire(OBS_FRONTEND_EVENT_SCENE_CHANGED);
@@ -138,23 +138,23 @@ TEST_F(AutomationTest, AStopPutsBackTheEarlierLayoutOnlyWithTheOptionAndAnUnchan
 	};
 	for (const Case &c : cases) {
 		window->resize(500, 500);
-		velkin->last.clear();
-		velkin->automation.restorePreviousOnStop = c.option;
-		velkin->automation.rule(AutomationEvent::RecordingStopped) =
+		probe(velkin).last().clear();
+		probe(velkin).automationSettings().restorePreviousOnStop = c.option;
+		probe(velkin).automationSettings().rule(AutomationEvent::RecordingStopped) =
 			c.stopHasRule ? QStringLiteral("After.json") : QString();
 		fire(OBS_FRONTEND_EVENT_RECORDING_STARTED);
 		ASSERT_EQ(width(), 700) << c.what;
 		if (c.userLoadsMeanwhile) {
-			velkin->loadSnapshot(build, Velkin::LoadSource::Hotkey);
+			velkin->loadSnapshot(build, LoadSource::Hotkey);
 		}
 		fire(OBS_FRONTEND_EVENT_RECORDING_STOPPED);
 		EXPECT_EQ(width(), c.expectedWidth) << c.what;
 		if (c.option && !c.userLoadsMeanwhile && !c.stopHasRule) {
-			EXPECT_TRUE(velkin->last.isEmpty()) << "last goes back with the layout";
+			EXPECT_TRUE(probe(velkin).last().isEmpty()) << "last goes back with the layout";
 		}
 		// A second stop has nothing left to take back.
 		window->resize(640, 500);
-		velkin->automation.rule(AutomationEvent::RecordingStopped).clear();
+		probe(velkin).automationSettings().rule(AutomationEvent::RecordingStopped).clear();
 		fire(OBS_FRONTEND_EVENT_RECORDING_STOPPED);
 		EXPECT_EQ(width(), 640) << c.what;
 	}
@@ -190,7 +190,7 @@ TEST_F(AutomationTest, AStopThatWaitsForARenameOrDeleteOfTheLoadedSnapshotStillP
 		ASSERT_FALSE(QFileInfo::exists(live)) << c.what;
 		QApplication::processEvents();
 		EXPECT_EQ(width(), 500) << c.what;
-		EXPECT_TRUE(velkin->last.isEmpty()) << c.what;
+		EXPECT_TRUE(probe(velkin).last().isEmpty()) << c.what;
 		delete velkin.data();
 	}
 }
@@ -208,21 +208,23 @@ TEST_F(AutomationTest, EveryStartAndStopForgetsTheRecordOfAnEarlierStart)
 		{"a stop with the option off, then a start without a rule",
 		 [&] {
 			 fire(OBS_FRONTEND_EVENT_RECORDING_STOPPED);
-			 velkin->automation.restorePreviousOnStop = true;
-			 velkin->automation.rule(AutomationEvent::RecordingStarted).clear();
+			 probe(velkin).automationSettings().restorePreviousOnStop = true;
+			 probe(velkin).automationSettings().rule(AutomationEvent::RecordingStarted).clear();
 			 fire(OBS_FRONTEND_EVENT_RECORDING_STARTED);
 		 }},
 		{"a start whose load fails",
 		 [&] {
-			 velkin->automation.restorePreviousOnStop = true;
-			 velkin->automation.rule(AutomationEvent::RecordingStarted) = QStringLiteral("Gone.json");
+			 probe(velkin).automationSettings().restorePreviousOnStop = true;
+			 probe(velkin).automationSettings().rule(AutomationEvent::RecordingStarted) =
+				 QStringLiteral("Gone.json");
 			 fire(OBS_FRONTEND_EVENT_RECORDING_STARTED);
 		 }},
 	};
 	for (const auto &c : cases) {
 		window->resize(500, 500);
-		velkin->automation.restorePreviousOnStop = false;
-		velkin->automation.rule(AutomationEvent::RecordingStarted) = QStringLiteral("Live.json");
+		probe(velkin).automationSettings().restorePreviousOnStop = false;
+		probe(velkin).automationSettings().rule(AutomationEvent::RecordingStarted) =
+			QStringLiteral("Live.json");
 		fire(OBS_FRONTEND_EVENT_RECORDING_STARTED);
 		ASSERT_EQ(width(), 700) << c.what;
 		c.meanwhile();
@@ -239,11 +241,11 @@ TEST_F(AutomationTest, TheStartRuleNeverReplacesALoadMadeBeforeTheFirstShow)
 	window->hide();
 	start();
 	// OBS is in the tray; streaming starts from a Stream Deck, and its rule loads a layout.
-	ASSERT_EQ(velkin->loadSnapshot(stream, Velkin::LoadSource::Remote), Velkin::LoadResult::Loaded);
+	ASSERT_EQ(velkin->loadSnapshot(stream, LoadSource::Remote), LoadResult::Loaded);
 	window->show();
 	QApplication::processEvents();
 	EXPECT_EQ(width(), 800);
-	EXPECT_EQ(velkin->last, stream);
+	EXPECT_EQ(probe(velkin).last(), stream);
 }
 
 TEST_F(AutomationTest, AnEventDuringAnOperationWaitsAndTheNewestWins)
@@ -266,7 +268,7 @@ TEST_F(AutomationTest, AnEventDuringAnOperationWaitsAndTheNewestWins)
 		[&] { velkin->saveNewSnapshot(); });
 	QApplication::processEvents();
 	EXPECT_EQ(width(), 800);
-	EXPECT_EQ(velkin->last, path(QStringLiteral("Stream")));
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("Stream")));
 	EXPECT_EQ(testhost::countLogLines(QStringLiteral("[obs-velkin] Automation: \"streamingStarted\" replaces "
 							 "\"recordingStarted\", which waited for a running operation")),
 		  1);
@@ -302,14 +304,14 @@ TEST_F(AutomationTest, RulesFollowTheirSnapshotAndAreSavedAtOnce)
 	SnapshotData data;
 	ASSERT_EQ(readSnapshotFile(live, data), SnapshotIoResult::Ok);
 	data.name = QStringLiteral("Show");
-	ASSERT_FALSE(velkin->storeSnapshot(data, live).isEmpty());
-	EXPECT_EQ(velkin->rulesOf(QStringLiteral("Show.json")),
+	ASSERT_FALSE(probe(velkin).storeSnapshot(data, live).isEmpty());
+	EXPECT_EQ(probe(velkin).automation().rulesOf(QStringLiteral("Show.json")),
 		  (QList<AutomationEvent>{AutomationEvent::RecordingStarted, AutomationEvent::ProfileChanged}));
-	EXPECT_EQ(saved(), velkin->automation);
+	EXPECT_EQ(saved(), probe(velkin).automationSettings());
 	EXPECT_EQ(saved().rule(AutomationEvent::ProfileChanged), QStringLiteral("Show.json"));
 
-	velkin->forgetSnapshotReferences(path(QStringLiteral("Show")));
-	EXPECT_TRUE(velkin->rulesOf(QStringLiteral("Show.json")).isEmpty());
+	probe(velkin).forgetSnapshotReferences(path(QStringLiteral("Show")));
+	EXPECT_TRUE(probe(velkin).automation().rulesOf(QStringLiteral("Show.json")).isEmpty());
 	EXPECT_TRUE(saved().rule(AutomationEvent::RecordingStarted).isEmpty());
 	EXPECT_EQ(saved().rule(AutomationEvent::StreamingStarted), QStringLiteral("Other.json"));
 
@@ -388,7 +390,7 @@ TEST_F(AutomationTest, AnUnusableFileGivesNoRulesOneLineAndIsNotReplacedAtShutdo
 	delete velkin.data();
 	EXPECT_EQ(readTestBytes(automationPath()), flood);
 	start();
-	velkin->setRestorePreviousOnStop(true);
+	probe(velkin).automation().setRestorePreviousOnStop(true);
 	EXPECT_NE(readTestBytes(automationPath()), flood) << "the option's change rewrites it";
 }
 
@@ -402,30 +404,30 @@ TEST_F(AutomationTest, UndoWalksBackTheLastTenLoads)
 	velkin->refreshSnapshotList(QString());
 
 	// Nothing to undo: nothing happens and nothing is written.
-	velkin->undoLastLoad();
+	probe(velkin).undo().undo();
 	EXPECT_EQ(width(), 500);
-	EXPECT_FALSE(velkin->settingsSaveTimer.isActive());
+	EXPECT_FALSE(probe(velkin).settingsSaveTimer().isActive());
 
 	for (const QString &path : paths) {
-		ASSERT_EQ(velkin->loadSnapshot(path, Velkin::LoadSource::Hotkey), Velkin::LoadResult::Loaded);
+		ASSERT_EQ(velkin->loadSnapshot(path, LoadSource::Hotkey), LoadResult::Loaded);
 	}
 	for (int i = 10; i >= 1; --i) {
-		velkin->undoLastLoad();
+		probe(velkin).undo().undo();
 		EXPECT_EQ(width(), 600 + 10 * i);
-		EXPECT_EQ(velkin->last, paths[i]);
+		EXPECT_EQ(probe(velkin).last(), paths[i]);
 	}
 	// The two oldest loads fell out of the history.
-	velkin->undoLastLoad();
+	probe(velkin).undo().undo();
 	EXPECT_EQ(width(), 610);
 
 	// The undo hotkey's bindings live in automation.json and come back with it.
 	const QJsonArray f9{QJsonObject{{QStringLiteral("key"), QStringLiteral("OBS_KEY_F9")}}};
-	hotkeyBindingsFromJson(velkin->undoHotkeyId, f9);
+	hotkeyBindingsFromJson(probe(velkin).undoHotkeyId(), f9);
 	delete velkin.data();
 	const QJsonObject saved = QJsonDocument::fromJson(readTestBytes(automationPath())).object();
 	EXPECT_EQ(saved.value(QStringLiteral("undoHotkey")).toArray(), f9);
 	start();
-	EXPECT_EQ(hotkeyBindingsToJson(velkin->undoHotkeyId), f9);
+	EXPECT_EQ(hotkeyBindingsToJson(probe(velkin).undoHotkeyId()), f9);
 }
 
 TEST_F(AutomationTest, TheStartRuleWaitsUntilAHiddenWindowIsFirstShown)
@@ -434,11 +436,11 @@ TEST_F(AutomationTest, TheStartRuleWaitsUntilAHiddenWindowIsFirstShown)
 	writeRules({{"obsStarted", QStringLiteral("Start.json")}});
 	window->hide();
 	start();
-	EXPECT_TRUE(velkin->last.isEmpty());
+	EXPECT_TRUE(probe(velkin).last().isEmpty());
 	window->show();
 	QApplication::processEvents();
 	EXPECT_EQ(width(), 700);
-	EXPECT_EQ(velkin->last, path(QStringLiteral("Start")));
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("Start")));
 
 	// Once a run: out of the tray and back again changes nothing.
 	window->resize(500, 500);
@@ -454,14 +456,14 @@ TEST_F(AutomationTest, TheContextMenuSetsMovesAndShowsRules)
 	snapshotOfWidth(QStringLiteral("Build"), 800);
 	start();
 	velkin->showManagerDialog();
-	QListWidget *list = velkin->snapshotList;
+	QListWidget *list = probe(velkin).snapshotList();
 	ASSERT_EQ(list->count(), 2);
 	const auto triggerEvent = [&](int row, AutomationEvent event) {
 		list->setCurrentRow(row);
 		QContextMenuEvent opened(QContextMenuEvent::Keyboard, QPoint(5, 5), QPoint(5, 5));
 		velkin->eventFilter(list, &opened);
-		velkin->automationMenu->aboutToShow();
-		velkin->automationMenu->actions().at(int(event))->trigger();
+		probe(velkin).automationMenu()->aboutToShow();
+		probe(velkin).automationMenu()->actions().at(int(event))->trigger();
 	};
 
 	triggerEvent(0, AutomationEvent::RecordingStarted);
@@ -480,22 +482,22 @@ TEST_F(AutomationTest, TheContextMenuSetsMovesAndShowsRules)
 	QContextMenuEvent opened(QContextMenuEvent::Mouse, QPoint(5, 5), QPoint(5, 5));
 	velkin->eventFilter(list->viewport(), &opened);
 	list->setCurrentRow(0);
-	velkin->automationMenu->aboutToShow();
-	velkin->automationMenu->actions().at(int(AutomationEvent::StreamingStarted))->trigger();
+	probe(velkin).automationMenu()->aboutToShow();
+	probe(velkin).automationMenu()->actions().at(int(AutomationEvent::StreamingStarted))->trigger();
 	EXPECT_EQ(list->item(1)->data(kRulesRole).toString(),
 		  automationEventText(AutomationEvent::StreamingStarted, true));
 	EXPECT_EQ(list->item(0)->data(kRulesRole).toString(), QStringLiteral("OBS start"));
 
-	velkin->restorePreviousAction->trigger();
-	EXPECT_TRUE(velkin->automation.restorePreviousOnStop);
+	probe(velkin).restorePreviousAction()->trigger();
+	EXPECT_TRUE(probe(velkin).automationSettings().restorePreviousOnStop);
 	AutomationSettings saved;
 	ASSERT_EQ(readAutomationFile(automationPath(), saved, nullptr), AutomationReadResult::Ok);
-	EXPECT_EQ(saved, velkin->automation);
+	EXPECT_EQ(saved, probe(velkin).automationSettings());
 
-	EXPECT_FALSE(velkin->undoAction->isEnabled());
-	velkin->loadSelectedSnapshot();
-	EXPECT_TRUE(velkin->undoAction->isEnabled());
-	velkin->undoAction->trigger();
+	EXPECT_FALSE(probe(velkin).undoAction()->isEnabled());
+	probe(velkin).loadSelectedSnapshot();
+	EXPECT_TRUE(probe(velkin).undoAction()->isEnabled());
+	probe(velkin).undoAction()->trigger();
 	EXPECT_EQ(width(), 500);
 }
 

@@ -32,7 +32,7 @@ protected:
 		addTestDocks(window, test == "CaptureRecordsTheNamedDocksSortedAndOnce");
 		makeController();
 		QDir().mkpath(snapshotDirectory());
-		velkin->ready = true;
+		probe(velkin).ready() = true;
 	}
 
 	QDockWidget *dock(const char *name) const
@@ -56,7 +56,7 @@ protected:
 	QString saveNew(const QString &typed)
 	{
 		answerModals(typeName(typed), [&] { velkin->saveNewSnapshot(); });
-		return velkin->last;
+		return probe(velkin).last();
 	}
 
 	static QString pathOf(const QString &fileName) { return QDir(snapshotDirectory()).filePath(fileName); }
@@ -81,7 +81,7 @@ TEST_F(CaptureRestoreTest, SavedLayoutComesBackExactly)
 	const QRect geometry = window->geometry();
 	const QString path = saveNew(QStringLiteral("  Going Live  "));
 	ASSERT_EQ(path, pathOf(QStringLiteral("Going Live.json")));
-	EXPECT_EQ(velkin->snapshotOrder, QStringList{QStringLiteral("Going Live.json")});
+	EXPECT_EQ(probe(velkin).snapshotOrder(), QStringList{QStringLiteral("Going Live.json")});
 	EXPECT_EQ(QJsonDocument::fromJson(readTestBytes(settingsPath()))
 			  .object()
 			  .value(QStringLiteral("last"))
@@ -90,7 +90,7 @@ TEST_F(CaptureRestoreTest, SavedLayoutComesBackExactly)
 
 	rearrange();
 	ASSERT_NE(window->saveState(0), state);
-	velkin->last.clear();
+	probe(velkin).last().clear();
 	auto records = answerModals(clickOk, [&] { velkin->loadSnapshot(path); });
 	EXPECT_TRUE(records.isEmpty()) << "every dock exists: no question";
 	QApplication::processEvents();
@@ -100,8 +100,8 @@ TEST_F(CaptureRestoreTest, SavedLayoutComesBackExactly)
 	EXPECT_FALSE(dock("mixerDock")->isFloating());
 	EXPECT_TRUE(dock("transitionsDock")->isHidden());
 	EXPECT_EQ(window->dockWidgetArea(dock("controlsDock")), Qt::RightDockWidgetArea);
-	EXPECT_EQ(velkin->last, path);
-	EXPECT_TRUE(velkin->settingsSaveTimer.isActive()) << "the restore saves through the timer";
+	EXPECT_EQ(probe(velkin).last(), path);
+	EXPECT_TRUE(probe(velkin).settingsSaveTimer().isActive()) << "the restore saves through the timer";
 }
 
 TEST_F(CaptureRestoreTest, MissingDocksAreAskedAboutFirst)
@@ -113,7 +113,7 @@ TEST_F(CaptureRestoreTest, MissingDocksAreAskedAboutFirst)
 	const QString path = pathOf(QStringLiteral("Other PC.json"));
 	ASSERT_EQ(writeSnapshotFile(path, data), SnapshotIoResult::Ok);
 	QListWidget list;
-	velkin->snapshotList = &list;
+	probe(velkin).snapshotList() = &list;
 	velkin->refreshSnapshotList(QString());
 	new QListWidgetItem(QStringLiteral("another"), &list);
 	list.setCurrentRow(1);
@@ -127,13 +127,13 @@ TEST_F(CaptureRestoreTest, MissingDocksAreAskedAboutFirst)
 			  localeText("MissingDocks").arg(QStringLiteral("goneDock, ScenesDock, goneDock")));
 		EXPECT_EQ(records[0].defaultButton, localeText("Cancel"));
 		EXPECT_EQ(window->saveState(0), before);
-		EXPECT_TRUE(velkin->last.isEmpty());
+		EXPECT_TRUE(probe(velkin).last().isEmpty());
 		EXPECT_EQ(list.currentRow(), 1);
 	}
 	answerModals(clickAccept, [&] { velkin->loadSnapshot(path); });
 	QApplication::processEvents();
 	EXPECT_EQ(window->saveState(0), data.state);
-	EXPECT_EQ(velkin->last, path);
+	EXPECT_EQ(probe(velkin).last(), path);
 	EXPECT_EQ(list.currentRow(), 0);
 }
 
@@ -163,7 +163,7 @@ TEST_F(CaptureRestoreTest, RefusedGeometryOrStateRollsBack)
 	EXPECT_EQ(testhost::countLogLines(QStringLiteral("[obs-velkin] RestoreFailed: ")), 1);
 	EXPECT_EQ(window->saveState(0), rearranged);
 	EXPECT_EQ(window->geometry(), rearrangedRect);
-	EXPECT_TRUE(velkin->last.isEmpty());
+	EXPECT_TRUE(probe(velkin).last().isEmpty());
 
 	// A state with a wrong marker after an accepted geometry: the geometry goes back too.
 	SnapshotData badState = data;
@@ -269,7 +269,7 @@ TEST_F(CaptureRestoreTest, TwoLoadsIntoAHiddenWindowSurviveShowingIt)
 	}
 	window->show();
 	QApplication::processEvents();
-	EXPECT_EQ(velkin->last, path(QStringLiteral("Small")));
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("Small")));
 	EXPECT_EQ(window->saveState(0), small);
 }
 
@@ -278,7 +278,7 @@ TEST_F(CaptureRestoreTest, NothingElseRunsWhileAPromptIsOpen)
 	const QString first = saveNew(QStringLiteral("First"));
 	rearrange();
 	const QString second = saveNew(QStringLiteral("Second"));
-	velkin->last.clear();
+	probe(velkin).last().clear();
 
 	// A load queued from a hotkey arrives while the question is open: it does nothing.
 	SnapshotData data;
@@ -290,13 +290,13 @@ TEST_F(CaptureRestoreTest, NothingElseRunsWhileAPromptIsOpen)
 			QMetaObject::invokeMethod(
 				velkin, [this, second] { velkin->loadSnapshot(second); }, Qt::QueuedConnection);
 			QTest::qWait(50);
-			EXPECT_TRUE(velkin->last.isEmpty());
+			EXPECT_TRUE(probe(velkin).last().isEmpty());
 			clickReject(box);
 		},
 		[&] { velkin->loadSnapshot(first); });
 	EXPECT_EQ(records.size(), 1);
-	EXPECT_TRUE(velkin->last.isEmpty());
-	EXPECT_FALSE(velkin->busy);
+	EXPECT_TRUE(probe(velkin).last().isEmpty());
+	EXPECT_FALSE(probe(velkin).busy());
 
 	// The same inside the name prompt; Save New itself goes on afterwards.
 	records = answerModals(
@@ -310,10 +310,10 @@ TEST_F(CaptureRestoreTest, NothingElseRunsWhileAPromptIsOpen)
 		},
 		[&] { velkin->saveNewSnapshot(); });
 	EXPECT_EQ(records.size(), 1);
-	EXPECT_EQ(velkin->last, pathOf(QStringLiteral("Third.json")));
+	EXPECT_EQ(probe(velkin).last(), pathOf(QStringLiteral("Third.json")));
 
 	// A shutdown while the question is open turns Continue into Cancel: the final save has no new last.
-	velkin->last.clear();
+	probe(velkin).last().clear();
 	const QByteArray layout = window->saveState(0);
 	answerModals(
 		[&](QWidget *box) {
@@ -321,7 +321,7 @@ TEST_F(CaptureRestoreTest, NothingElseRunsWhileAPromptIsOpen)
 			clickAccept(box);
 		},
 		[&] { velkin->loadSnapshot(first); });
-	EXPECT_TRUE(velkin->last.isEmpty());
+	EXPECT_TRUE(probe(velkin).last().isEmpty());
 	EXPECT_EQ(window->saveState(0), layout);
 	EXPECT_EQ(QJsonDocument::fromJson(readTestBytes(settingsPath())).object().value(QStringLiteral("last")),
 		  QJsonValue(QString()));
@@ -371,8 +371,8 @@ TEST_F(CaptureRestoreTest, WhatTheFolderGainsWhileThePromptIsOpenIsSeenBySaveNew
 					  QStringLiteral("S%1").arg(i));
 		}
 		QListWidget list;
-		velkin->snapshotList = &list;
-		velkin->last.clear();
+		probe(velkin).snapshotList() = &list;
+		probe(velkin).last().clear();
 		const auto records =
 			answerModals(inOrder({[&](QWidget *prompt) {
 						      for (const QString &name : test.arrives) {
@@ -389,7 +389,7 @@ TEST_F(CaptureRestoreTest, WhatTheFolderGainsWhileThePromptIsOpenIsSeenBySaveNew
 			EXPECT_EQ(records[1].text, localeText(test.report));
 			EXPECT_FALSE(QFile::exists(pathOf(QStringLiteral("Fresh.json"))));
 		} else {
-			EXPECT_EQ(velkin->last, pathOf(QStringLiteral("Fresh.json")));
+			EXPECT_EQ(probe(velkin).last(), pathOf(QStringLiteral("Fresh.json")));
 			// The list after the save shows what arrived, with the times on disk.
 			ASSERT_EQ(list.count(), documents + 1);
 			for (int row = 0; row < list.count(); ++row) {
@@ -399,7 +399,7 @@ TEST_F(CaptureRestoreTest, WhatTheFolderGainsWhileThePromptIsOpenIsSeenBySaveNew
 					<< path.toStdString();
 			}
 		}
-		velkin->snapshotList = nullptr;
+		probe(velkin).snapshotList() = nullptr;
 	}
 }
 
@@ -414,15 +414,15 @@ TEST_F(CaptureRestoreTest, LimitStopsSaveNewBeforeThePromptButNotOverwrite)
 	EXPECT_EQ(records[0].text, localeText("SnapshotLimit"));
 
 	QListWidget list;
-	velkin->snapshotList = &list;
+	probe(velkin).snapshotList() = &list;
 	velkin->refreshSnapshotList(pathOf(QStringLiteral("S5.json")));
 	records = answerModals(clickAccept, [&] { velkin->overwriteSnapshot(); });
 	ASSERT_EQ(records.size(), 1);
 	EXPECT_EQ(records[0].text, localeText("ConfirmOverwrite").arg(QStringLiteral("S5")));
 	EXPECT_EQ(records[0].defaultButton, localeText("Cancel"));
-	EXPECT_EQ(velkin->last, pathOf(QStringLiteral("S5.json")));
+	EXPECT_EQ(probe(velkin).last(), pathOf(QStringLiteral("S5.json")));
 	SnapshotData data;
-	ASSERT_EQ(readSnapshotFile(velkin->last, data), SnapshotIoResult::Ok);
+	ASSERT_EQ(readSnapshotFile(probe(velkin).last(), data), SnapshotIoResult::Ok);
 	EXPECT_EQ(data.state, window->saveState(0));
 }
 
@@ -430,10 +430,10 @@ TEST_F(CaptureRestoreTest, OverwriteMovesAHandNamedFileToItsStoredName)
 {
 	writeTestDocument(snapshotDirectory(), QStringLiteral("copy of talk.json"), QStringLiteral("Talk"));
 	writeTestDocument(snapshotDirectory(), QStringLiteral("First.json"), QStringLiteral("First"));
-	velkin->snapshotOrder = {QStringLiteral("First.json"), QStringLiteral("copy of talk.json")};
-	velkin->last = pathOf(QStringLiteral("copy of talk.json"));
+	probe(velkin).snapshotOrder() = {QStringLiteral("First.json"), QStringLiteral("copy of talk.json")};
+	probe(velkin).last() = pathOf(QStringLiteral("copy of talk.json"));
 	QListWidget list;
-	velkin->snapshotList = &list;
+	probe(velkin).snapshotList() = &list;
 	velkin->refreshSnapshotList(pathOf(QStringLiteral("copy of talk.json")));
 
 	// Cancel changes nothing.
@@ -444,9 +444,10 @@ TEST_F(CaptureRestoreTest, OverwriteMovesAHandNamedFileToItsStoredName)
 	answerModals(clickAccept, [&] { velkin->overwriteSnapshot(); });
 	EXPECT_EQ(QDir(snapshotDirectory()).entryList(QDir::Files),
 		  (QStringList{QStringLiteral("First.json"), QStringLiteral("Talk.json")}));
-	EXPECT_EQ(velkin->snapshotOrder, (QStringList{QStringLiteral("First.json"), QStringLiteral("Talk.json")}));
-	EXPECT_EQ(velkin->last, pathOf(QStringLiteral("Talk.json")));
-	EXPECT_EQ(velkin->selectedSnapshotPath(), pathOf(QStringLiteral("Talk.json")));
+	EXPECT_EQ(probe(velkin).snapshotOrder(),
+		  (QStringList{QStringLiteral("First.json"), QStringLiteral("Talk.json")}));
+	EXPECT_EQ(probe(velkin).last(), pathOf(QStringLiteral("Talk.json")));
+	EXPECT_EQ(probe(velkin).selectedSnapshotPath(), pathOf(QStringLiteral("Talk.json")));
 	const QJsonObject saved = QJsonDocument::fromJson(readTestBytes(settingsPath())).object();
 	EXPECT_EQ(saved.value(QStringLiteral("last")).toString(), pathOf(QStringLiteral("Talk.json")));
 }
@@ -456,8 +457,8 @@ TEST_F(CaptureRestoreTest, StoreFailuresLoseNothing)
 	const QString talk =
 		writeTestDocument(snapshotDirectory(), QStringLiteral("talk.json"), QStringLiteral("Talk"));
 	const QByteArray before = readTestBytes(talk);
-	velkin->last = talk;
-	velkin->snapshotOrder = {QStringLiteral("talk.json")};
+	probe(velkin).last() = talk;
+	probe(velkin).snapshotOrder() = {QStringLiteral("talk.json")};
 	SnapshotData data = captureLayout(window, QStringLiteral("Talk"));
 
 	// The folder refuses new entries: the move to the stored name fails, the file stays where it was.
@@ -465,7 +466,7 @@ TEST_F(CaptureRestoreTest, StoreFailuresLoseNothing)
 		QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), snapshotDirectory()}) == 0,
 		"chattr");
 	QString written;
-	auto records = answerModals(clickOk, [&] { written = velkin->storeSnapshot(data, talk); });
+	auto records = answerModals(clickOk, [&] { written = probe(velkin).storeSnapshot(data, talk); });
 	QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), snapshotDirectory()});
 	EXPECT_TRUE(written.isEmpty());
 	ASSERT_EQ(records.size(), 1);
@@ -480,10 +481,10 @@ TEST_F(CaptureRestoreTest, StoreFailuresLoseNothing)
 	const QString outside = writeTestDocument(elsewhere, QStringLiteral("outside.json"), QStringLiteral("Talk"));
 	const QByteArray outsideBefore = readTestBytes(outside);
 	ASSERT_TRUE(QFile::remove(talk));
-	velkin->last = outside;
-	velkin->snapshotOrder = {QStringLiteral("outside.json")};
+	probe(velkin).last() = outside;
+	probe(velkin).snapshotOrder() = {QStringLiteral("outside.json")};
 	QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+a"), snapshotDirectory()});
-	records = answerModals(clickOk, [&] { written = velkin->storeSnapshot(data, outside); });
+	records = answerModals(clickOk, [&] { written = probe(velkin).storeSnapshot(data, outside); });
 	QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-a"), snapshotDirectory()});
 	EXPECT_TRUE(written.isEmpty());
 	const QString target = pathOf(QStringLiteral("Talk.json"));
@@ -491,8 +492,8 @@ TEST_F(CaptureRestoreTest, StoreFailuresLoseNothing)
 	EXPECT_EQ(records[0].text, localeText("WriteFailed") + QStringLiteral("\n\n") + target);
 	EXPECT_EQ(records[1].text, localeText("RenameFailed") + QStringLiteral("\n\n") + target);
 	EXPECT_EQ(readTestBytes(target), outsideBefore);
-	EXPECT_EQ(velkin->last, target);
-	EXPECT_EQ(velkin->snapshotOrder, QStringList{QStringLiteral("Talk.json")});
+	EXPECT_EQ(probe(velkin).last(), target);
+	EXPECT_EQ(probe(velkin).snapshotOrder(), QStringList{QStringLiteral("Talk.json")});
 	EXPECT_EQ(QJsonDocument::fromJson(readTestBytes(settingsPath()))
 			  .object()
 			  .value(QStringLiteral("last"))
@@ -517,7 +518,7 @@ TEST_F(CaptureRestoreTest, WriteFailureOnAFullDiskMovesTheFileBack)
 	SnapshotData big = captureLayout(window, QStringLiteral("Talk"));
 	big.state = QByteArray(100 * 1024, 's');
 	QString written;
-	const auto records = answerModals(clickOk, [&] { written = velkin->storeSnapshot(big, hand); });
+	const auto records = answerModals(clickOk, [&] { written = probe(velkin).storeSnapshot(big, hand); });
 	EXPECT_TRUE(written.isEmpty());
 	ASSERT_EQ(records.size(), 1);
 	EXPECT_EQ(records[0].text,

@@ -93,19 +93,20 @@ TEST_F(CatalogueTest, OnlyReadableJsonFilesAreListedAndBrokenOnesCounted)
 	velkin->refreshSnapshotList(QString());
 	EXPECT_EQ(testhost::countLogLines(QStringLiteral("[obs-velkin] Skipped 1 unreadable snapshot file(s)")), 1);
 	EXPECT_EQ(testhost::pluginLogLines().size(), 1);
-	EXPECT_EQ(velkin->snapshotOrder, (QStringList{QStringLiteral(".hidden.json"), QStringLiteral("UPPER.JSON")}));
+	EXPECT_EQ(probe(velkin).snapshotOrder(),
+		  (QStringList{QStringLiteral(".hidden.json"), QStringLiteral("UPPER.JSON")}));
 	EXPECT_EQ(readTestBytes(QDir(dir).filePath(QStringLiteral("broken.json"))), QByteArray("{ not json"));
 }
 
 TEST_F(CatalogueTest, MissingOrEmptyDirectoryGivesEmptyCatalogueQuietly)
 {
 	Velkin *velkin = makeController();
-	velkin->snapshotOrder = {QStringLiteral("gone.json")};
+	probe(velkin).snapshotOrder() = {QStringLiteral("gone.json")};
 	velkin->refreshSnapshotList(QString());
-	EXPECT_TRUE(velkin->snapshotOrder.isEmpty());
-	velkin->snapshotDirectory = dir + QStringLiteral("/missing");
+	EXPECT_TRUE(probe(velkin).snapshotOrder().isEmpty());
+	probe(velkin).snapshotDirectory() = dir + QStringLiteral("/missing");
 	velkin->refreshSnapshotList(QString());
-	EXPECT_TRUE(velkin->snapshotOrder.isEmpty());
+	EXPECT_TRUE(probe(velkin).snapshotOrder().isEmpty());
 	EXPECT_TRUE(testhost::pluginLogLines().isEmpty());
 }
 
@@ -118,9 +119,9 @@ TEST_F(CatalogueTest, BeyondTheLimitFilesStayOnDiskAndAreLogged)
 	}
 	Velkin *velkin = makeController();
 	velkin->refreshSnapshotList(QString());
-	EXPECT_EQ(velkin->snapshotOrder.size(), 1000);
-	EXPECT_EQ(velkin->snapshotOrder.first(), QStringLiteral("s0000.json"));
-	EXPECT_EQ(velkin->snapshotOrder.last(), QStringLiteral("s0999.json"));
+	EXPECT_EQ(probe(velkin).snapshotOrder().size(), 1000);
+	EXPECT_EQ(probe(velkin).snapshotOrder().first(), QStringLiteral("s0000.json"));
+	EXPECT_EQ(probe(velkin).snapshotOrder().last(), QStringLiteral("s0999.json"));
 	EXPECT_EQ(testhost::countLogLines(QStringLiteral(
 			  "[obs-velkin] 3 snapshot file(s) exceed the 1000-snapshot limit; files remain on disk")),
 		  1);
@@ -153,10 +154,13 @@ TEST_F(CatalogueTest, ARuleGoesOnlyWhenItsFileIsGoneFromTheFolder)
 		const QString file = writeTestDocument(dir, QStringLiteral("Live.json"), QStringLiteral("Live"));
 		Velkin *velkin = makeController();
 		velkin->refreshSnapshotList(QString());
-		velkin->setAutomationRule(AutomationEvent::RecordingStarted, QStringLiteral("Live.json"), true);
+		probe(velkin).automation().setRule(AutomationEvent::RecordingStarted, QStringLiteral("Live.json"),
+						   true);
 		c.change(file);
 		velkin->refreshSnapshotList(QString());
-		EXPECT_EQ(velkin->automation.rule(AutomationEvent::RecordingStarted).isEmpty(), !c.ruleStays) << c.what;
+		EXPECT_EQ(probe(velkin).automationSettings().rule(AutomationEvent::RecordingStarted).isEmpty(),
+			  !c.ruleStays)
+			<< c.what;
 		delete velkin;
 	}
 }
@@ -166,10 +170,11 @@ TEST_F(CatalogueTest, RefreshRebuildsOrderAndListItems)
 	addThree();
 	Velkin *velkin = makeController();
 	QListWidget list;
-	velkin->snapshotList = &list;
-	velkin->snapshotOrder = {QStringLiteral("c.json"), QStringLiteral("gone.json"), QStringLiteral("c.json")};
+	probe(velkin).snapshotList() = &list;
+	probe(velkin).snapshotOrder() = {QStringLiteral("c.json"), QStringLiteral("gone.json"),
+					 QStringLiteral("c.json")};
 	velkin->refreshSnapshotList(QString());
-	EXPECT_EQ(velkin->snapshotOrder,
+	EXPECT_EQ(probe(velkin).snapshotOrder(),
 		  (QStringList{QStringLiteral("c.json"), QStringLiteral("a.json"), QStringLiteral("b.json")}));
 	EXPECT_EQ(itemTexts(list),
 		  (QStringList{QStringLiteral("Gamma"), QStringLiteral("alpha"), QStringLiteral("Beta")}));
@@ -189,7 +194,7 @@ TEST_F(CatalogueTest, RefreshRebuildsOrderAndListItems)
 	// A target path makes that snapshot current; one that is not listed keeps the row.
 	velkin->refreshSnapshotList(QDir(dir).absoluteFilePath(QStringLiteral("b.json")));
 	EXPECT_EQ(list.currentRow(), 2);
-	EXPECT_EQ(velkin->selectedSnapshotPath(), QDir(dir).absoluteFilePath(QStringLiteral("b.json")));
+	EXPECT_EQ(probe(velkin).selectedSnapshotPath(), QDir(dir).absoluteFilePath(QStringLiteral("b.json")));
 	velkin->refreshSnapshotList(QDir(dir).absoluteFilePath(QStringLiteral("nothing.json")));
 	EXPECT_EQ(list.currentRow(), 2);
 }
@@ -201,7 +206,7 @@ TEST_F(CatalogueTest, DeletedCurrentSnapshotPassesSelectionToItsRow)
 	}
 	Velkin *velkin = makeController();
 	QListWidget list;
-	velkin->snapshotList = &list;
+	probe(velkin).snapshotList() = &list;
 	velkin->refreshSnapshotList(QString());
 	list.setCurrentRow(4);
 	QFile::remove(QDir(dir).filePath(QStringLiteral("5.json")));
@@ -226,7 +231,7 @@ TEST_F(CatalogueTest, RefreshKeepsTheTopRowWhereItWas)
 	QListWidget list;
 	list.resize(200, 150);
 	list.show();
-	velkin->snapshotList = &list;
+	probe(velkin).snapshotList() = &list;
 	velkin->refreshSnapshotList(QString());
 
 	list.setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);

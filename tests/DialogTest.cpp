@@ -69,7 +69,7 @@ protected:
 		addTestDocks(window, false);
 		QDir().mkpath(snapshotDirectory());
 		makeController();
-		velkin->ready = true;
+		probe(velkin).ready() = true;
 	}
 
 	// Stores the current layout under each name, in this order.
@@ -77,26 +77,26 @@ protected:
 	{
 		addLayoutSnapshots(names);
 		for (const QString &name : names) {
-			velkin->snapshotOrder.append(name + QStringLiteral(".json"));
+			probe(velkin).snapshotOrder().append(name + QStringLiteral(".json"));
 		}
 	}
 
 	void show()
 	{
 		velkin->showManagerDialog();
-		ASSERT_TRUE(velkin->managerDialog);
-		ASSERT_TRUE(QTest::qWaitForWindowExposed(velkin->managerDialog));
-		velkin->managerDialog->activateWindow();
+		ASSERT_TRUE(probe(velkin).managerDialog());
+		ASSERT_TRUE(QTest::qWaitForWindowExposed(probe(velkin).managerDialog()));
+		probe(velkin).managerDialog()->activateWindow();
 		QApplication::processEvents();
 	}
 
-	QListWidget *list() const { return velkin->snapshotList; }
-	QLineEdit *search() const { return velkin->searchEdit; }
-	QLabel *notice() const { return velkin->notFoundLabel; }
+	QListWidget *list() const { return probe(velkin).snapshotList(); }
+	QLineEdit *search() const { return probe(velkin).searchEdit(); }
+	QLabel *notice() const { return probe(velkin).notFoundLabel(); }
 
 	QPushButton *button(const char *key) const
 	{
-		for (QPushButton *b : velkin->managerDialog->findChildren<QPushButton *>()) {
+		for (QPushButton *b : probe(velkin).managerDialog()->findChildren<QPushButton *>()) {
 			if (b->text() == localeText(key)) {
 				return b;
 			}
@@ -117,17 +117,17 @@ TEST_F(DialogTest, DialogIsBuiltOnceWithEqualHeightsAndAListAsTallAsSevenButtons
 {
 	addSnapshots({QStringLiteral("One"), QStringLiteral("Two")});
 	show();
-	QPointer<QDialog> dialog = velkin->managerDialog;
+	QPointer<QDialog> dialog = probe(velkin).managerDialog();
 	EXPECT_FALSE(dialog->isModal());
 	EXPECT_EQ(dialog->windowTitle(), localeText("Title"));
 	EXPECT_EQ(dialog->parent(), window.data());
 	show();
-	EXPECT_EQ(velkin->managerDialog.data(), dialog.data());
+	EXPECT_EQ(probe(velkin).managerDialog().data(), dialog.data());
 	EXPECT_EQ(dialog->findChildren<QPushButton *>().size(), 8);
 	EXPECT_EQ(dialog->findChildren<QShortcut *>().size(), 3);
 	EXPECT_EQ(dialog->findChildren<QListWidget *>().size(), 1);
 	EXPECT_EQ(dialog->actions().size(), 1);
-	EXPECT_EQ(velkin->selectionButtons.size(), 5);
+	EXPECT_EQ(probe(velkin).selectionButtons().size(), 5);
 
 	// The search line and every button take the taller of the two natural heights; the list spans the seven
 	// button rows below the search line, with the six gaps between them.
@@ -147,10 +147,10 @@ TEST_F(DialogTest, DialogIsBuiltOnceWithEqualHeightsAndAListAsTallAsSevenButtons
 	const QString styleName = QApplication::style()->name();
 	for (const Case &test : cases) {
 		SCOPED_TRACE(test.what);
-		delete velkin->managerDialog.data();
+		delete probe(velkin).managerDialog().data();
 		QApplication::setStyle(new SizedStyle(test.buttonHint, test.searchHint, test.spacing));
 		show();
-		dialog = velkin->managerDialog;
+		dialog = probe(velkin).managerDialog();
 		ASSERT_TRUE(dialog);
 		EXPECT_EQ(search()->height(), test.height);
 		for (QPushButton *b : dialog->findChildren<QPushButton *>()) {
@@ -178,7 +178,7 @@ TEST_F(DialogTest, AboutLineEscapesTheAuthorAndLinksTheHelpPage)
 {
 	show();
 	QLabel *about = nullptr;
-	for (QLabel *label : velkin->managerDialog->findChildren<QLabel *>()) {
+	for (QLabel *label : probe(velkin).managerDialog()->findChildren<QLabel *>()) {
 		if (label->text().startsWith(
 			    QStringLiteral("OBS-Velkin %1 \u00b7 ").arg(QLatin1String(kModuleVersion)))) {
 			about = label;
@@ -202,7 +202,7 @@ TEST_F(DialogTest, AboutLineHasNoDeadLinkWithoutTheHelpPage)
 	show();
 	obs_module_set_pointer(testhost::module());
 	QStringList texts;
-	for (QLabel *label : velkin->managerDialog->findChildren<QLabel *>()) {
+	for (QLabel *label : probe(velkin).managerDialog()->findChildren<QLabel *>()) {
 		texts.append(label->text());
 	}
 	const QString about = QStringLiteral("OBS-Velkin %1 \u00b7 ").arg(QLatin1String(kModuleVersion)) +
@@ -227,41 +227,41 @@ TEST_F(DialogTest, F2OnTheListOpensTheRenamePrompt)
 
 TEST_F(DialogTest, ShowingNeedsAReadyIdleControllerAndUnminimisesTheWindow)
 {
-	velkin->busy = true;
+	probe(velkin).busy() = true;
 	velkin->showManagerDialog();
-	EXPECT_TRUE(velkin->managerDialog.isNull());
-	velkin->busy = false;
-	velkin->ready = false;
+	EXPECT_TRUE(probe(velkin).managerDialog().isNull());
+	probe(velkin).busy() = false;
+	probe(velkin).ready() = false;
 	velkin->showManagerDialog();
-	EXPECT_TRUE(velkin->managerDialog.isNull());
-	velkin->ready = true;
+	EXPECT_TRUE(probe(velkin).managerDialog().isNull());
+	probe(velkin).ready() = true;
 
 	window->setWindowState(Qt::WindowMaximized | Qt::WindowMinimized);
 	velkin->showManagerDialog();
-	ASSERT_TRUE(velkin->managerDialog);
+	ASSERT_TRUE(probe(velkin).managerDialog());
 	EXPECT_EQ(window->windowState(), Qt::WindowMaximized);
 
 	velkin->shutdown();
-	EXPECT_TRUE(velkin->managerDialog.isNull());
+	EXPECT_TRUE(probe(velkin).managerDialog().isNull());
 	velkin->showManagerDialog();
-	EXPECT_TRUE(velkin->managerDialog.isNull());
+	EXPECT_TRUE(probe(velkin).managerDialog().isNull());
 }
 
 TEST_F(DialogTest, ShowingRefreshesSelectsTheLastSnapshotAndClearsTheSearch)
 {
 	addSnapshots({QStringLiteral("One"), QStringLiteral("Two"), QStringLiteral("Three")});
-	velkin->last = path(QStringLiteral("Two"));
+	probe(velkin).last() = path(QStringLiteral("Two"));
 	show();
 	EXPECT_EQ(currentText(), QStringLiteral("Two"));
 	typeSearch(QStringLiteral("nothing like it"));
-	EXPECT_TRUE(notice()->isVisibleTo(velkin->managerDialog));
-	velkin->managerDialog->hide();
+	EXPECT_TRUE(notice()->isVisibleTo(probe(velkin).managerDialog()));
+	probe(velkin).managerDialog()->hide();
 	addSnapshots({QStringLiteral("Four")});
 	show();
 	EXPECT_EQ(list()->count(), 4);
 	EXPECT_TRUE(search()->text().isEmpty());
-	EXPECT_EQ(velkin->managerDialog->focusWidget(), search()) << "typing goes to the search line";
-	EXPECT_FALSE(notice()->isVisibleTo(velkin->managerDialog));
+	EXPECT_EQ(probe(velkin).managerDialog()->focusWidget(), search()) << "typing goes to the search line";
+	EXPECT_FALSE(notice()->isVisibleTo(probe(velkin).managerDialog()));
 }
 
 TEST_F(DialogTest, SearchFindsNamesAndRowNumbers)
@@ -272,14 +272,14 @@ TEST_F(DialogTest, SearchFindsNamesAndRowNumbers)
 	list()->setCurrentRow(0);
 	typeSearch(QStringLiteral("gameplay"));
 	EXPECT_EQ(list()->currentRow(), 1) << "the upper of two matches";
-	EXPECT_FALSE(notice()->isVisibleTo(velkin->managerDialog));
+	EXPECT_FALSE(notice()->isVisibleTo(probe(velkin).managerDialog()));
 	typeSearch(QStringLiteral("#3"));
 	EXPECT_EQ(list()->currentRow(), 2);
 
 	for (const char *query : {"#0", "#-1", "#x", "#", "#999", "#2 extra", "zzz"}) {
 		list()->setCurrentRow(3);
 		search()->setText(QString::fromLatin1(query));
-		EXPECT_TRUE(notice()->isVisibleTo(velkin->managerDialog)) << query;
+		EXPECT_TRUE(notice()->isVisibleTo(probe(velkin).managerDialog())) << query;
 		EXPECT_EQ(list()->currentRow(), 3) << query;
 	}
 	// A name containing "#" is never found through "#": "#2" is row 2.
@@ -287,10 +287,10 @@ TEST_F(DialogTest, SearchFindsNamesAndRowNumbers)
 	EXPECT_EQ(list()->currentRow(), 1);
 	search()->setText(QStringLiteral("  Cafe\u0301 "));
 	EXPECT_EQ(list()->currentRow(), 3);
-	EXPECT_FALSE(notice()->isVisibleTo(velkin->managerDialog));
+	EXPECT_FALSE(notice()->isVisibleTo(probe(velkin).managerDialog()));
 	typeSearch(QStringLiteral("zzz"));
 	search()->clear();
-	EXPECT_FALSE(notice()->isVisibleTo(velkin->managerDialog));
+	EXPECT_FALSE(notice()->isVisibleTo(probe(velkin).managerDialog()));
 	EXPECT_EQ(list()->currentRow(), 3);
 }
 
@@ -305,34 +305,34 @@ TEST_F(DialogTest, ReturnInTheSearchLoadsTheBestMatchOnce)
 	QTest::keyClicks(search(), QStringLiteral("str"));
 	list()->setCurrentRow(1);
 	QTest::keyClick(search(), Qt::Key_Return);
-	EXPECT_EQ(velkin->last, path(QStringLiteral("Stream B")));
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("Stream B")));
 	// The current row does not match: the first match loads.
 	list()->setCurrentRow(2);
 	QTest::keyClick(search(), Qt::Key_Enter);
-	EXPECT_EQ(velkin->last, path(QStringLiteral("Stream A")));
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("Stream A")));
 
 	// An empty query loads the current row; with no current row nothing happens.
 	search()->clear();
 	list()->setCurrentRow(2);
 	QTest::keyClick(search(), Qt::Key_Return);
-	EXPECT_EQ(velkin->last, path(QStringLiteral("Edit")));
-	velkin->last.clear();
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("Edit")));
+	probe(velkin).last().clear();
 	list()->setCurrentItem(nullptr);
 	QTest::keyClick(search(), Qt::Key_Return);
-	EXPECT_TRUE(velkin->last.isEmpty());
+	EXPECT_TRUE(probe(velkin).last().isEmpty());
 
 	// Held down: auto-repeated presses are swallowed. No match: no default button fires.
 	list()->setCurrentRow(0);
 	QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
 	QApplication::sendEvent(search(), &repeat);
-	EXPECT_TRUE(velkin->last.isEmpty());
+	EXPECT_TRUE(probe(velkin).last().isEmpty());
 	typeSearch(QStringLiteral("no such snapshot"));
 	const auto records = answerModals(clickReject, [&] {
 		QTest::keyClick(search(), Qt::Key_Return);
 		QTest::qWait(50);
 	});
 	EXPECT_TRUE(records.isEmpty());
-	EXPECT_TRUE(velkin->last.isEmpty());
+	EXPECT_TRUE(probe(velkin).last().isEmpty());
 }
 
 TEST_F(DialogTest, ListKeysWorkOnlyWithFocusAndFindWorksAnywhere)
@@ -342,11 +342,11 @@ TEST_F(DialogTest, ListKeysWorkOnlyWithFocusAndFindWorksAnywhere)
 	list()->setCurrentRow(1);
 	button("Refresh")->setFocus();
 	QTest::keyClick(button("Refresh"), Qt::Key_Return);
-	EXPECT_TRUE(velkin->last.isEmpty()) << "the list's Return needs the list's focus";
+	EXPECT_TRUE(probe(velkin).last().isEmpty()) << "the list's Return needs the list's focus";
 
 	list()->setFocus();
 	QTest::keyClick(list(), Qt::Key_Return);
-	EXPECT_EQ(velkin->last, path(QStringLiteral("Two")));
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("Two")));
 
 	search()->setText(QStringLiteral("Two"));
 	button("Load")->setFocus();
@@ -362,11 +362,11 @@ TEST_F(DialogTest, ListKeysWorkOnlyWithFocusAndFindWorksAnywhere)
 	EXPECT_TRUE(button("SaveNew")->hasFocus());
 	QTest::keyClick(button("SaveNew"), Qt::Key_Tab);
 	EXPECT_TRUE(button("Overwrite")->hasFocus());
-	velkin->last.clear();
+	probe(velkin).last().clear();
 	const QRect rect = list()->visualItemRect(list()->item(0));
 	QTest::mouseClick(list()->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
 	QTest::mouseDClick(list()->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
-	EXPECT_EQ(velkin->last, path(QStringLiteral("One")));
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("One")));
 }
 
 TEST_F(DialogTest, SelectionButtonsFollowTheCurrentItem)
@@ -400,17 +400,17 @@ TEST_F(DialogTest, ButtonsRunTheirOperations)
 	auto records = answerModals(typeName(QStringLiteral("Two")),
 				    [&] { QTest::mouseClick(button("SaveNew"), Qt::LeftButton); });
 	ASSERT_EQ(records.size(), 1);
-	EXPECT_EQ(records[0].parent, velkin->managerDialog.data());
+	EXPECT_EQ(records[0].parent, probe(velkin).managerDialog().data());
 	EXPECT_EQ(currentText(), QStringLiteral("Two"));
-	EXPECT_EQ(velkin->last, path(QStringLiteral("Two")));
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("Two")));
 
 	list()->setCurrentRow(0);
 	records = answerModals(clickAccept, [&] { QTest::mouseClick(button("Overwrite"), Qt::LeftButton); });
 	ASSERT_EQ(records.size(), 1);
-	EXPECT_EQ(velkin->last, path(QStringLiteral("One")));
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("One")));
 	list()->setCurrentRow(1);
 	QTest::mouseClick(button("Load"), Qt::LeftButton);
-	EXPECT_EQ(velkin->last, path(QStringLiteral("Two")));
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("Two")));
 }
 
 TEST_F(DialogTest, DraggedOrderIsSavedAtOnceAndSurvivesARestart)
@@ -420,15 +420,16 @@ TEST_F(DialogTest, DraggedOrderIsSavedAtOnceAndSurvivesARestart)
 	ASSERT_EQ(list()->count(), 3);
 	// The drop of an internal move arrives as a move of the model's rows.
 	ASSERT_TRUE(list()->model()->moveRows(QModelIndex(), 2, 1, QModelIndex(), 0));
-	EXPECT_EQ(velkin->snapshotOrder, (QStringList{QStringLiteral("Third.json"), QStringLiteral("First.json"),
-						      QStringLiteral("Second.json")}));
+	EXPECT_EQ(probe(velkin).snapshotOrder(),
+		  (QStringList{QStringLiteral("Third.json"), QStringLiteral("First.json"),
+			       QStringLiteral("Second.json")}));
 	const QJsonObject saved = QJsonDocument::fromJson(readTestBytes(settingsPath())).object();
 	EXPECT_EQ(saved.value(QStringLiteral("snapshotOrder")).toArray().first().toString(),
 		  QStringLiteral("Third.json"));
 
 	delete velkin.data();
 	makeController();
-	velkin->ready = true;
+	probe(velkin).ready() = true;
 	show();
 	EXPECT_EQ(list()->item(0)->text(), QStringLiteral("Third"));
 }
@@ -458,8 +459,9 @@ TEST_F(DialogTest, RealMouseDragReordersTheList)
 		QTest::qWait(20);
 	}
 	QTest::qWait(100);
-	EXPECT_EQ(velkin->snapshotOrder, (QStringList{QStringLiteral("Third.json"), QStringLiteral("First.json"),
-						      QStringLiteral("Second.json")}));
+	EXPECT_EQ(probe(velkin).snapshotOrder(),
+		  (QStringList{QStringLiteral("Third.json"), QStringLiteral("First.json"),
+			       QStringLiteral("Second.json")}));
 	EXPECT_EQ(QJsonDocument::fromJson(readTestBytes(settingsPath()))
 			  .object()
 			  .value(QStringLiteral("snapshotOrder"))

@@ -13,7 +13,7 @@ using ErrorReportsTest = ControllerTest;
 TEST_F(ErrorReportsTest, ReportLogsTheKeyAndShowsTheTextWithItsDetail)
 {
 	Velkin *velkin = makeController();
-	auto records = answerModals(clickOk, [&] { velkin->reportError("SnapshotLimit", QString()); });
+	auto records = answerModals(clickOk, [&] { probe(velkin).reportError("SnapshotLimit", QString()); });
 	ASSERT_EQ(records.size(), 1);
 	EXPECT_EQ(records[0].text, localeText("SnapshotLimit"));
 	EXPECT_EQ(records[0].title, localeText("Title"));
@@ -24,9 +24,9 @@ TEST_F(ErrorReportsTest, ReportLogsTheKeyAndShowsTheTextWithItsDetail)
 	EXPECT_EQ(testhost::countLogLines(QStringLiteral("[obs-velkin] SnapshotLimit: ")), 1);
 
 	QDialog dialog(window);
-	velkin->managerDialog = &dialog;
+	probe(velkin).managerDialog() = &dialog;
 	const QString detail = QStringLiteral("/tmp/<b>bold</b> & co.json");
-	records = answerModals(clickOk, [&] { velkin->reportError("ReadFailed", detail); });
+	records = answerModals(clickOk, [&] { probe(velkin).reportError("ReadFailed", detail); });
 	ASSERT_EQ(records.size(), 1);
 	EXPECT_EQ(records[0].text, localeText("ReadFailed") + QStringLiteral("\n\n") + detail);
 	EXPECT_EQ(records[0].textFormat, Qt::PlainText);
@@ -39,7 +39,8 @@ TEST_F(ErrorReportsTest, ConfirmationAnswersOnlyContinueWithTrue)
 {
 	Velkin *velkin = makeController();
 	bool answer = false;
-	auto records = answerModals(clickAccept, [&] { answer = velkin->confirmAction(QStringLiteral("Go?"), false); });
+	auto records =
+		answerModals(clickAccept, [&] { answer = probe(velkin).confirmAction(QStringLiteral("Go?"), false); });
 	EXPECT_TRUE(answer);
 	ASSERT_EQ(records.size(), 1);
 	EXPECT_EQ(records[0].parent, nullptr) << "without the dialog the question has no parent";
@@ -48,19 +49,19 @@ TEST_F(ErrorReportsTest, ConfirmationAnswersOnlyContinueWithTrue)
 	EXPECT_EQ(records[0].defaultButton, localeText("Cancel"));
 	EXPECT_EQ(records[0].textFormat, Qt::PlainText);
 
-	answerModals(clickReject, [&] { answer = velkin->confirmAction(QStringLiteral("Go?"), true); });
+	answerModals(clickReject, [&] { answer = probe(velkin).confirmAction(QStringLiteral("Go?"), true); });
 	EXPECT_FALSE(answer);
 	// Escape cancels even when Continue is the default button.
-	records = answerModals(pressEscape, [&] { answer = velkin->confirmAction(QStringLiteral("Go?"), true); });
+	records = answerModals(pressEscape, [&] { answer = probe(velkin).confirmAction(QStringLiteral("Go?"), true); });
 	EXPECT_FALSE(answer);
 	EXPECT_EQ(records[0].defaultButton, localeText("Continue"));
 	answerModals([](QWidget *box) { box->close(); },
-		     [&] { answer = velkin->confirmAction(QStringLiteral("Go?"), true); });
+		     [&] { answer = probe(velkin).confirmAction(QStringLiteral("Go?"), true); });
 	EXPECT_FALSE(answer);
 
 	QDialog dialog(window);
-	velkin->managerDialog = &dialog;
-	records = answerModals(clickAccept, [&] { velkin->confirmAction(QStringLiteral("Go?"), true); });
+	probe(velkin).managerDialog() = &dialog;
+	records = answerModals(clickAccept, [&] { probe(velkin).confirmAction(QStringLiteral("Go?"), true); });
 	EXPECT_EQ(records[0].parent, &dialog);
 }
 
@@ -74,10 +75,11 @@ TEST_F(ErrorReportsTest, AfterShutdownReportsOnlyLogAndAnswersAreCancel)
 			velkin->shutdown();
 			clickAccept(box);
 		},
-		[&] { answer = velkin->confirmAction(QStringLiteral("Go?"), true); });
+		[&] { answer = probe(velkin).confirmAction(QStringLiteral("Go?"), true); });
 	EXPECT_FALSE(answer);
 
-	const auto records = answerModals(clickOk, [&] { velkin->reportError("WriteFailed", QStringLiteral("/x")); });
+	const auto records =
+		answerModals(clickOk, [&] { probe(velkin).reportError("WriteFailed", QStringLiteral("/x")); });
 	EXPECT_TRUE(records.isEmpty());
 	EXPECT_EQ(testhost::countLogLines(QStringLiteral("[obs-velkin] WriteFailed: /x")), 1);
 }
@@ -86,13 +88,13 @@ TEST_F(ErrorReportsTest, ParentDestroyedWhileTheBoxRunsIsNotTouchedAgain)
 {
 	Velkin *velkin = makeController();
 	auto *dialog = new QDialog(window);
-	velkin->managerDialog = dialog;
+	probe(velkin).managerDialog() = dialog;
 	bool answer = true;
 	answerModals([&](QWidget *) { delete dialog; },
-		     [&] { answer = velkin->confirmAction(QStringLiteral("Go?"), true); });
+		     [&] { answer = probe(velkin).confirmAction(QStringLiteral("Go?"), true); });
 	EXPECT_FALSE(answer);
-	velkin->managerDialog = dialog = new QDialog(window);
-	answerModals([&](QWidget *) { delete dialog; }, [&] { velkin->reportError("DeleteFailed", QString()); });
+	probe(velkin).managerDialog() = dialog = new QDialog(window);
+	answerModals([&](QWidget *) { delete dialog; }, [&] { probe(velkin).reportError("DeleteFailed", QString()); });
 	EXPECT_EQ(testhost::countLogLines(QStringLiteral("[obs-velkin] DeleteFailed: ")), 1);
 }
 
@@ -105,10 +107,10 @@ TEST_F(ErrorReportsTest, SnapshotLimitAllowsNineHundredNinetyNine)
 					       QStringLiteral("S%1").arg(i))
 				     .isEmpty());
 	}
-	auto records = answerModals(clickOk, [&] { EXPECT_TRUE(velkin->checkSnapshotLimit()); });
+	auto records = answerModals(clickOk, [&] { EXPECT_TRUE(probe(velkin).checkSnapshotLimit()); });
 	EXPECT_TRUE(records.isEmpty());
 	writeTestDocument(snapshotDirectory(), QStringLiteral("999.json"), QStringLiteral("S999"));
-	records = answerModals(clickOk, [&] { EXPECT_FALSE(velkin->checkSnapshotLimit()); });
+	records = answerModals(clickOk, [&] { EXPECT_FALSE(probe(velkin).checkSnapshotLimit()); });
 	ASSERT_EQ(records.size(), 1);
 	EXPECT_EQ(records[0].text, localeText("SnapshotLimit"));
 }
@@ -123,19 +125,19 @@ TEST_F(ErrorReportsTest, DirectoryThatCannotBeCreatedKeepsTheModuleInactiveUntil
 	ASSERT_EQ(records.size(), 1);
 	EXPECT_EQ(records[0].text, localeText("DirectoryFailed"));
 	EXPECT_EQ(testhost::countLogLines(QStringLiteral("[obs-velkin] DirectoryFailed: ")), 1);
-	EXPECT_FALSE(velkin->ready);
-	EXPECT_TRUE(velkin->toolsMenuAction.isNull());
+	EXPECT_FALSE(probe(velkin).ready());
+	EXPECT_TRUE(probe(velkin).toolsMenuAction().isNull());
 
 	ASSERT_TRUE(QFile::remove(moduleConfigDirectory()));
 	records = answerModals(clickOk, [&] { standin::fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING); });
 	EXPECT_TRUE(records.isEmpty());
-	EXPECT_TRUE(velkin->ready);
+	EXPECT_TRUE(probe(velkin).ready());
 	EXPECT_TRUE(QFileInfo(snapshotDirectory()).isDir());
 	EXPECT_TRUE(QFileInfo::exists(settingsPath()));
 
 	// Without configuration paths from the host, the directory is never created.
-	velkin->settingsPath.clear();
-	records = answerModals(clickOk, [&] { EXPECT_FALSE(velkin->ensureSnapshotDirectory()); });
+	probe(velkin).settingsPath().clear();
+	records = answerModals(clickOk, [&] { EXPECT_FALSE(probe(velkin).ensureSnapshotDirectory()); });
 	EXPECT_EQ(records.size(), 1);
 }
 

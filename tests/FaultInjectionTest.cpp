@@ -93,7 +93,8 @@ TEST_F(FaultInjectionTest, AFullDiskLosesNothingOnAnyWritePath)
 
 	EXPECT_EQ(filesIn(snapshotDirectory()), snapshotsBefore);
 	EXPECT_EQ(readTestBytes(settingsPath()), settingsBefore);
-	EXPECT_EQ(velkin->snapshotOrder, (QStringList{QStringLiteral("Live.json"), QStringLiteral("Talk.json")}));
+	EXPECT_EQ(probe(velkin).snapshotOrder(),
+		  (QStringList{QStringLiteral("Live.json"), QStringLiteral("Talk.json")}));
 }
 
 TEST_F(FaultInjectionTest, AListedFileThatVanishedOrWasReplacedIsReportedNeverRead)
@@ -103,7 +104,7 @@ TEST_F(FaultInjectionTest, AListedFileThatVanishedOrWasReplacedIsReportedNeverRe
 				QStringLiteral("Dangling"), QStringLiteral("Loop"),   QStringLiteral("Kept")};
 	addLayoutSnapshots(names);
 	start();
-	ASSERT_EQ(velkin->snapshotList->count(), names.size());
+	ASSERT_EQ(probe(velkin).snapshotList()->count(), names.size());
 
 	// Behind the catalogue's back, after the list was made.
 	QFile::remove(path(QStringLiteral("Gone")));
@@ -121,11 +122,11 @@ TEST_F(FaultInjectionTest, AListedFileThatVanishedOrWasReplacedIsReportedNeverRe
 		const auto records = answerModals(clickOk, [&] { velkin->loadSnapshot(path(name)); });
 		EXPECT_EQ(reportTexts(records), QStringList{report("ReadFailed", path(name))}) << name.toStdString();
 	}
-	EXPECT_TRUE(velkin->last.isEmpty());
+	EXPECT_TRUE(probe(velkin).last().isEmpty());
 	EXPECT_EQ(readTestBytes(path(QStringLiteral("Kept"))), kept);
 	// The next refresh drops them all but the one that is still a snapshot.
 	velkin->refreshSnapshotList(QString());
-	EXPECT_EQ(velkin->snapshotOrder, QStringList{QStringLiteral("Kept.json")});
+	EXPECT_EQ(probe(velkin).snapshotOrder(), QStringList{QStringLiteral("Kept.json")});
 }
 
 } // namespace

@@ -74,7 +74,7 @@ protected:
 	{
 		EXPECT_TRUE(QTest::qWaitFor([this] {
 			QCoreApplication::sendPostedEvents();
-			return !velkin->pressedLoadQueued;
+			return !probe(velkin).pressedLoadQueued();
 		}));
 	}
 
@@ -94,7 +94,7 @@ TEST_F(HotkeysTest, NamesAndDescriptionsFollowTheSnapshots)
 	ASSERT_EQ(hotkeys.count(loadName), 1u);
 	EXPECT_EQ(hotkeys[loadName].description, localeText("LoadHotkey").arg(QStringLiteral("Streaming")));
 	const obs_hotkey_id id = hotkeys[loadName].id;
-	EXPECT_EQ(velkin->loadHotkeys.value(path(QStringLiteral("Streaming"))), id);
+	EXPECT_EQ(probe(velkin).loadHotkeys().value(path(QStringLiteral("Streaming"))), id);
 
 	// The document now carries another display name: the same hotkey gets the new description.
 	SnapshotData data;
@@ -110,7 +110,7 @@ TEST_F(HotkeysTest, NamesAndDescriptionsFollowTheSnapshots)
 	QFile::remove(path(QStringLiteral("Streaming")));
 	velkin->refreshSnapshotList(QString());
 	EXPECT_EQ(registeredHotkeys().count(loadName), 0u);
-	EXPECT_TRUE(velkin->loadHotkeys.isEmpty());
+	EXPECT_TRUE(probe(velkin).loadHotkeys().isEmpty());
 	velkin->shutdown();
 	EXPECT_EQ(registeredHotkeys().count(QStringLiteral("obs-velkin.cycle")), 0u);
 }
@@ -120,38 +120,38 @@ TEST_F(HotkeysTest, CycleStepsThroughTheOrderAndWraps)
 	start();
 	// No snapshots: nothing happens, nothing is shown.
 	auto records = answerModals(clickOk, [&] {
-		press(velkin->cycleHotkeyId);
-		press(velkin->previousHotkeyId);
+		press(probe(velkin).cycleHotkeyId());
+		press(probe(velkin).previousHotkeyId());
 	});
 	EXPECT_TRUE(records.isEmpty());
-	EXPECT_TRUE(velkin->last.isEmpty());
+	EXPECT_TRUE(probe(velkin).last().isEmpty());
 
 	addSnapshots({QStringLiteral("S1"), QStringLiteral("S2"), QStringLiteral("S3")});
 	velkin->refreshSnapshotList(QString());
-	velkin->last = QStringLiteral("/elsewhere/S2.json"); // only the file name counts
-	press(velkin->cycleHotkeyId);
-	EXPECT_EQ(velkin->last, path(QStringLiteral("S3")));
-	press(velkin->cycleHotkeyId);
-	EXPECT_EQ(velkin->last, path(QStringLiteral("S1")));
-	press(velkin->previousHotkeyId);
-	EXPECT_EQ(velkin->last, path(QStringLiteral("S3")));
+	probe(velkin).last() = QStringLiteral("/elsewhere/S2.json"); // only the file name counts
+	press(probe(velkin).cycleHotkeyId());
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("S3")));
+	press(probe(velkin).cycleHotkeyId());
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("S1")));
+	press(probe(velkin).previousHotkeyId());
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("S3")));
 
-	velkin->last.clear();
-	press(velkin->previousHotkeyId);
-	EXPECT_EQ(velkin->last, path(QStringLiteral("S3")));
-	velkin->last.clear();
-	press(velkin->cycleHotkeyId);
-	EXPECT_EQ(velkin->last, path(QStringLiteral("S1")));
+	probe(velkin).last().clear();
+	press(probe(velkin).previousHotkeyId());
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("S3")));
+	probe(velkin).last().clear();
+	press(probe(velkin).cycleHotkeyId());
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("S1")));
 
 	// A load that fails leaves last, so the next press aims at the same snapshot again.
 	writeTestBytes(path(QStringLiteral("S2")), "damaged");
 	records = answerModals(clickOk, [&] {
-		press(velkin->cycleHotkeyId);
-		press(velkin->cycleHotkeyId);
+		press(probe(velkin).cycleHotkeyId());
+		press(probe(velkin).cycleHotkeyId());
 	});
 	ASSERT_EQ(records.size(), 2);
 	EXPECT_EQ(records[1].text, localeText("ReadFailed") + QStringLiteral("\n\n") + path(QStringLiteral("S2")));
-	EXPECT_EQ(velkin->last, path(QStringLiteral("S1")));
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("S1")));
 }
 
 // Presses that arrive together restore one layout: the one the whole sequence ends on, counted from `last`, as if
@@ -183,19 +183,18 @@ TEST_F(HotkeysTest, ABurstOfPressesLoadsOnlyWhereItEnds)
 	};
 	for (const Case &test : cases) {
 		SCOPED_TRACE(test.what);
-		velkin->last = *test.last ? path(QString::fromLatin1(test.last)) : QString();
+		probe(velkin).last() = *test.last ? path(QString::fromLatin1(test.last)) : QString();
 		std::vector<obs_hotkey_id> ids;
 		for (int round = 0; round < test.repeat; ++round) {
 			for (const int press : test.presses) {
-				ids.push_back(press >= 10 ? velkin->loadHotkeys.value(path(names[press - 10]))
-					      : press > 0 ? velkin->cycleHotkeyId
-							  : velkin->previousHotkeyId);
+				ids.push_back(press >= 10 ? probe(velkin).loadHotkeys().value(path(names[press - 10]))
+					      : press > 0 ? probe(velkin).cycleHotkeyId()
+							  : probe(velkin).previousHotkeyId());
 			}
 		}
 		int loads = 0;
-		velkin->remoteEventSink = [&](const char *type, const QJsonObject &) {
-			loads += QByteArray(type) == "SnapshotLoaded";
-		};
+		probe(velkin).remote().setEventListener(
+			[&](const char *type, const QJsonObject &) { loads += QByteArray(type) == "SnapshotLoaded"; });
 		std::thread host([&ids] {
 			for (const obs_hotkey_id id : ids) {
 				obs_hotkey_trigger_routed_callback(id, true);
@@ -203,63 +202,63 @@ TEST_F(HotkeysTest, ABurstOfPressesLoadsOnlyWhereItEnds)
 		});
 		host.join();
 		settle();
-		EXPECT_EQ(velkin->last, path(QString::fromLatin1(test.ends)));
+		EXPECT_EQ(probe(velkin).last(), path(QString::fromLatin1(test.ends)));
 		EXPECT_EQ(loads, 1) << "restores for " << ids.size() << " presses";
-		velkin->remoteEventSink = nullptr;
+		probe(velkin).remote().setEventListener(nullptr);
 	}
 
 	// Undo and the dialog's hotkey come after the loads pressed before them.
-	velkin->last = path(QStringLiteral("S1"));
+	probe(velkin).last() = path(QStringLiteral("S1"));
 	std::thread host([this] {
-		for (const obs_hotkey_id id :
-		     {velkin->cycleHotkeyId, velkin->cycleHotkeyId, velkin->undoHotkeyId, velkin->cycleHotkeyId}) {
+		for (const obs_hotkey_id id : {probe(velkin).cycleHotkeyId(), probe(velkin).cycleHotkeyId(),
+					       probe(velkin).undoHotkeyId(), probe(velkin).cycleHotkeyId()}) {
 			obs_hotkey_trigger_routed_callback(id, true);
 		}
 	});
 	host.join();
 	settle();
-	EXPECT_EQ(velkin->last, path(QStringLiteral("S2")));
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("S2")));
 }
 
 TEST_F(HotkeysTest, ASingleSnapshotReloadsItself)
 {
 	addSnapshots({QStringLiteral("Only")});
 	start();
-	press(velkin->cycleHotkeyId);
-	EXPECT_EQ(velkin->last, path(QStringLiteral("Only")));
-	velkin->last = QStringLiteral("/x/Only.json");
-	press(velkin->previousHotkeyId);
-	EXPECT_EQ(velkin->last, path(QStringLiteral("Only")));
+	press(probe(velkin).cycleHotkeyId());
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("Only")));
+	probe(velkin).last() = QStringLiteral("/x/Only.json");
+	press(probe(velkin).previousHotkeyId());
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("Only")));
 }
 
 TEST_F(HotkeysTest, OnlyPressesOfAnActiveControllerCount)
 {
 	addSnapshots({QStringLiteral("A"), QStringLiteral("B")});
 	makeController();
-	const obs_hotkey_id cycle = velkin->cycleHotkeyId;
+	const obs_hotkey_id cycle = probe(velkin).cycleHotkeyId();
 	press(cycle);
-	EXPECT_TRUE(velkin->last.isEmpty()) << "before activation";
+	EXPECT_TRUE(probe(velkin).last().isEmpty()) << "before activation";
 	standin::fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
-	const obs_hotkey_id loadB = velkin->loadHotkeys.value(path(QStringLiteral("B")));
+	const obs_hotkey_id loadB = probe(velkin).loadHotkeys().value(path(QStringLiteral("B")));
 	press(loadB, false);
-	EXPECT_TRUE(velkin->last.isEmpty()) << "a release";
+	EXPECT_TRUE(probe(velkin).last().isEmpty()) << "a release";
 	press(loadB);
-	EXPECT_EQ(velkin->last, path(QStringLiteral("B")));
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("B")));
 
 	// A press queued just before its snapshot went away finds no path.
-	velkin->last.clear();
+	probe(velkin).last().clear();
 	std::thread host([loadB] { obs_hotkey_trigger_routed_callback(loadB, true); });
 	host.join();
 	QFile::remove(path(QStringLiteral("B")));
 	velkin->refreshSnapshotList(QString());
 	const auto records = answerModals(clickOk, [] { QTest::qWait(50); });
 	EXPECT_TRUE(records.isEmpty());
-	EXPECT_TRUE(velkin->last.isEmpty());
+	EXPECT_TRUE(probe(velkin).last().isEmpty());
 
 	velkin->shutdown();
-	velkin->dispatchHotkey(cycle);
+	probe(velkin).dispatchHotkey(cycle);
 	QTest::qWait(20);
-	EXPECT_TRUE(velkin->last.isEmpty()) << "after shutdown";
+	EXPECT_TRUE(probe(velkin).last().isEmpty()) << "after shutdown";
 }
 
 TEST_F(HotkeysTest, BindingsSurviveARestartAndChangesSaveOnce)
@@ -274,9 +273,9 @@ TEST_F(HotkeysTest, BindingsSurviveARestartAndChangesSaveOnce)
 	EXPECT_FALSE(QFileInfo::exists(settingsPath()));
 
 	// A change of ours writes once, 100 ms later.
-	const obs_hotkey_id live = velkin->loadHotkeys.value(path(QStringLiteral("Live")));
+	const obs_hotkey_id live = probe(velkin).loadHotkeys().value(path(QStringLiteral("Live")));
 	hotkeyBindingsFromJson(live, kF9);
-	hotkeyBindingsFromJson(velkin->openHotkeyId, kF9);
+	hotkeyBindingsFromJson(probe(velkin).openHotkeyId(), kF9);
 	QTest::qWait(30);
 	EXPECT_FALSE(QFileInfo::exists(settingsPath()));
 	QTest::qWait(250);
@@ -291,8 +290,8 @@ TEST_F(HotkeysTest, BindingsSurviveARestartAndChangesSaveOnce)
 
 	delete velkin.data();
 	start();
-	EXPECT_EQ(hotkeyBindingsToJson(velkin->loadHotkeys.value(path(QStringLiteral("Live")))).size(), 1);
-	EXPECT_EQ(hotkeyBindingsToJson(velkin->openHotkeyId).size(), 1);
+	EXPECT_EQ(hotkeyBindingsToJson(probe(velkin).loadHotkeys().value(path(QStringLiteral("Live")))).size(), 1);
+	EXPECT_EQ(hotkeyBindingsToJson(probe(velkin).openHotkeyId()).size(), 1);
 	obs_hotkey_unregister(other);
 }
 
@@ -300,13 +299,13 @@ TEST_F(HotkeysTest, ASnapshotRecreatedUnderAnOldFileNameStartsWithoutItsBinding)
 {
 	addSnapshots({QStringLiteral("Live")});
 	start();
-	hotkeyBindingsFromJson(velkin->loadHotkeys.value(path(QStringLiteral("Live"))), kF9);
+	hotkeyBindingsFromJson(probe(velkin).loadHotkeys().value(path(QStringLiteral("Live"))), kF9);
 	velkin->saveSettings();
 	QFile::remove(path(QStringLiteral("Live")));
 	velkin->refreshSnapshotList(QString());
 	answerModals(typeName(QStringLiteral("Live")), [&] { velkin->saveNewSnapshot(); });
-	ASSERT_EQ(velkin->last, path(QStringLiteral("Live")));
-	EXPECT_TRUE(hotkeyBindingsToJson(velkin->loadHotkeys.value(path(QStringLiteral("Live")))).isEmpty());
+	ASSERT_EQ(probe(velkin).last(), path(QStringLiteral("Live")));
+	EXPECT_TRUE(hotkeyBindingsToJson(probe(velkin).loadHotkeys().value(path(QStringLiteral("Live")))).isEmpty());
 	EXPECT_FALSE(savedSettings()
 			     .value(QStringLiteral("snapshotHotkeys"))
 			     .toObject()
@@ -319,15 +318,15 @@ TEST_F(HotkeysTest, AMovedFileTakesItsHotkeyAlong)
 {
 	writeTestDocument(snapshotDirectory(), QStringLiteral("hand named.json"), QStringLiteral("Talk"));
 	start();
-	const obs_hotkey_id id = velkin->loadHotkeys.value(path(QStringLiteral("hand named")));
+	const obs_hotkey_id id = probe(velkin).loadHotkeys().value(path(QStringLiteral("hand named")));
 	hotkeyBindingsFromJson(id, kF9);
 	velkin->saveSettings();
 	SnapshotData data;
 	data.name = QStringLiteral("Talk");
 	data.state = window->saveState(0);
 	data.geometry = window->saveGeometry();
-	EXPECT_EQ(velkin->storeSnapshot(data, path(QStringLiteral("hand named"))), path(QStringLiteral("Talk")));
-	EXPECT_EQ(velkin->loadHotkeys.value(path(QStringLiteral("Talk"))), id);
+	EXPECT_EQ(probe(velkin).storeSnapshot(data, path(QStringLiteral("hand named"))), path(QStringLiteral("Talk")));
+	EXPECT_EQ(probe(velkin).loadHotkeys().value(path(QStringLiteral("Talk"))), id);
 	const auto hotkeys = registeredHotkeys();
 	ASSERT_EQ(hotkeys.count(QStringLiteral("obs-velkin.load.Talk.json")), 1u);
 	EXPECT_EQ(hotkeys.at(QStringLiteral("obs-velkin.load.Talk.json")).id, id);
@@ -344,27 +343,29 @@ TEST_F(HotkeysTest, AMoveOntoAFileDeletedOutsideDropsWhatWasLeftUnderThatName)
 {
 	addSnapshots({QStringLiteral("Live"), QStringLiteral("Talk")});
 	start();
-	const obs_hotkey_id live = velkin->loadHotkeys.value(path(QStringLiteral("Live")));
-	const obs_hotkey_id stale = velkin->loadHotkeys.value(path(QStringLiteral("Talk")));
+	const obs_hotkey_id live = probe(velkin).loadHotkeys().value(path(QStringLiteral("Live")));
+	const obs_hotkey_id stale = probe(velkin).loadHotkeys().value(path(QStringLiteral("Talk")));
 	hotkeyBindingsFromJson(stale, kF9);
 	velkin->saveSettings();
 	ASSERT_TRUE(QFile::remove(path(QStringLiteral("Talk"))));
 	// The moved snapshot has no bindings entry of its own.
-	QJsonObject bindings = velkin->settings.value(QStringLiteral("snapshotHotkeys")).toObject();
+	QJsonObject bindings = probe(velkin).settings().value(QStringLiteral("snapshotHotkeys")).toObject();
 	bindings.remove(QStringLiteral("Live.json"));
-	velkin->settings.insert(QStringLiteral("snapshotHotkeys"), bindings);
+	probe(velkin).settings().insert(QStringLiteral("snapshotHotkeys"), bindings);
 
 	SnapshotData data;
 	data.name = QStringLiteral("Talk");
 	data.state = window->saveState(0);
 	data.geometry = window->saveGeometry();
-	EXPECT_EQ(velkin->storeSnapshot(data, path(QStringLiteral("Live"))), path(QStringLiteral("Talk")));
-	EXPECT_FALSE(velkin->settings.value(QStringLiteral("snapshotHotkeys"))
+	EXPECT_EQ(probe(velkin).storeSnapshot(data, path(QStringLiteral("Live"))), path(QStringLiteral("Talk")));
+	EXPECT_FALSE(probe(velkin)
+			     .settings()
+			     .value(QStringLiteral("snapshotHotkeys"))
 			     .toObject()
 			     .contains(QStringLiteral("Talk.json")));
-	EXPECT_EQ(velkin->snapshotOrder, QStringList{QStringLiteral("Talk.json")});
-	EXPECT_EQ(velkin->loadHotkeys.keys(), QStringList{path(QStringLiteral("Talk"))});
-	EXPECT_EQ(velkin->loadHotkeys.value(path(QStringLiteral("Talk"))), live);
+	EXPECT_EQ(probe(velkin).snapshotOrder(), QStringList{QStringLiteral("Talk.json")});
+	EXPECT_EQ(probe(velkin).loadHotkeys().keys(), QStringList{path(QStringLiteral("Talk"))});
+	EXPECT_EQ(probe(velkin).loadHotkeys().value(path(QStringLiteral("Talk"))), live);
 	auto hotkeys = registeredHotkeys();
 	ASSERT_EQ(hotkeys.count(QStringLiteral("obs-velkin.load.Talk.json")), 1u);
 	EXPECT_EQ(hotkeys.at(QStringLiteral("obs-velkin.load.Talk.json")).id, live);
@@ -391,21 +392,22 @@ TEST_F(HotkeysTest, AnExitWhileALoadHotkeyAsksLeavesEverythingAsItWas)
 	data.docks = {QStringLiteral("scenesDock"), QStringLiteral("chatDock")};
 	ASSERT_EQ(writeSnapshotFile(path(QStringLiteral("Elsewhere")), data), SnapshotIoResult::Ok);
 	start();
-	velkin->last = QStringLiteral("/before.json");
+	probe(velkin).last() = QStringLiteral("/before.json");
 	const auto records = answerModals(
 		[](QWidget *question) {
 			standin::fireEvent(OBS_FRONTEND_EVENT_EXIT);
 			clickAccept(question);
 		},
 		[&] {
-			velkin->dispatchHotkey(velkin->loadHotkeys.value(path(QStringLiteral("Elsewhere"))));
+			probe(velkin).dispatchHotkey(
+				probe(velkin).loadHotkeys().value(path(QStringLiteral("Elsewhere"))));
 			QCoreApplication::sendPostedEvents();
 		});
 	ASSERT_EQ(records.size(), 1);
-	EXPECT_TRUE(velkin->shuttingDown);
-	EXPECT_TRUE(velkin->loadHotkeys.isEmpty());
-	EXPECT_EQ(velkin->last, QStringLiteral("/before.json"));
-	EXPECT_FALSE(velkin->busy);
+	EXPECT_TRUE(probe(velkin).shuttingDown());
+	EXPECT_TRUE(probe(velkin).loadHotkeys().isEmpty());
+	EXPECT_EQ(probe(velkin).last(), QStringLiteral("/before.json"));
+	EXPECT_FALSE(probe(velkin).busy());
 }
 
 } // namespace

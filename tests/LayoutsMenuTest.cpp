@@ -3,7 +3,7 @@
 #include "support/Documents.hpp"
 #include "support/DockWindow.hpp"
 
-#include "dialog/LayoutPicturePopup.hpp"
+#include "menu/LayoutPicturePopup.hpp"
 
 #include <QAction>
 #include <QGuiApplication>
@@ -28,11 +28,11 @@ protected:
 	void start()
 	{
 		makeController();
-		velkin->remoteEventSink = [this](const char *type, const QJsonObject &data) {
+		probe(velkin).remote().setEventListener([this](const char *type, const QJsonObject &data) {
 			if (QByteArray(type) == "SnapshotLoaded") {
 				sources.append(data.value(QStringLiteral("source")).toString());
 			}
-		};
+		});
 		standin::fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
 		QApplication::processEvents();
 	}
@@ -40,9 +40,9 @@ protected:
 	// The submenu as it shows: its texts, with a check mark as "[x] " and a disabled entry as "(...)".
 	QStringList shown()
 	{
-		velkin->layoutsMenu->aboutToShow();
+		probe(velkin).layoutsSubmenu()->aboutToShow();
 		QStringList texts;
-		for (const QAction *action : velkin->layoutsMenu->actions()) {
+		for (const QAction *action : probe(velkin).layoutsSubmenu()->actions()) {
 			QString text = action->isSeparator() ? QStringLiteral("---") : action->text();
 			if (action->isChecked()) {
 				text.prepend(QStringLiteral("[x] "));
@@ -57,7 +57,7 @@ protected:
 
 	QAction *row(const QString &text)
 	{
-		for (QAction *action : velkin->layoutsMenu->actions()) {
+		for (QAction *action : probe(velkin).layoutsSubmenu()->actions()) {
 			if (action->text() == text) {
 				return action;
 			}
@@ -81,9 +81,9 @@ TEST_F(LayoutsMenuTest, TheSubmenuListsTheSnapshotsInOrderWithTheLastCheckedAndI
 	writeTestBytes(settingsPath(), R"({"snapshotOrder": ["Gamma.json", "Alpha.json"]})");
 	start();
 	// Without OBS's Docks menu it goes into the Tools menu.
-	ASSERT_TRUE(velkin->layoutsMenuAction);
-	EXPECT_EQ(velkin->layoutsMenuAction->menu(), velkin->layoutsMenu.data());
-	EXPECT_EQ(velkin->layoutsMenuAction->text(), localeText("LayoutsMenu"));
+	ASSERT_TRUE(probe(velkin).layoutsMenuAction());
+	EXPECT_EQ(probe(velkin).layoutsMenuAction()->menu(), probe(velkin).layoutsSubmenu().data());
+	EXPECT_EQ(probe(velkin).layoutsMenuAction()->text(), localeText("LayoutsMenu"));
 
 	QStringList undoDisabled = tail();
 	undoDisabled[2] = QLatin1Char('(') + undoDisabled[2] + QLatin1Char(')');
@@ -92,10 +92,10 @@ TEST_F(LayoutsMenuTest, TheSubmenuListsTheSnapshotsInOrderWithTheLastCheckedAndI
 			  undoDisabled);
 
 	// A load from the menu is an attended load of its own source; it becomes last, and undo can take it back.
-	hotkeyBindingsFromJson(velkin->loadHotkeys.value(path(QStringLiteral("Alpha"))),
+	hotkeyBindingsFromJson(probe(velkin).loadHotkeys().value(path(QStringLiteral("Alpha"))),
 			       QJsonArray{QJsonObject{{QStringLiteral("key"), QStringLiteral("OBS_KEY_F9")}}});
 	row(QStringLiteral("Beta && Co"))->trigger();
-	EXPECT_EQ(velkin->last, path(QStringLiteral("Beta & Co")));
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("Beta & Co")));
 	EXPECT_EQ(sources, QStringList{QStringLiteral("menu")});
 	EXPECT_EQ(shown(), QStringList({QStringLiteral("Gamma"), QStringLiteral("Alpha\tF9"),
 					QStringLiteral("[x] Beta && Co")}) +
@@ -116,7 +116,7 @@ TEST_F(LayoutsMenuTest, TwentyRowsAtMostThenMoreAndTheDocksMenuWhenThereIsOne)
 	// After OBS's own entries and a separator.
 	ASSERT_EQ(docks->actions().size(), 3);
 	EXPECT_TRUE(docks->actions().at(1)->isSeparator());
-	EXPECT_EQ(docks->actions().at(2)->menu(), velkin->layoutsMenu.data());
+	EXPECT_EQ(docks->actions().at(2)->menu(), probe(velkin).layoutsSubmenu().data());
 
 	const QStringList texts = shown();
 	EXPECT_EQ(texts.mid(0, 20), names.mid(0, 20));
@@ -164,7 +164,7 @@ TEST_F(LayoutsMenuTest, APicturesWindowOpensBesideTheSubmenuNeverOverIt)
 	window->setGeometry(100, 100, 1000, 700);
 	addLayoutSnapshots({QStringLiteral("Alpha"), QStringLiteral("Beta")});
 	start();
-	QMenu *menu = velkin->layoutsMenu;
+	QMenu *menu = probe(velkin).layoutsSubmenu();
 	const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
 	// Near the right edge, where a picture to the right has no room.
 	for (const QPoint at : {QPoint(screen.left() + 50, 200), QPoint(screen.right() - 250, 200)}) {
@@ -198,9 +198,9 @@ TEST_F(LayoutsMenuTest, APictureIsKeptUntilTheFileOrTheThemeChangesAndGoesWithTh
 	addLayoutSnapshots({QStringLiteral("Alpha"), QStringLiteral("Beta")});
 	start();
 	const QString alpha = path(QStringLiteral("Alpha"));
-	const QString first = velkin->layoutPictureHtml(alpha, 1);
+	const QString first = probe(velkin).layoutsMenu().pictureHtml(alpha, 1);
 	ASSERT_TRUE(first.startsWith(QLatin1String("<img ")));
-	EXPECT_EQ(velkin->layoutPictureHtml(alpha, 1), first);
+	EXPECT_EQ(probe(velkin).layoutsMenu().pictureHtml(alpha, 1), first);
 
 	// Another theme.
 	const QPalette before = QApplication::palette();
@@ -208,12 +208,12 @@ TEST_F(LayoutsMenuTest, APictureIsKeptUntilTheFileOrTheThemeChangesAndGoesWithTh
 	light.setColor(QPalette::Button, QColor(250, 250, 250));
 	light.setColor(QPalette::ButtonText, QColor(10, 10, 10));
 	QApplication::setPalette(light);
-	const QString inLight = velkin->layoutPictureHtml(alpha, 1);
+	const QString inLight = probe(velkin).layoutsMenu().pictureHtml(alpha, 1);
 	QApplication::setPalette(before);
 	EXPECT_NE(inLight, first);
-	EXPECT_EQ(velkin->layoutPictureHtml(alpha, 1), first);
+	EXPECT_EQ(probe(velkin).layoutsMenu().pictureHtml(alpha, 1), first);
 	// Another pixel ratio: twice the pixels at the same size.
-	EXPECT_NE(velkin->layoutPictureHtml(alpha, 2), first);
+	EXPECT_NE(probe(velkin).layoutsMenu().pictureHtml(alpha, 2), first);
 
 	// Another layout in the file, with the file's time put back: its size tells.
 	const QDateTime modified = QFileInfo(alpha).fileTime(QFileDevice::FileModificationTime);
@@ -228,13 +228,13 @@ TEST_F(LayoutsMenuTest, APictureIsKeptUntilTheFileOrTheThemeChangesAndGoesWithTh
 	ASSERT_TRUE(file.open(QIODevice::ReadWrite));
 	ASSERT_TRUE(file.setFileTime(modified, QFileDevice::FileModificationTime));
 	file.close();
-	EXPECT_NE(velkin->layoutPictureHtml(alpha, 1), first);
+	EXPECT_NE(probe(velkin).layoutsMenu().pictureHtml(alpha, 1), first);
 
 	// Gone with the file at the next look at the folder.
-	EXPECT_TRUE(velkin->layoutPictures.contains(alpha));
+	EXPECT_TRUE(probe(velkin).layoutPictures().contains(alpha));
 	QFile::remove(alpha);
 	shown();
-	EXPECT_FALSE(velkin->layoutPictures.contains(alpha));
+	EXPECT_FALSE(probe(velkin).layoutPictures().contains(alpha));
 }
 
 // A tool tip is rich text with its text escaped, with or without a picture: a name is never read as markup.
@@ -245,12 +245,16 @@ TEST_F(LayoutsMenuTest, AToolTipNeverReadsTheNameAsMarkup)
 		writeTestDocument(snapshotDirectory(), QStringLiteral("Broken.json"), QStringLiteral("<h1>Big</h1>"));
 	start();
 	for (const QString &file : {path(QStringLiteral("Alpha")), broken}) {
-		const QString tip = velkin->toolTipWithPicture(file, QStringLiteral("<h1>Big</h1>\nline"), 1);
+		const QString tip =
+			probe(velkin).layoutsMenu().toolTipWithPicture(file, QStringLiteral("<h1>Big</h1>\nline"), 1);
 		EXPECT_TRUE(tip.startsWith(QLatin1String("<qt>"))) << tip.toStdString();
 		EXPECT_FALSE(tip.contains(QLatin1String("<h1>"))) << tip.toStdString();
 		EXPECT_TRUE(tip.contains(QLatin1String("&lt;h1&gt;Big&lt;/h1&gt;"))) << tip.toStdString();
 	}
-	EXPECT_FALSE(velkin->toolTipWithPicture(broken, QStringLiteral("x"), 1).contains(QLatin1String("<img")));
+	EXPECT_FALSE(probe(velkin)
+			     .layoutsMenu()
+			     .toolTipWithPicture(broken, QStringLiteral("x"), 1)
+			     .contains(QLatin1String("<img")));
 }
 
 } // namespace

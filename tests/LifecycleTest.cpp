@@ -77,18 +77,20 @@ TEST_F(LifecycleTest, LoadCreatesOneControllerOnTheMainWindow)
 	ASSERT_NE(controller(), nullptr);
 	Velkin *velkin = controller();
 	EXPECT_EQ(velkin->parent(), window.data());
-	EXPECT_EQ(velkin->mainWindow.data(), window.data());
+	EXPECT_EQ(probe(velkin).mainWindow().data(), window.data());
 	const QString base = testhost::configDirectory() + QStringLiteral("/obs-velkin/");
-	EXPECT_EQ(QDir::cleanPath(velkin->snapshotDirectory), QDir::cleanPath(base + QStringLiteral("snapshots")));
-	EXPECT_EQ(QDir::cleanPath(velkin->settingsPath), QDir::cleanPath(base + QStringLiteral("settings.json")));
-	EXPECT_FALSE(QFileInfo::exists(velkin->snapshotDirectory)) << "construction creates no directory";
-	EXPECT_FALSE(velkin->ready);
-	EXPECT_NE(velkin->cycleHotkeyId, OBS_INVALID_HOTKEY_ID);
-	EXPECT_NE(velkin->previousHotkeyId, OBS_INVALID_HOTKEY_ID);
-	EXPECT_NE(velkin->openHotkeyId, OBS_INVALID_HOTKEY_ID);
-	EXPECT_TRUE(velkin->loadHotkeys.isEmpty()) << "snapshot hotkeys come with activation";
-	EXPECT_TRUE(velkin->settingsSaveTimer.isSingleShot());
-	EXPECT_FALSE(velkin->settingsSaveTimer.isActive());
+	EXPECT_EQ(QDir::cleanPath(probe(velkin).snapshotDirectory()),
+		  QDir::cleanPath(base + QStringLiteral("snapshots")));
+	EXPECT_EQ(QDir::cleanPath(probe(velkin).settingsPath()),
+		  QDir::cleanPath(base + QStringLiteral("settings.json")));
+	EXPECT_FALSE(QFileInfo::exists(probe(velkin).snapshotDirectory())) << "construction creates no directory";
+	EXPECT_FALSE(probe(velkin).ready());
+	EXPECT_NE(probe(velkin).cycleHotkeyId(), OBS_INVALID_HOTKEY_ID);
+	EXPECT_NE(probe(velkin).previousHotkeyId(), OBS_INVALID_HOTKEY_ID);
+	EXPECT_NE(probe(velkin).openHotkeyId(), OBS_INVALID_HOTKEY_ID);
+	EXPECT_TRUE(probe(velkin).loadHotkeys().isEmpty()) << "snapshot hotkeys come with activation";
+	EXPECT_TRUE(probe(velkin).settingsSaveTimer().isSingleShot());
+	EXPECT_FALSE(probe(velkin).settingsSaveTimer().isActive());
 	EXPECT_EQ(standin::eventCallbacks.size(), 1u);
 	EXPECT_TRUE(toolsActions().isEmpty());
 	EXPECT_EQ(testhost::countLogLines(loadLine()), 1);
@@ -136,12 +138,12 @@ TEST_F(LifecycleTest, FinishedLoadingActivatesOnce)
 	ASSERT_TRUE(obs_module_load());
 	Velkin *velkin = controller();
 	standin::fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
-	EXPECT_TRUE(velkin->ready);
+	EXPECT_TRUE(probe(velkin).ready());
 	// The manager's entry, and the Dock Layouts submenu, which goes here when OBS has no Docks menu.
 	ASSERT_EQ(toolsActions().size(), 2);
-	EXPECT_EQ(toolsActions().first(), velkin->toolsMenuAction.data());
+	EXPECT_EQ(toolsActions().first(), probe(velkin).toolsMenuAction().data());
 	EXPECT_EQ(toolsActions().first()->text(), localeText("Title"));
-	EXPECT_EQ(toolsActions().last()->menu(), velkin->layoutsMenu.data());
+	EXPECT_EQ(toolsActions().last()->menu(), probe(velkin).layoutsSubmenu().data());
 	EXPECT_NE(localeText("Title"), QStringLiteral("Title"));
 
 	standin::fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
@@ -149,8 +151,8 @@ TEST_F(LifecycleTest, FinishedLoadingActivatesOnce)
 
 	// Unrelated events change nothing.
 	standin::fireEvent(OBS_FRONTEND_EVENT_SCENE_CHANGED);
-	EXPECT_TRUE(velkin->ready);
-	EXPECT_FALSE(velkin->shuttingDown);
+	EXPECT_TRUE(probe(velkin).ready());
+	EXPECT_FALSE(probe(velkin).shuttingDown());
 }
 
 TEST_F(LifecycleTest, ExitShutsDownOnceAndUnloadThenOnlyDeletes)
@@ -158,17 +160,17 @@ TEST_F(LifecycleTest, ExitShutsDownOnceAndUnloadThenOnlyDeletes)
 	ASSERT_TRUE(obs_module_load());
 	QPointer<Velkin> velkin = controller();
 	standin::fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
-	QPointer<QAction> action = velkin->toolsMenuAction;
-	velkin->managerDialog = new QDialog(window);
-	QPointer<QDialog> firstDialog = velkin->managerDialog;
-	velkin->settingsSaveTimer.start(100000);
+	QPointer<QAction> action = probe(velkin).toolsMenuAction();
+	probe(velkin).managerDialog() = new QDialog(window);
+	QPointer<QDialog> firstDialog = probe(velkin).managerDialog();
+	probe(velkin).settingsSaveTimer().start(100000);
 
 	standin::fireEvent(OBS_FRONTEND_EVENT_EXIT);
-	EXPECT_TRUE(velkin->shuttingDown);
-	EXPECT_FALSE(velkin->settingsSaveTimer.isActive());
+	EXPECT_TRUE(probe(velkin).shuttingDown());
+	EXPECT_FALSE(probe(velkin).settingsSaveTimer().isActive());
 	EXPECT_TRUE(standin::eventCallbacks.empty());
 	EXPECT_TRUE(action.isNull());
-	EXPECT_TRUE(velkin->toolsMenuAction.isNull());
+	EXPECT_TRUE(probe(velkin).toolsMenuAction().isNull());
 	EXPECT_TRUE(firstDialog.isNull());
 	EXPECT_TRUE(toolsActions().isEmpty());
 
@@ -177,7 +179,7 @@ TEST_F(LifecycleTest, ExitShutsDownOnceAndUnloadThenOnlyDeletes)
 	velkin->onFrontendEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
 	EXPECT_TRUE(toolsActions().isEmpty());
 	QPointer<QDialog> survivor = new QDialog;
-	velkin->managerDialog = survivor;
+	probe(velkin).managerDialog() = survivor;
 	obs_module_unload();
 	EXPECT_TRUE(velkin.isNull());
 	EXPECT_FALSE(survivor.isNull());

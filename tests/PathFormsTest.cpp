@@ -120,20 +120,22 @@ protected:
 		const auto act = [&](const ModalAnswer &answer, const std::function<void()> &work) {
 			records += answerModals(once(answer), work);
 		};
-		const auto pathOf = [&](const char *name) { return velkin->snapshotPath(QString::fromUtf8(name)); };
+		const auto pathOf = [&](const char *name) {
+			return probe(velkin).snapshotPath(QString::fromUtf8(name));
+		};
 		const auto select = [&](const char *name) { velkin->refreshSnapshotList(pathOf(name)); };
 
 		standin::fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
-		EXPECT_TRUE(velkin->ready);
-		EXPECT_TRUE(QDir::isAbsolutePath(velkin->snapshotDirectory));
-		EXPECT_EQ(velkin->snapshotDirectory, QDir::cleanPath(velkin->snapshotDirectory));
-		EXPECT_EQ(QFileInfo(velkin->snapshotDirectory).canonicalFilePath(),
+		EXPECT_TRUE(probe(velkin).ready());
+		EXPECT_TRUE(QDir::isAbsolutePath(probe(velkin).snapshotDirectory()));
+		EXPECT_EQ(probe(velkin).snapshotDirectory(), QDir::cleanPath(probe(velkin).snapshotDirectory()));
+		EXPECT_EQ(QFileInfo(probe(velkin).snapshotDirectory()).canonicalFilePath(),
 			  QFileInfo(real + QStringLiteral("/obs-velkin/snapshots")).canonicalFilePath());
 		velkin->showManagerDialog();
 		act(typeName(QStringLiteral("Live")), [&] { velkin->saveNewSnapshot(); });
-		EXPECT_EQ(velkin->last, pathOf("Live.json")) << "a new snapshot becomes the last one";
+		EXPECT_EQ(probe(velkin).last(), pathOf("Live.json")) << "a new snapshot becomes the last one";
 		act(typeName(QStringLiteral("Talk")), [&] { velkin->saveNewSnapshot(); });
-		hotkeyBindingsFromJson(velkin->loadHotkeys.value(pathOf("Talk.json")), kF9);
+		hotkeyBindingsFromJson(probe(velkin).loadHotkeys().value(pathOf("Talk.json")), kF9);
 
 		select("Talk.json");
 		act(clickAccept, [&] { velkin->overwriteSnapshot(); });
@@ -143,13 +145,14 @@ protected:
 		act(typeName(QStringLiteral("chat")), [&] { velkin->renameSnapshot(); });
 
 		// A press queues its load.
-		velkin->dispatchHotkey(velkin->loadHotkeys.value(pathOf("Live.json")));
+		probe(velkin).dispatchHotkey(probe(velkin).loadHotkeys().value(pathOf("Live.json")));
 		QCoreApplication::sendPostedEvents();
-		EXPECT_EQ(velkin->last, pathOf("Live.json"));
-		EXPECT_EQ(velkin->selectedSnapshotPath(), velkin->last) << "the loaded snapshot is the current row";
-		velkin->cycleSnapshot(+1);
+		EXPECT_EQ(probe(velkin).last(), pathOf("Live.json"));
+		EXPECT_EQ(probe(velkin).selectedSnapshotPath(), probe(velkin).last())
+			<< "the loaded snapshot is the current row";
+		probe(velkin).cycleSnapshot(+1);
 		QCoreApplication::sendPostedEvents();
-		EXPECT_EQ(velkin->last, pathOf("chat.json"));
+		EXPECT_EQ(probe(velkin).last(), pathOf("chat.json"));
 
 		const QString exported = base + QStringLiteral("/exported/Live.json");
 		QDir().mkpath(QFileInfo(exported).path());
@@ -165,11 +168,11 @@ protected:
 		EXPECT_TRUE(plugInLines.isEmpty()) << plugInLines.join(QLatin1Char('\n')).toStdString();
 
 		QStringList result;
-		for (auto it = velkin->loadHotkeys.cbegin(); it != velkin->loadHotkeys.cend(); ++it) {
-			EXPECT_EQ(it.key(), velkin->snapshotPath(QFileInfo(it.key()).fileName()));
+		for (auto it = probe(velkin).loadHotkeys().cbegin(); it != probe(velkin).loadHotkeys().cend(); ++it) {
+			EXPECT_EQ(it.key(), probe(velkin).snapshotPath(QFileInfo(it.key()).fileName()));
 			result.append(QStringLiteral("hotkey ") + QFileInfo(it.key()).fileName());
 		}
-		const QString moduleFolder = QFileInfo(velkin->settingsPath).path();
+		const QString moduleFolder = QFileInfo(probe(velkin).settingsPath()).path();
 		delete velkin.data();
 		standin::eventCallbacks.clear();
 

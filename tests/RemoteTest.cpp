@@ -32,9 +32,9 @@ protected:
 	void start()
 	{
 		makeController();
-		velkin->remoteEventSink = [this](const char *type, const QJsonObject &data) {
+		probe(velkin).remote().setEventListener([this](const char *type, const QJsonObject &data) {
 			events.append({QString::fromLatin1(type), data});
-		};
+		});
 		standin::fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
 		QApplication::processEvents();
 	}
@@ -43,7 +43,7 @@ protected:
 	{
 		const OBSDataAutoRelease in = obs_data_create_from_json(QJsonDocument(request).toJson().constData());
 		const OBSDataAutoRelease out = obs_data_create();
-		velkin->answerRemoteRequest(type, in, out);
+		probe(velkin).remote().answer(type, in, out);
 		return QJsonDocument::fromJson(QByteArray(obs_data_get_json(out))).object();
 	}
 
@@ -68,7 +68,7 @@ TEST_F(RemoteTest, EveryRequestAnswersWithTheControllersState)
 	// A name is matched as the dialog matches names; a loaded snapshot becomes last.
 	QJsonObject answer = call("LoadSnapshot", {{QStringLiteral("name"), QStringLiteral("  bETA ")}});
 	EXPECT_TRUE(answer.value(QStringLiteral("loaded")).toBool()) << QJsonDocument(answer).toJson().constData();
-	EXPECT_EQ(velkin->last, path(QStringLiteral("Beta")));
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("Beta")));
 	EXPECT_EQ(call("GetSnapshotList").value(QStringLiteral("last")), QJsonValue(QStringLiteral("Beta.json")));
 	EXPECT_EQ(events.last().first, QStringLiteral("SnapshotLoaded"));
 	EXPECT_EQ(events.last().second.value(QStringLiteral("source")), QJsonValue(QStringLiteral("remote")));
@@ -77,7 +77,7 @@ TEST_F(RemoteTest, EveryRequestAnswersWithTheControllersState)
 	EXPECT_EQ(call("LoadPreviousSnapshot").value(QStringLiteral("fileName")),
 		  QJsonValue(QStringLiteral("Beta.json")));
 	EXPECT_TRUE(call("UndoLoad").value(QStringLiteral("loaded")).toBool());
-	EXPECT_EQ(velkin->last, path(QStringLiteral("Alpha")));
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("Alpha")));
 	EXPECT_EQ(events.last().second.value(QStringLiteral("source")), QJsonValue(QStringLiteral("undo")));
 
 	// Names with odd letters: full-width, a combining accent and an emoji; found again in another spelling.
@@ -195,7 +195,7 @@ TEST_F(RemoteTest, APendingHotkeyLoadAppliedForARequestAsksNothingAndShowsNothin
 		c.spoil(path(QStringLiteral("Beta")));
 		events.clear();
 		testhost::clearLog();
-		velkin->pressLoad(path(QStringLiteral("Beta")));
+		probe(velkin).pressLoad(path(QStringLiteral("Beta")));
 		QJsonObject answer;
 		const auto records = answerModals(clickAccept, [&] {
 			answer = call("LoadSnapshot", {{QStringLiteral("name"), QStringLiteral("Alpha")}});
@@ -209,7 +209,7 @@ TEST_F(RemoteTest, APendingHotkeyLoadAppliedForARequestAsksNothingAndShowsNothin
 	// The pending load of the first case went ahead unattended and kept its source.
 	addLayoutSnapshots({QStringLiteral("Beta")});
 	events.clear();
-	velkin->pressLoad(path(QStringLiteral("Beta")));
+	probe(velkin).pressLoad(path(QStringLiteral("Beta")));
 	call("LoadSnapshot", {{QStringLiteral("name"), QStringLiteral("Alpha")}});
 	ASSERT_EQ(events.size(), 2);
 	EXPECT_EQ(events[0].second.value(QStringLiteral("source")), QJsonValue(QStringLiteral("hotkey")));
@@ -224,14 +224,14 @@ TEST_F(RemoteTest, UndoNamesNoSnapshotThatIsGone)
 		call("LoadSnapshot", {{QStringLiteral("name"), QLatin1String(name)}});
 	}
 	// Gone is deleted from the manager: undo puts its layout back, but it is no longer a snapshot.
-	velkin->selectSnapshotRow(path(QStringLiteral("Gone")));
+	probe(velkin).selectSnapshotRow(path(QStringLiteral("Gone")));
 	answerModals(clickAccept, [&] { velkin->deleteSnapshot(); });
 	ASSERT_FALSE(QFileInfo::exists(path(QStringLiteral("Gone"))));
 	events.clear();
 	QJsonObject answer = call("UndoLoad");
 	EXPECT_TRUE(answer.value(QStringLiteral("loaded")).toBool());
 	EXPECT_FALSE(answer.contains(QStringLiteral("fileName"))) << QJsonDocument(answer).toJson().constData();
-	EXPECT_TRUE(velkin->last.isEmpty());
+	EXPECT_TRUE(probe(velkin).last().isEmpty());
 	EXPECT_FALSE(call("GetSnapshotList").contains(QStringLiteral("last")));
 	ASSERT_EQ(events.size(), 1);
 	EXPECT_FALSE(events[0].second.contains(QStringLiteral("fileName")));
@@ -244,9 +244,9 @@ TEST_F(RemoteTest, UndoNamesNoSnapshotThatIsGone)
 	EXPECT_FALSE(answer.contains(QStringLiteral("fileName")));
 
 	// An undo that the window refuses keeps its layout in the history.
-	velkin->undoHistory.append(Velkin::LayoutMemento{QByteArray(66, '\x07'), window->saveState(0), QString()});
+	probe(velkin).undoHistory().append(LayoutMemento{QByteArray(66, '\x07'), window->saveState(0), QString()});
 	EXPECT_EQ(code(call("UndoLoad")), QStringLiteral("RestoreFailed"));
-	EXPECT_EQ(velkin->undoHistory.size(), 1);
+	EXPECT_EQ(probe(velkin).undoHistory().size(), 1);
 }
 
 TEST_F(RemoteTest, TheListChangesAreAnnouncedOnce)
@@ -263,14 +263,14 @@ TEST_F(RemoteTest, TheListChangesAreAnnouncedOnce)
 	writeTestDocument(snapshotDirectory(), QStringLiteral("Gamma.json"), QStringLiteral("Gamma"));
 	velkin->refreshSnapshotList(QString());
 	EXPECT_EQ(changes(), 1) << "a refresh that found a file";
-	velkin->forgetSnapshotReferences(path(QStringLiteral("Gamma")));
+	probe(velkin).forgetSnapshotReferences(path(QStringLiteral("Gamma")));
 	ASSERT_TRUE(QFile::remove(path(QStringLiteral("Gamma"))));
 	velkin->refreshSnapshotList(QString());
 	EXPECT_EQ(changes(), 2) << "a delete";
 
 	// A new order is announced where it is made, and the next refresh finds nothing new.
 	velkin->showManagerDialog();
-	ASSERT_TRUE(velkin->snapshotList->model()->moveRows(QModelIndex(), 1, 1, QModelIndex(), 0));
+	ASSERT_TRUE(probe(velkin).snapshotList()->model()->moveRows(QModelIndex(), 1, 1, QModelIndex(), 0));
 	EXPECT_EQ(changes(), 3) << "a new order";
 	velkin->refreshSnapshotList(QString());
 	EXPECT_EQ(changes(), 3);

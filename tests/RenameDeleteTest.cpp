@@ -33,14 +33,14 @@ protected:
 			writeTestDocument(snapshotDirectory(), name + QStringLiteral(".json"), name);
 		}
 		makeController();
-		velkin->snapshotOrder = QStringList();
+		probe(velkin).snapshotOrder() = QStringList();
 		for (const QString &name : names) {
-			velkin->snapshotOrder.append(name + QStringLiteral(".json"));
+			probe(velkin).snapshotOrder().append(name + QStringLiteral(".json"));
 		}
 		standin::fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
 		velkin->showManagerDialog();
-		ASSERT_TRUE(QTest::qWaitForWindowExposed(velkin->managerDialog));
-		velkin->managerDialog->activateWindow();
+		ASSERT_TRUE(QTest::qWaitForWindowExposed(probe(velkin).managerDialog()));
+		probe(velkin).managerDialog()->activateWindow();
 		QApplication::processEvents();
 	}
 
@@ -73,20 +73,20 @@ TEST_F(RenameDeleteTest, RenameToTheSameNameRewritesInPlace)
 {
 	start({QStringLiteral("Intro")});
 	select(QStringLiteral("Intro"));
-	const obs_hotkey_id id = velkin->loadHotkeys.value(path(QStringLiteral("Intro")));
+	const obs_hotkey_id id = probe(velkin).loadHotkeys().value(path(QStringLiteral("Intro")));
 	const auto records = answerModals(clickAccept, [&] { velkin->renameSnapshot(); });
 	ASSERT_EQ(records.size(), 1);
 	EXPECT_EQ(records[0].value, QStringLiteral("Intro")) << "the prompt starts from the stored name";
 	EXPECT_EQ(QDir(snapshotDirectory()).entryList(QDir::Files), QStringList{QStringLiteral("Intro.json")});
-	EXPECT_EQ(velkin->loadHotkeys.value(path(QStringLiteral("Intro"))), id);
+	EXPECT_EQ(probe(velkin).loadHotkeys().value(path(QStringLiteral("Intro"))), id);
 }
 
 TEST_F(RenameDeleteTest, RenameMovesTheFileAndEveryReference)
 {
 	start({QStringLiteral("First"), QStringLiteral("intro"), QStringLiteral("Last")});
-	const obs_hotkey_id id = velkin->loadHotkeys.value(path(QStringLiteral("intro")));
+	const obs_hotkey_id id = probe(velkin).loadHotkeys().value(path(QStringLiteral("intro")));
 	hotkeyBindingsFromJson(id, kF9);
-	velkin->last = path(QStringLiteral("intro"));
+	probe(velkin).last() = path(QStringLiteral("intro"));
 	select(QStringLiteral("intro"));
 
 	// A change of letter case alone is accepted and moves the file.
@@ -94,10 +94,11 @@ TEST_F(RenameDeleteTest, RenameMovesTheFileAndEveryReference)
 	EXPECT_EQ(
 		QDir(snapshotDirectory()).entryList(QDir::Files),
 		(QStringList{QStringLiteral("First.json"), QStringLiteral("Intro.json"), QStringLiteral("Last.json")}));
-	EXPECT_EQ(velkin->snapshotOrder, (QStringList{QStringLiteral("First.json"), QStringLiteral("Intro.json"),
-						      QStringLiteral("Last.json")}));
-	EXPECT_EQ(velkin->last, path(QStringLiteral("Intro")));
-	EXPECT_EQ(velkin->loadHotkeys.value(path(QStringLiteral("Intro"))), id);
+	EXPECT_EQ(
+		probe(velkin).snapshotOrder(),
+		(QStringList{QStringLiteral("First.json"), QStringLiteral("Intro.json"), QStringLiteral("Last.json")}));
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("Intro")));
+	EXPECT_EQ(probe(velkin).loadHotkeys().value(path(QStringLiteral("Intro"))), id);
 	EXPECT_EQ(hotkeyName(id), QStringLiteral("obs-velkin.load.Intro.json|") +
 					  localeText("LoadHotkey").arg(QStringLiteral("Intro")));
 	EXPECT_EQ(hotkeyBindingsToJson(id).size(), 1);
@@ -113,17 +114,17 @@ TEST_F(RenameDeleteTest, RenameMovesTheFileAndEveryReference)
 	// Renaming another snapshot leaves last alone.
 	select(QStringLiteral("First"));
 	answerModals(typeName(QStringLiteral("Opening")), [&] { velkin->renameSnapshot(); });
-	EXPECT_EQ(velkin->last, path(QStringLiteral("Intro")));
-	EXPECT_EQ(velkin->snapshotOrder.first(), QStringLiteral("Opening.json"));
-	EXPECT_EQ(velkin->selectedSnapshotPath(), path(QStringLiteral("Opening")));
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("Intro")));
+	EXPECT_EQ(probe(velkin).snapshotOrder().first(), QStringLiteral("Opening.json"));
+	EXPECT_EQ(probe(velkin).selectedSnapshotPath(), path(QStringLiteral("Opening")));
 }
 
 TEST_F(RenameDeleteTest, DeleteAsksWithContinueAsDefaultAndDropsEveryReference)
 {
 	start({QStringLiteral("One"), QStringLiteral("Two")});
-	const obs_hotkey_id id = velkin->loadHotkeys.value(path(QStringLiteral("Two")));
+	const obs_hotkey_id id = probe(velkin).loadHotkeys().value(path(QStringLiteral("Two")));
 	hotkeyBindingsFromJson(id, kF9);
-	velkin->last = path(QStringLiteral("Two"));
+	probe(velkin).last() = path(QStringLiteral("Two"));
 	select(QStringLiteral("Two"));
 
 	// Cancel keeps everything; Return answers with the default, Continue.
@@ -135,9 +136,9 @@ TEST_F(RenameDeleteTest, DeleteAsksWithContinueAsDefaultAndDropsEveryReference)
 	EXPECT_EQ(records[0].text, localeText("ConfirmDelete").arg(QStringLiteral("Two")));
 	EXPECT_EQ(records[0].defaultButton, localeText("Continue"));
 	EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("Two"))));
-	EXPECT_TRUE(velkin->last.isEmpty());
-	EXPECT_EQ(velkin->snapshotOrder, QStringList{QStringLiteral("One.json")});
-	EXPECT_FALSE(velkin->loadHotkeys.contains(path(QStringLiteral("Two"))));
+	EXPECT_TRUE(probe(velkin).last().isEmpty());
+	EXPECT_EQ(probe(velkin).snapshotOrder(), QStringList{QStringLiteral("One.json")});
+	EXPECT_FALSE(probe(velkin).loadHotkeys().contains(path(QStringLiteral("Two"))));
 	EXPECT_TRUE(hotkeyName(id).isEmpty()) << "the hotkey is unregistered";
 	const QJsonObject saved = savedSettings();
 	EXPECT_EQ(saved.value(QStringLiteral("last")).toString(), QString());
@@ -147,9 +148,9 @@ TEST_F(RenameDeleteTest, DeleteAsksWithContinueAsDefaultAndDropsEveryReference)
 TEST_F(RenameDeleteTest, AFileThatCannotBeRemovedChangesNothing)
 {
 	start({QStringLiteral("Kept")});
-	const obs_hotkey_id id = velkin->loadHotkeys.value(path(QStringLiteral("Kept")));
+	const obs_hotkey_id id = probe(velkin).loadHotkeys().value(path(QStringLiteral("Kept")));
 	hotkeyBindingsFromJson(id, kF9);
-	velkin->last = path(QStringLiteral("Kept"));
+	probe(velkin).last() = path(QStringLiteral("Kept"));
 	select(QStringLiteral("Kept"));
 	VELKIN_REQUIRE_FACILITY(
 		QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), snapshotDirectory()}) == 0,
@@ -159,11 +160,58 @@ TEST_F(RenameDeleteTest, AFileThatCannotBeRemovedChangesNothing)
 	ASSERT_EQ(records.size(), 2);
 	EXPECT_EQ(records[1].text, localeText("DeleteFailed") + QStringLiteral("\n\n") + path(QStringLiteral("Kept")));
 	EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("Kept"))));
-	EXPECT_EQ(velkin->last, path(QStringLiteral("Kept")));
-	EXPECT_EQ(velkin->snapshotOrder, QStringList{QStringLiteral("Kept.json")});
-	EXPECT_EQ(velkin->loadHotkeys.value(path(QStringLiteral("Kept"))), id);
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("Kept")));
+	EXPECT_EQ(probe(velkin).snapshotOrder(), QStringList{QStringLiteral("Kept.json")});
+	EXPECT_EQ(probe(velkin).loadHotkeys().value(path(QStringLiteral("Kept"))), id);
 	EXPECT_EQ(hotkeyBindingsToJson(id).size(), 1);
-	EXPECT_EQ(velkin->snapshotList->count(), 1);
+	EXPECT_EQ(probe(velkin).snapshotList()->count(), 1);
+}
+
+// A rename or a delete reaches every feature that holds the file, before any refresh: its rules, the layouts kept
+// for undo and its picture follow a rename and let go at a delete. A rename onto the name of a file that is gone
+// drops what was held of that one; what is held of any other file stays.
+TEST_F(RenameDeleteTest, EveryHolderFollowsARenameAndLetsGoAtADelete)
+{
+	start({QStringLiteral("Live"), QStringLiteral("Other")});
+	const QString live = path(QStringLiteral("Live"));
+	const QString other = path(QStringLiteral("Other"));
+	const struct {
+		const char *what;
+		QString renamedTo; // empty: a delete
+		QString recordingRule;
+		QString streamingRule;
+		QString firstUndo;
+		bool otherPictureStays;
+	} cases[] = {
+		{"rename", path(QStringLiteral("Show")), QStringLiteral("Show.json"), QStringLiteral("Other.json"),
+		 path(QStringLiteral("Show")), true},
+		{"rename onto a gone file's name", other, QStringLiteral("Other.json"), QString(), other, false},
+		{"delete", QString(), QString(), QStringLiteral("Other.json"), QString(), true},
+	};
+	for (const auto &c : cases) {
+		VelkinProbe state = probe(velkin);
+		state.automation().setRule(AutomationEvent::RecordingStarted, QStringLiteral("Live.json"), true);
+		state.automation().setRule(AutomationEvent::StreamingStarted, QStringLiteral("Other.json"), true);
+		state.undoHistory() = {LayoutMemento{QByteArray(), QByteArray(), live},
+				       LayoutMemento{QByteArray(), QByteArray(), other}};
+		state.layoutsMenu().pictureHtml(live, 1);
+		state.layoutsMenu().pictureHtml(other, 1);
+
+		if (c.renamedTo.isEmpty()) {
+			state.forgetSnapshotReferences(live);
+		} else {
+			state.moveSnapshotReferences(live, c.renamedTo);
+		}
+		EXPECT_EQ(state.automationSettings().rule(AutomationEvent::RecordingStarted), c.recordingRule)
+			<< c.what;
+		EXPECT_EQ(state.automationSettings().rule(AutomationEvent::StreamingStarted), c.streamingRule)
+			<< c.what;
+		ASSERT_EQ(state.undoHistory().size(), 2) << c.what;
+		EXPECT_EQ(state.undoHistory().at(0).last, c.firstUndo) << c.what;
+		EXPECT_EQ(state.undoHistory().at(1).last, other) << c.what;
+		EXPECT_FALSE(state.layoutPictures().contains(live)) << c.what;
+		EXPECT_EQ(state.layoutPictures().contains(other), c.otherPictureStays) << c.what;
+	}
 }
 
 TEST_F(RenameDeleteTest, DeletingTheFifthOfEightRowsLeavesTheFifthRowCurrent)
@@ -174,12 +222,12 @@ TEST_F(RenameDeleteTest, DeletingTheFifthOfEightRowsLeavesTheFifthRowCurrent)
 	}
 	start(names);
 	select(QStringLiteral("Row 5"));
-	velkin->snapshotList->setFocus();
+	probe(velkin).snapshotList()->setFocus();
 	// The Delete key of the list, answered with Continue.
-	answerModals(clickAccept, [&] { QTest::keyClick(velkin->snapshotList, Qt::Key_Delete); });
+	answerModals(clickAccept, [&] { QTest::keyClick(probe(velkin).snapshotList(), Qt::Key_Delete); });
 	EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("Row 5"))));
-	EXPECT_EQ(velkin->snapshotList->currentRow(), 4);
-	EXPECT_EQ(velkin->snapshotList->currentItem()->text(), QStringLiteral("Row 6"));
+	EXPECT_EQ(probe(velkin).snapshotList()->currentRow(), 4);
+	EXPECT_EQ(probe(velkin).snapshotList()->currentItem()->text(), QStringLiteral("Row 6"));
 }
 
 } // namespace

@@ -50,8 +50,8 @@ TEST_F(SettingsTest, FirstRunWritesAllSixKeysAtActivation)
 	writeTestDocument(snapshotDirectory(), QStringLiteral("b.json"), QStringLiteral("Beta"));
 	writeTestDocument(snapshotDirectory(), QStringLiteral("a.json"), QStringLiteral("alpha"));
 	Velkin *velkin = makeController();
-	EXPECT_TRUE(velkin->last.isEmpty());
-	EXPECT_TRUE(velkin->snapshotOrder.isEmpty());
+	EXPECT_TRUE(probe(velkin).last().isEmpty());
+	EXPECT_TRUE(probe(velkin).snapshotOrder().isEmpty());
 	EXPECT_FALSE(QFileInfo::exists(settingsPath())) << "nothing is written before activation";
 
 	standin::fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
@@ -62,7 +62,7 @@ TEST_F(SettingsTest, FirstRunWritesAllSixKeysAtActivation)
 		  QJsonValue(QJsonArray{QStringLiteral("a.json"), QStringLiteral("b.json")}));
 	EXPECT_EQ(saved.value(QStringLiteral("cycleHotkey")), QJsonValue(QJsonArray()));
 	EXPECT_TRUE(saved.value(QStringLiteral("snapshotHotkeys")).isObject());
-	EXPECT_EQ(velkin->settings, saved);
+	EXPECT_EQ(probe(velkin).settings(), saved);
 }
 
 TEST_F(SettingsTest, ReadKeepsStringsAndTheSaveDropsEverythingElse)
@@ -79,9 +79,9 @@ TEST_F(SettingsTest, ReadKeepsStringsAndTheSaveDropsEverythingElse)
 		{QStringLiteral("unknownKey"), true},
 	});
 	Velkin *velkin = makeController();
-	EXPECT_EQ(velkin->last, QStringLiteral("/somewhere/two.json"));
-	EXPECT_EQ(velkin->snapshotOrder, (QStringList{QStringLiteral("two.json"), QStringLiteral("one.json")}));
-	EXPECT_TRUE(velkin->settings.contains(QStringLiteral("unknownKey")));
+	EXPECT_EQ(probe(velkin).last(), QStringLiteral("/somewhere/two.json"));
+	EXPECT_EQ(probe(velkin).snapshotOrder(), (QStringList{QStringLiteral("two.json"), QStringLiteral("one.json")}));
+	EXPECT_TRUE(probe(velkin).settings().contains(QStringLiteral("unknownKey")));
 
 	standin::fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
 	const QJsonObject saved = readSettingsFile();
@@ -119,7 +119,7 @@ TEST_F(SettingsTest, ALastSpelledDifferentlyIsMatchedToTheListedFile)
 	for (const auto &c : cases) {
 		writeSettingsFile(QJsonObject{{QStringLiteral("last"), c.stored}});
 		Velkin *velkin = makeController();
-		EXPECT_EQ(velkin->last, c.held) << c.form;
+		EXPECT_EQ(probe(velkin).last(), c.held) << c.form;
 		standin::fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
 		EXPECT_EQ(readSettingsFile().value(QStringLiteral("last")).toString(), c.held) << c.form;
 		delete velkin;
@@ -133,8 +133,8 @@ TEST_F(SettingsTest, DamagedOversizedOrOddFilesGiveDefaultsAndAreReplaced)
 	for (const QByteArray &content : {big, QByteArray("{\"last\": "), QByteArray("[\"last\"]")}) {
 		writeTestBytes(settingsPath(), content);
 		Velkin *velkin = makeController();
-		EXPECT_TRUE(velkin->last.isEmpty());
-		EXPECT_TRUE(velkin->settings.isEmpty());
+		EXPECT_TRUE(probe(velkin).last().isEmpty());
+		EXPECT_TRUE(probe(velkin).settings().isEmpty());
 		standin::fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
 		EXPECT_EQ(sortedKeys(readSettingsFile()), sixKeys);
 		delete velkin;
@@ -146,7 +146,7 @@ TEST_F(SettingsTest, AFifoInPlaceOfTheFileNeitherBlocksNorBreaksTheStart)
 {
 	ASSERT_EQ(mkfifo(settingsPath().toUtf8().constData(), 0600), 0);
 	Velkin *velkin = makeController();
-	EXPECT_TRUE(velkin->settings.isEmpty());
+	EXPECT_TRUE(probe(velkin).settings().isEmpty());
 	standin::fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
 	EXPECT_EQ(sortedKeys(readSettingsFile()), sixKeys) << "the save replaced the FIFO with a file";
 }
@@ -158,8 +158,8 @@ TEST_F(SettingsTest, TimerCollapsesABurstIntoOneSaveAfterTheLastStart)
 	ASSERT_TRUE(QFile::remove(settingsPath()));
 
 	for (const char *last : {"/a.json", "/b.json", "/c.json"}) {
-		velkin->last = QString::fromLatin1(last);
-		velkin->settingsSaveTimer.start();
+		probe(velkin).last() = QString::fromLatin1(last);
+		probe(velkin).settingsSaveTimer().start();
 		QTest::qWait(50);
 		EXPECT_FALSE(QFileInfo::exists(settingsPath())) << "no save before 100 ms after the last start";
 	}
@@ -174,8 +174,8 @@ TEST_F(SettingsTest, TimerCollapsesABurstIntoOneSaveAfterTheLastStart)
 	EXPECT_FALSE(QFileInfo::exists(settingsPath())) << "one write for the whole burst";
 
 	// Not ready, or shutting down: the timer saves nothing.
-	velkin->ready = false;
-	velkin->settingsSaveTimer.start();
+	probe(velkin).ready() = false;
+	probe(velkin).settingsSaveTimer().start();
 	QTest::qWait(200);
 	EXPECT_FALSE(QFileInfo::exists(settingsPath()));
 }
@@ -187,13 +187,13 @@ TEST_F(SettingsTest, AFailedSaveIsLoggedAndKeepsTheOldFile)
 	const QByteArray before = readTestBytes(settingsPath());
 	VELKIN_REQUIRE_FACILITY(
 		QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), settingsPath()}) == 0, "chattr");
-	velkin->last = QStringLiteral("/changed.json");
+	probe(velkin).last() = QStringLiteral("/changed.json");
 	const auto records = answerModals(clickOk, [&] { velkin->saveSettings(); });
 	QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), settingsPath()});
 	EXPECT_TRUE(records.isEmpty()) << "a failed settings save is never shown";
 	EXPECT_EQ(testhost::logLines().filter(QStringLiteral("[obs-velkin] Could not save settings: ")).size(), 1);
 	EXPECT_EQ(readTestBytes(settingsPath()), before);
-	EXPECT_EQ(velkin->settings.value(QStringLiteral("last")).toString(), QStringLiteral("/changed.json"));
+	EXPECT_EQ(probe(velkin).settings().value(QStringLiteral("last")).toString(), QStringLiteral("/changed.json"));
 
 	// A directory in place of the file: the same warning, and the module goes on.
 	ASSERT_TRUE(QFile::remove(settingsPath()));
@@ -207,7 +207,7 @@ TEST_F(SettingsTest, ExitSavesOnceAndUnloadWritesNothingMore)
 	Velkin *velkin = makeController();
 	standin::fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
 	ASSERT_TRUE(QFile::remove(settingsPath()));
-	velkin->last = QStringLiteral("/final.json");
+	probe(velkin).last() = QStringLiteral("/final.json");
 	standin::fireEvent(OBS_FRONTEND_EVENT_EXIT);
 	EXPECT_EQ(readSettingsFile().value(QStringLiteral("last")).toString(), QStringLiteral("/final.json"));
 	ASSERT_TRUE(QFile::remove(settingsPath()));

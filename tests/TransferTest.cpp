@@ -49,7 +49,7 @@ TEST_F(TransferTest, ExportThenImportComesBackOnlyWhenTheNameIsFree)
 {
 	start({QStringLiteral("Going Live"), QStringLiteral("Other")});
 	velkin->refreshSnapshotList(path(QStringLiteral("Going Live")));
-	velkin->last = path(QStringLiteral("Other"));
+	probe(velkin).last() = path(QStringLiteral("Other"));
 
 	// Export suggests the stored name; a name typed without a suffix gets ".json".
 	const QString typed = outside() + QStringLiteral("/backup");
@@ -79,8 +79,8 @@ TEST_F(TransferTest, ExportThenImportComesBackOnlyWhenTheNameIsFree)
 	ASSERT_EQ(records.size(), 1);
 	EXPECT_EQ(records[0].text, QString::number(int(QFileDialog::AcceptOpen)));
 	EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("Going Live"))));
-	EXPECT_EQ(velkin->selectedSnapshotPath(), path(QStringLiteral("Going Live")));
-	EXPECT_EQ(velkin->last, path(QStringLiteral("Other")));
+	EXPECT_EQ(probe(velkin).selectedSnapshotPath(), path(QStringLiteral("Going Live")));
+	EXPECT_EQ(probe(velkin).last(), path(QStringLiteral("Other")));
 	EXPECT_TRUE(QFileInfo::exists(exported)) << "the source stays where it is";
 }
 
@@ -125,7 +125,7 @@ TEST_F(TransferTest, CancelledOrFailedExportChangesNothing)
 	ASSERT_EQ(records.size(), 2);
 	EXPECT_EQ(records[1].text, localeText("WriteFailed") + QStringLiteral("\n\n") + blocked);
 	EXPECT_EQ(readTestBytes(settingsPath()), settings);
-	EXPECT_TRUE(velkin->last.isEmpty());
+	EXPECT_TRUE(probe(velkin).last().isEmpty());
 }
 
 TEST_F(TransferTest, OpenFolderCreatesTheFolderAndReportsARefusal)

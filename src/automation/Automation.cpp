@@ -1,12 +1,15 @@
-#include "automation/AutomationFile.hpp"
+#include "automation/Automation.hpp"
 #include "automation/AutomationText.hpp"
 #include "module/Module.hpp"
-#include "module/Velkin.hpp"
 #include "operations/OperationGuard.hpp"
-#include "settings/SettingsFile.hpp"
 #include "store/SnapshotFolder.hpp"
 
+#include <QEvent>
+#include <QFileInfo>
 #include <QMainWindow>
+#include <QSet>
+
+#include <utility>
 
 namespace {
 
@@ -34,13 +37,16 @@ QString automationRulesText(const QList<AutomationEvent> &events)
 	return texts.join(QStringLiteral(", "));
 }
 
-void Velkin::readAutomation()
+Automation::Automation(AutomationHost &host) : host(host) {}
+
+void Automation::read(const QString &filePath)
 {
+	path = filePath;
 	SkippedRules skipped;
-	const AutomationReadResult result = readAutomationFile(automationPath, automation, &skipped);
+	const AutomationReadResult result = readAutomationFile(path, settings, &skipped);
 	// A file that is there but unreadable, or that holds rules that were skipped, stays as the user left it until
 	// a rule, the option or the undo binding is changed here.
-	automationFileKept =
+	fileKept =
 		(result != AutomationReadResult::Ok && result != AutomationReadResult::Missing) || skipped.count != 0;
 	if (result == AutomationReadResult::Missing) {
 		velkinLog(LOG_INFO, "No automation rules: %s %s", kAutomationFileName, automationReadProblem(result));
@@ -57,25 +63,90 @@ void Velkin::readAutomation()
 	}
 }
 
-void Velkin::saveAutomation()
+void Automation::save()
 {
-	if (undoHotkeyId != OBS_INVALID_HOTKEY_ID) {
-		automation.undoHotkey = hotkeyBindingsToJson(undoHotkeyId);
+	if (const std::optional<QJsonArray> bindings = host.undoHotkeyBindings()) {
+		settings.undoHotkey = *bindings;
 	}
-	if (automationPath.isEmpty() || !ensureSnapshotDirectory()) {
+	if (path.isEmpty() || !host.ensureSnapshotDirectory()) {
 		return;
 	}
 	QString error;
-	if (!writeAutomationFile(automationPath, automation, &error)) {
+	if (!writeAutomationFile(path, settings, &error)) {
 		velkinLog(LOG_WARNING, "Could not save automation rules: %s", error.toUtf8().constData());
 		return;
 	}
-	automationFileKept = false;
+	fileKept = false;
 }
 
-void Velkin::onAutomationEvent(AutomationEvent event)
+void Automation::saveAtExit()
 {
-	if (!ready || shuttingDown) {
+	if (!fileKept) {
+		save();
+	}
+}
+
+void Automation::start()
+{
+	QMainWindow *window = host.window();
+	if (!window) {
+		return;
+	}
+	if (window->isVisible()) {
+		// After the host's own handlers of the finished-loading event, which may still add docks.
+		QMetaObject::invokeMethod(
+			this, [this] { onEvent(AutomationEvent::ObsStarted); }, Qt::QueuedConnection);
+		return;
+	}
+	// Started hidden (minimized to the tray): the rule waits until the window is first shown.
+	firstShowWindow = window;
+	firstShowWindow->installEventFilter(this);
+}
+
+void Automation::stop()
+{
+	pendingEvent.reset();
+	if (firstShowWindow) {
+		firstShowWindow->removeEventFilter(this);
+	}
+	firstShowWindow = nullptr;
+}
+
+bool Automation::eventFilter(QObject *watched, QEvent *event)
+{
+	if (event->type() == QEvent::Show && firstShowWindow && watched == firstShowWindow) {
+		// The main window comes out of the tray for the first time: now the start rule applies, once the
+		// window has settled, unless a layout was loaded meanwhile (by another rule or a Stream Deck, maybe in
+		// the middle of a stream): that one stays.
+		firstShowWindow = nullptr;
+		watched->removeEventFilter(this);
+		QMetaObject::invokeMethod(
+			this,
+			[this] {
+				if (!loadedSinceStart) {
+					onEvent(AutomationEvent::ObsStarted);
+				}
+			},
+			Qt::QueuedConnection);
+	}
+	return QObject::eventFilter(watched, event);
+}
+
+void Automation::frontendEvent(enum obs_frontend_event event)
+{
+	// Applied once the host has finished with the event: it may be in the middle of starting an output or
+	// switching a profile. Events of the host's own start (OBS 32 reports its scene collection before it has
+	// finished loading) are no change of the show: the start rule stands for them.
+	const std::optional<AutomationEvent> rule = automationEventFor(event);
+	if (rule && host.isActive()) {
+		QMetaObject::invokeMethod(
+			this, [this, rule] { onEvent(*rule); }, Qt::QueuedConnection);
+	}
+}
+
+void Automation::onEvent(AutomationEvent event)
+{
+	if (!host.isActive()) {
 		return;
 	}
 	// Before anything else: a start forgets what an earlier start of its kind loaded, and a stop takes that
@@ -88,119 +159,107 @@ void Velkin::onAutomationEvent(AutomationEvent event)
 		automaticLoads[size_t(event)].reset();
 	}
 	// An event that would change nothing neither waits nor pushes a waiting one aside.
-	const bool acts = !automation.rule(event).isEmpty() ||
-			  (start && automation.restorePreviousOnStop && (earlier || pendingAutomationEvent == start));
+	const bool acts = !settings.rule(event).isEmpty() ||
+			  (start && settings.restorePreviousOnStop && (earlier || pendingEvent == start));
 	if (!acts) {
 		return;
 	}
 	stopRecord = earlier;
-	if (canStartOperation()) {
-		runAutomation(event);
+	if (host.canStartOperation()) {
+		run(event);
 		return;
 	}
 	// An operation is running: the newest event waits for its end, and the one it replaces is named.
-	if (pendingAutomationEvent && *pendingAutomationEvent != event) {
+	if (pendingEvent && *pendingEvent != event) {
 		velkinLog(LOG_WARNING, "Automation: \"%s\" replaces \"%s\", which waited for a running operation",
-			  automationEventName(event), automationEventName(*pendingAutomationEvent));
+			  automationEventName(event), automationEventName(*pendingEvent));
 	}
-	pendingAutomationEvent = event;
+	pendingEvent = event;
 }
 
-void Velkin::runAutomation(AutomationEvent event)
+void Automation::run(AutomationEvent event)
 {
 	const std::optional<AutomaticLoad> earlier = std::exchange(stopRecord, std::nullopt);
-	const QString fileName = automation.rule(event);
+	const QString fileName = settings.rule(event);
 	if (!fileName.isEmpty()) {
-		const LoadResult result = loadSnapshot(snapshotPath(fileName), LoadSource::Automation);
-		if (result == LoadResult::Loaded && hasStopEvent(event) && !undoHistory.isEmpty()) {
-			automaticLoads[size_t(event)] = AutomaticLoad{undoHistory.last(), last};
+		// The layout from before the load, as the load itself keeps it: nothing runs in between.
+		const QString snapshot = host.snapshotPath(fileName);
+		const std::optional<LayoutMemento> before =
+			hasStopEvent(event) ? std::optional<LayoutMemento>(host.currentLayout()) : std::nullopt;
+		const LoadResult result = host.loadSnapshot(snapshot, LoadSource::Automation, nullptr);
+		if (result == LoadResult::Loaded && before) {
+			automaticLoads[size_t(event)] = AutomaticLoad{*before, snapshot};
 		}
 		return;
 	}
 	// A stop without a rule of its own takes back what its start loaded, unless another layout has been
 	// chosen since.
-	if (!startEventOf(event) || !earlier || !automation.restorePreviousOnStop || last != earlier->loaded) {
+	if (!startEventOf(event) || !earlier || !settings.restorePreviousOnStop ||
+	    host.lastSnapshot() != earlier->loaded) {
 		return;
 	}
-	const OperationGuard guard(*this);
+	const OperationGuard guard(host);
 	if (guard) {
-		putLayoutBack(earlier->before, LoadSource::Automation);
+		host.putLayoutBack(earlier->before, LoadSource::Automation);
 	}
 }
 
-void Velkin::operationEnded()
+void Automation::operationEnded()
 {
-	if (pendingAutomationEvent && !shuttingDown) {
+	if (pendingEvent && !host.isShuttingDown()) {
 		QMetaObject::invokeMethod(
-			this, [this] { applyPendingAutomation(); }, Qt::QueuedConnection);
+			this, [this] { applyPending(); }, Qt::QueuedConnection);
 	}
 }
 
-void Velkin::applyPendingAutomation()
+void Automation::applyPending()
 {
 	// Another operation may have started before this call came: the event waits for that one's end.
-	if (!pendingAutomationEvent || !ready || shuttingDown || !canStartOperation()) {
+	if (!pendingEvent || !host.isActive() || !host.canStartOperation()) {
 		return;
 	}
-	const AutomationEvent event = *pendingAutomationEvent;
-	pendingAutomationEvent.reset();
-	runAutomation(event);
+	const AutomationEvent event = *pendingEvent;
+	pendingEvent.reset();
+	run(event);
 }
 
-void Velkin::watchForFirstShow()
+void Automation::setRule(AutomationEvent event, const QString &fileName, bool enabled)
 {
-	if (!mainWindow) {
+	if (host.isShuttingDown() || fileName.isEmpty()) {
 		return;
 	}
-	if (mainWindow->isVisible()) {
-		// After the host's own handlers of the finished-loading event, which may still add docks.
-		QMetaObject::invokeMethod(
-			this, [this] { onAutomationEvent(AutomationEvent::ObsStarted); }, Qt::QueuedConnection);
-		return;
-	}
-	// Started hidden (minimized to the tray): the rule waits until the window is first shown.
-	firstShowWindow = mainWindow.data();
-	firstShowWindow->installEventFilter(this);
-}
-
-void Velkin::setAutomationRule(AutomationEvent event, const QString &fileName, bool enabled)
-{
-	if (shuttingDown || fileName.isEmpty()) {
-		return;
-	}
-	QString &rule = automation.rule(event);
+	QString &rule = settings.rule(event);
 	if (enabled) {
-		// An event has one rule: taking it here moves it from whichever snapshot held it.
 		rule = fileName;
 	} else if (rule == fileName) {
 		rule.clear();
 	} else {
 		return;
 	}
-	saveAutomation();
-	updateRuleDisplay();
+	save();
+	host.rulesChanged();
 }
 
-void Velkin::setRestorePreviousOnStop(bool enabled)
+void Automation::setRestorePreviousOnStop(bool enabled)
 {
-	if (shuttingDown || automation.restorePreviousOnStop == enabled) {
+	if (host.isShuttingDown() || settings.restorePreviousOnStop == enabled) {
 		return;
 	}
-	automation.restorePreviousOnStop = enabled;
-	saveAutomation();
-	updateAutomationActions();
+	settings.restorePreviousOnStop = enabled;
+	save();
+	updateActions();
 }
 
-QList<AutomationEvent> Velkin::rulesOf(const QString &fileName) const
+QList<AutomationEvent> Automation::rulesOf(const QString &fileName) const
 {
 	return rulesByFile().value(fileName);
 }
 
-QHash<QString, QList<AutomationEvent>> Velkin::rulesByFile() const
+QHash<QString, QList<AutomationEvent>> Automation::rulesByFile() const
 {
 	QHash<QString, QList<AutomationEvent>> byFile;
 	for (int i = 0; i < kAutomationEventCount; ++i) {
-		const QString &rule = automation.rules[size_t(i)];
+		const QString &rule = settings.rules[size_t(i)];
 		if (!rule.isEmpty()) {
 			byFile[rule].append(AutomationEvent(i));
 		}
@@ -208,7 +267,7 @@ QHash<QString, QList<AutomationEvent>> Velkin::rulesByFile() const
 	return byFile;
 }
 
-void Velkin::dropRulesOutside(const SnapshotFolder &folder)
+void Automation::dropRulesOutside(const SnapshotFolder &folder)
 {
 	// A folder that could not be listed says nothing about its files. A file that is there but not listed (one
 	// being rewritten, one of a newer format, one past the limit) keeps its rules.
@@ -220,7 +279,7 @@ void Velkin::dropRulesOutside(const SnapshotFolder &folder)
 		present.insert(entry.fileName);
 	}
 	bool changed = false;
-	for (QString &rule : automation.rules) {
+	for (QString &rule : settings.rules) {
 		if (!rule.isEmpty() && !present.contains(rule)) {
 			velkinLog(LOG_WARNING, "Dropped automation rule: %s is gone", rule.toUtf8().constData());
 			rule.clear();
@@ -228,6 +287,58 @@ void Velkin::dropRulesOutside(const SnapshotFolder &folder)
 		}
 	}
 	if (changed) {
-		saveAutomation();
+		save();
+	}
+}
+
+bool Automation::moveRules(const QString &from, const QString &to)
+{
+	bool changed = false;
+	for (QString &rule : settings.rules) {
+		if (rule == from) {
+			rule = to;
+			changed = true;
+		}
+	}
+	return changed;
+}
+
+void Automation::moveRecords(const QString &from, const QString &to)
+{
+	const auto follow = [&](std::optional<AutomaticLoad> &load) {
+		if (!load) {
+			return;
+		}
+		for (QString *path : {&load->loaded, &load->before.last}) {
+			if (*path == from) {
+				*path = to;
+			}
+		}
+	};
+	for (std::optional<AutomaticLoad> &load : automaticLoads) {
+		follow(load);
+	}
+	// And the record that a waiting stop has taken: that stop compares it with `last`.
+	follow(stopRecord);
+}
+
+void Automation::snapshotRenamed(const QString &oldPath, const QString &newPath)
+{
+	// A rule left under the new name belonged to a file that is gone.
+	const bool dropped = moveRules(QFileInfo(newPath).fileName(), QString());
+	const bool moved = moveRules(QFileInfo(oldPath).fileName(), QFileInfo(newPath).fileName());
+	moveRecords(oldPath, newPath);
+	if (dropped || moved) {
+		save();
+	}
+}
+
+void Automation::snapshotDeleted(const QString &path)
+{
+	const bool dropped = moveRules(QFileInfo(path).fileName(), QString());
+	// The records still hold their layouts, but no longer a snapshot that they came from.
+	moveRecords(path, QString());
+	if (dropped) {
+		save();
 	}
 }

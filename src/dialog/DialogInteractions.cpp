@@ -72,30 +72,15 @@ void Velkin::updateSearchNotice()
 
 bool Velkin::eventFilter(QObject *watched, QEvent *event)
 {
-	if (event->type() == QEvent::Show && firstShowWindow && watched == firstShowWindow) {
-		// The main window comes out of the tray for the first time: now the start rule applies, once the
-		// window has settled, unless a layout was loaded meanwhile (by another rule or a Stream Deck, maybe in
-		// the middle of a stream): that one stays.
-		firstShowWindow = nullptr;
-		watched->removeEventFilter(this);
-		QMetaObject::invokeMethod(
-			this,
-			[this] {
-				if (!loadedSinceStart) {
-					onAutomationEvent(AutomationEvent::ObsStarted);
-				}
-			},
-			Qt::QueuedConnection);
-		return QObject::eventFilter(watched, event);
-	}
 	if (event->type() == QEvent::ToolTip && snapshotList && watched == snapshotList->viewport()) {
 		// A row's tool tip carries a picture of its layout, drawn when it is first wanted.
 		const auto *help = static_cast<QHelpEvent *>(event);
 		if (QListWidgetItem *item = snapshotList->itemAt(help->pos())) {
 			const QScreen *screen = snapshotList->screen();
 			QToolTip::showText(help->globalPos(),
-					   toolTipWithPicture(item->data(kPathRole).toString(), item->toolTip(),
-							      screen ? screen->devicePixelRatio() : 1),
+					   layoutsMenu.toolTipWithPicture(item->data(kPathRole).toString(),
+									  item->toolTip(),
+									  screen ? screen->devicePixelRatio() : 1),
 					   snapshotList->viewport(), snapshotList->visualItemRect(item));
 			return true;
 		}
@@ -103,7 +88,7 @@ bool Velkin::eventFilter(QObject *watched, QEvent *event)
 	}
 	if (event->type() == QEvent::ContextMenu && snapshotList &&
 	    (watched == snapshotList || watched == snapshotList->viewport())) {
-		automationMenuPath = selectedSnapshotPath();
+		automation.menuOpenedOn(selectedSnapshotPath());
 		return QObject::eventFilter(watched, event);
 	}
 	// The event type first: while the line edit is being destroyed it still sends events here, and the
@@ -155,7 +140,7 @@ void Velkin::updateButtonStates()
 			button->setEnabled(hasSnapshot);
 		}
 	}
-	updateAutomationActions();
+	automation.updateActions();
 }
 
 void Velkin::storeListOrder()
@@ -167,5 +152,5 @@ void Velkin::storeListOrder()
 		}
 	}
 	saveSettings();
-	emitRemoteEvent("SnapshotListChanged", QJsonObject());
+	remote.emitEvent("SnapshotListChanged", QJsonObject());
 }

@@ -135,7 +135,16 @@ void Velkin::buildManagerDialog()
 
 	QObject::connect(searchEdit, &QLineEdit::textChanged, this, [this] { applySearch(); });
 
-	addAutomationActions();
+	// The context menu: the rules and the option, undo, the folder.
+	const auto addSeparator = [this] {
+		auto *separator = new QAction(snapshotList);
+		separator->setSeparator(true);
+		snapshotList->addAction(separator);
+	};
+	automation.addActions(snapshotList);
+	addSeparator();
+	undo.addAction(snapshotList);
+	addSeparator();
 	auto *openFolder = new QAction(localeText("OpenFolder"), snapshotList);
 	QObject::connect(openFolder, &QAction::triggered, this, [this] { openSnapshotFolder(); });
 	snapshotList->addAction(openFolder);

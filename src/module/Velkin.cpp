@@ -26,15 +26,15 @@ void frontendEventCallback(enum obs_frontend_event event, void *data)
 
 } // namespace
 
-Velkin::Velkin(QMainWindow *window) : QObject(window), mainWindow(window)
+Velkin::Velkin(QMainWindow *window)
+    : QObject(window), mainWindow(window), automation(*this), undo(*this), remote(*this), layoutsMenu(*this)
 {
 	// OBS may hand over a relative path (portable mode), doubled or trailing slashes, or a folder behind a link.
 	// Every path the module holds is derived from these two, in this one spelling.
 	snapshotDirectory = normalizedPath(configPath(kSnapshotDirectoryName));
 	settingsPath = normalizedPath(configPath(kSettingsFileName));
-	automationPath = normalizedPath(configPath(kAutomationFileName));
 	readSettings();
-	readAutomation();
+	automation.read(normalizedPath(configPath(kAutomationFileName)));
 	registerGlobalHotkeys();
 	settingsSaveTimer.setSingleShot(true);
 	settingsSaveTimer.setInterval(kSettingsSaveDelayMs);
@@ -93,14 +93,7 @@ void Velkin::onFrontendEvent(enum obs_frontend_event event)
 		shutdown();
 		break;
 	default:
-		// Applied once the host has finished with the event: it may be in the middle of starting an output
-		// or switching a profile. Events of the host's own start (OBS 32 reports its scene collection before
-		// it has finished loading) are no change of the show: the start rule stands for them.
-		const std::optional<AutomationEvent> rule = automationEventFor(event);
-		if (rule && ready) {
-			QMetaObject::invokeMethod(
-				this, [this, rule] { onAutomationEvent(*rule); }, Qt::QueuedConnection);
-		}
+		automation.frontendEvent(event);
 		break;
 	}
 }
@@ -116,12 +109,12 @@ void Velkin::activate()
 	if (toolsMenuAction) {
 		QObject::connect(toolsMenuAction, &QAction::triggered, this, [this] { showManagerDialog(); });
 	}
-	addLayoutsMenu();
+	layoutsMenu.add();
 	refreshSnapshotList(QString());
 	saveSettings();
 	connectBindingsSignal();
-	openRemoteControl();
-	watchForFirstShow();
+	remote.open();
+	automation.start();
 }
 
 void Velkin::shutdown()
@@ -131,20 +124,14 @@ void Velkin::shutdown()
 	}
 	shuttingDown = true;
 	// First: no request may reach the controller from here on.
-	closeRemoteControl();
+	remote.close();
 	settingsSaveTimer.stop();
-	pendingAutomationEvent.reset();
-	if (firstShowWindow) {
-		firstShowWindow->removeEventFilter(this);
-	}
-	firstShowWindow = nullptr;
+	automation.stop();
 	if (ready) {
 		disconnectBindingsSignal();
 		// Before the hotkeys go: the final saves read their bindings from the host.
 		saveSettings();
-		if (!automationFileKept) {
-			saveAutomation();
-		}
+		automation.saveAtExit();
 	}
 	unregisterHotkeys();
 	obs_frontend_remove_event_callback(frontendEventCallback, this);
@@ -152,7 +139,7 @@ void Velkin::shutdown()
 		delete toolsMenuAction.data();
 	}
 	toolsMenuAction = nullptr;
-	removeLayoutsMenu();
+	layoutsMenu.remove();
 	if (managerDialog) {
 		delete managerDialog.data();
 	}

@@ -1,15 +1,19 @@
 #pragma once
 
-#include <QDateTime>
+#include "automation/Automation.hpp"
+#include "menu/LayoutsMenu.hpp"
+#include "module/FeatureHost.hpp"
+#include "operations/Presses.hpp"
+#include "remote/RemoteControl.hpp"
+#include "store/SnapshotDocument.hpp"
+#include "undo/UndoHistory.hpp"
+
 #include <QHash>
 #include <QJsonObject>
-#include <QList>
 #include <QMap>
 #include <QObject>
 #include <QPointer>
 #include <QSet>
-#include <QString>
-#include <QStringList>
 #include <QTimer>
 
 #include <array>
@@ -19,153 +23,117 @@
 #include <obs-frontend-api.h>
 #include <obs.h>
 
-#include "automation/AutomationFile.hpp"
-#include "remote/WebSocketVendor.hpp"
-#include "store/SnapshotDocument.hpp"
-
 class QAction;
-class QGridLayout;
-class QListWidgetItem;
 class QDialog;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QListWidgetItem;
 class QMainWindow;
-class QMenu;
 class QPushButton;
 struct SnapshotFolder;
 
-// The one controller: everything the module holds while it is loaded. It is a child of the host's
-// main window and is deleted either by unload or together with the main window, whichever comes first.
-// Its operations live in one file per subsystem; the members are open to those files and to the tests.
-class Velkin : public QObject {
+// The one controller, a child of the host's main window, deleted by unload or with the main window, whichever comes
+// first. Its operations live in one file per subsystem. Each feature beyond them is an object of its own that keeps
+// its state and reaches the controller through the host interface that it declares (docs/architecture.md).
+class Velkin : public QObject, private AutomationHost, private RemoteHost, private MenuHost {
+	friend struct VelkinProbe;
+
 public:
 	explicit Velkin(QMainWindow *window);
 	~Velkin() override;
 
-	Velkin(const Velkin &) = delete;
-	Velkin &operator=(const Velkin &) = delete;
-
-	// Lifecycle
 	void onFrontendEvent(enum obs_frontend_event event);
 	void shutdown();
 
-	// Paths: the snapshot folder's file of that name, and any path to a snapshot in the spelling the module holds.
-	QString snapshotPath(const QString &fileName) const;
+	// What the dialog's buttons, the hotkeys and the menus start. A look at the folder that the same
+	// uninterrupted stretch of work took already spares the refresh a second one.
+	void refreshSnapshotList(const QString &targetPath, const SnapshotFolder *looked = nullptr);
+	void showManagerDialog() override;
+	void saveNewSnapshot() override;
+	void overwriteSnapshot();
+	LoadResult loadSnapshot(const QString &path, LoadSource source = LoadSource::Dialog,
+				QStringList *missingDocks = nullptr) override;
+	void renameSnapshot();
+	void deleteSnapshot();
+	void exportSnapshot();
+	void importSnapshot();
+	void openSnapshotFolder();
+	void saveSettings();
+	bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+	// Lifecycle and paths (Velkin.cpp): the snapshot folder's file of that name, and any path to a snapshot in the
+	// spelling the module holds.
+	void activate();
+	QString snapshotPath(const QString &fileName) const override;
 	QString heldSnapshotPath(const QString &path) const;
 
-	// Catalogue
-	// A look at the folder that the same uninterrupted stretch of work took already spares a second one.
-	void refreshSnapshotList(const QString &targetPath, const SnapshotFolder *looked = nullptr);
-	QString selectedSnapshotPath() const;
+	// What the features ask besides (FeatureHosts.cpp)
+	bool isActive() const override;
+	bool isShuttingDown() const override;
+	QMainWindow *window() const override;
+	QString lastSnapshot() const override;
+	QList<SnapshotEntry> catalogue() const override;
+	QList<SnapshotEntry> catalogueOf(const SnapshotFolder &looked) const override;
+	QString snapshotFolder() const override;
+	obs_hotkey_id loadHotkeyOf(const QString &path) const override;
+	bool canUndo() const override;
+	LoadResult undoLastLoad() override;
+	QStringList ruleEventNames(const QString &fileName) const override;
+	std::optional<QJsonArray> undoHotkeyBindings() const override;
 
-	// Error reports and confirmations
+	// The list's rows (SnapshotCatalogue.cpp)
+	QString selectedSnapshotPath() const override;
+	QString snapshotToolTip(const SnapshotEntry &entry) const override;
+	void rulesChanged() override;
+
+	// Error reports and confirmations (ErrorReports.cpp)
 	void logError(const char *key, const QString &detail);
 	void reportError(const char *key, const QString &detail);
 	bool confirmAction(const QString &text, bool continueIsDefault);
-	bool ensureSnapshotDirectory();
+	bool ensureSnapshotDirectory() override;
 	bool checkSnapshotLimit();
-	bool checkSnapshotLimit(const SnapshotFolder &folder);
+	bool checkSnapshotLimit(const SnapshotFolder &folder) override;
 
-	// Snapshot operations
-	bool canStartOperation() const;
-	// The selected snapshot's path and document, where Overwrite, Rename and Export start. Nothing when no
-	// snapshot is selected (silently) or its file cannot be read (reported).
+	// How an operation starts (OperationGuard.cpp); the selected snapshot's path and document, where Overwrite,
+	// Rename and Export start: nothing when none is selected (silently) or its file cannot be read (reported).
+	bool canStartOperation() const override;
+	bool beginOperation() override;
+	void endOperation() override;
 	struct SelectedSnapshot {
 		QString path;
 		SnapshotData data;
 	};
 	std::optional<SelectedSnapshot> readSelectedSnapshot();
-	void saveNewSnapshot();
-	void overwriteSnapshot();
-	// The accepted name; the look at the folder that accepted it goes to `looked`, for the store that follows.
+
+	// Capture (Capture.cpp). The name prompt leaves the look at the folder that accepted the name in `looked`; a
+	// store writes a new snapshot or one over oldPath and uses up a look taken since the last event loop ran.
 	QString promptSnapshotName(const QString &initialText, const QString &excludedPath,
 				   SnapshotFolder *looked = nullptr);
-	// Writes the document as a new snapshot or over the one at oldPath and lists it. `looked`, when given, is a
-	// look at the folder taken since the last event loop ran; it is used up.
 	QString storeSnapshot(const SnapshotData &data, const QString &oldPath, SnapshotFolder *looked = nullptr);
-	// Where a load comes from. An automatic load never asks and never shows a box: missing docks stay as they
-	// are and failures are only logged.
-	enum class LoadSource { Dialog, Hotkey, Automation, Remote, Undo, Menu };
-	enum class LoadResult { Loaded, NotStarted, Cancelled, ReadFailed, RestoreFailed };
-	// missingDocks, when given, receives the docks of the snapshot that are not there now.
-	LoadResult loadSnapshot(const QString &path, LoadSource source = LoadSource::Dialog,
-				QStringList *missingDocks = nullptr);
-	void reportLoadFailure(LoadSource source, const char *key, const QString &detail);
-	void renameSnapshot();
-	void deleteSnapshot();
-	enum class FileDialogMode { Export, Import };
-	QString chooseSnapshotFile(FileDialogMode mode, const QString &suggestedName);
-	void exportSnapshot();
-	void importSnapshot();
-	void openSnapshotFolder();
+	QString storeLayout(const QString &name, const QString &oldPath, SnapshotFolder *looked) override;
 
-	// The layout before a load, kept so that it can be put back: geometry, dock state and `last` as they were.
-	struct LayoutMemento {
-		QByteArray geometry;
-		QByteArray state;
-		QString last;
-	};
-	LayoutMemento currentLayout() const;
+	// Restore (Restore.cpp)
+	void reportLoadFailure(LoadSource source, const char *key, const QString &detail);
+	LayoutMemento currentLayout() const override;
 	void finishLoad(const QString &path, const QString &name, const LayoutMemento &before, LoadSource source);
-	LoadResult putLayoutBack(const LayoutMemento &layout, LoadSource source);
-	LoadResult undoLastLoad();
+	LoadResult putLayoutBack(const LayoutMemento &layout, LoadSource source) override;
 	void selectSnapshotRow(const QString &path);
 
-	// Automation: rules that load a snapshot when the show changes
-	void readAutomation();
-	void saveAutomation();
-	void onAutomationEvent(AutomationEvent event);
-	void runAutomation(AutomationEvent event);
-	void applyPendingAutomation();
-	void operationEnded();
-	void watchForFirstShow();
-	void setAutomationRule(AutomationEvent event, const QString &fileName, bool enabled);
-	void setRestorePreviousOnStop(bool enabled);
-	QList<AutomationEvent> rulesOf(const QString &fileName) const;
-	// The events of every snapshot that has rules, by file name: at most one entry an event.
-	QHash<QString, QList<AutomationEvent>> rulesByFile() const;
-	// Drops the rules of snapshot files that the folder no longer has at all.
-	void dropRulesOutside(const SnapshotFolder &folder);
+	// Export and import (Transfer.cpp)
+	enum class FileDialogMode { Export, Import };
+	QString chooseSnapshotFile(FileDialogMode mode, const QString &suggestedName);
 
-	// Remote control: requests and events of obs-websocket's vendor "obs-velkin"
-	void openRemoteControl();
-	void closeRemoteControl();
-	QJsonObject answerRemoteRequest(const QString &type, const QJsonObject &request);
-	void answerRemoteRequest(const char *type, obs_data_t *request, obs_data_t *response);
-	QJsonObject remoteSnapshotList();
-	QJsonObject remoteLoad(const QJsonObject &request);
-	QJsonObject remoteSave(const QJsonObject &request);
-	QJsonObject remoteCycle(int step);
-	QJsonObject remoteUndo();
-	void emitRemoteEvent(const char *type, const QJsonObject &data);
-	// Test builds only: the main window's and every dock's rectangle, with `last` and the count of loads, for the
-	// request "ReportLayout".
-	QJsonObject reportDockLayout() const;
-	// Test builds only: gives the hotkey of that name the bindings, as OBS's hotkey settings do, for the request
-	// "SetHotkeyBindings".
-	static QJsonObject setHotkeyBindings(const QJsonObject &request);
-	void noteCatalogue(size_t fingerprint);
-
-	// References that follow a snapshot file
+	// References that follow a snapshot file (SnapshotReferences.cpp): the controller's own, then those of every
+	// feature that holds snapshot paths or file names. Such a feature is a SnapshotHolder, listed in
+	// snapshotHolders().
 	void moveSnapshotReferences(const QString &oldPath, const QString &newPath);
 	void forgetSnapshotReferences(const QString &path);
+	std::array<SnapshotHolder *, 3> snapshotHolders();
 
-	// The Dock Layouts submenu in OBS's Docks menu (or the Tools menu), built each time it is about to show.
-	static constexpr qsizetype kLayoutsMenuRows = 20;
-	void addLayoutsMenu();
-	void removeLayoutsMenu();
-	void fillLayoutsMenu();
-	// A picture of the snapshot's layout, drawn at the pixel ratio, as rich text for a tool tip, or nothing when it
-	// cannot be drawn; a row's tool tip as rich text, with that picture above its escaped text; and dropping the
-	// pictures of every file but those listed.
-	QString layoutPictureHtml(const QString &path, qreal devicePixelRatio);
-	QString toolTipWithPicture(const QString &path, const QString &text, qreal devicePixelRatio);
-	void keepLayoutPictures(const QSet<QString> &paths);
-
-	// Manager dialog
-	void showManagerDialog();
-	// Test builds only: logs the shown dialog's size and the room of its texts, when VELKIN_DIALOG_REPORT is set.
+	// Manager dialog (ManagerDialog.cpp, DialogInteractions.cpp; the report of test builds in LayoutReport.cpp)
 	void reportDialogLayout();
 	void buildManagerDialog();
 	QPushButton *addDialogButton(QGridLayout *grid, int row, const char *key, bool needsSnapshot,
@@ -173,20 +141,13 @@ public:
 	QListWidgetItem *findSnapshotItem(const QString &query) const;
 	void applySearch();
 	void updateSearchNotice();
-	bool eventFilter(QObject *watched, QEvent *event) override;
 	void focusSearch();
 	void loadSelectedSnapshot();
 	void updateButtonStates();
 	void storeListOrder();
-	void addAutomationActions();
-	void fillAutomationMenu();
-	void updateAutomationActions();
-	void updateRuleDisplay();
-	// A row's tool tip: its name, the file's modification time to the second, its path and its rules.
-	static QString rowToolTip(const QString &name, const QDateTime &modified, const QString &path,
-				  const QList<AutomationEvent> &events);
 
-	// Hotkeys
+	// Hotkeys (Hotkeys.cpp, Presses.cpp). The cycle target is the snapshot `step` places from the one at `from`
+	// in the order; from a snapshot that is not listed, next is the first and previous the last.
 	static void hotkeyCallback(void *data, obs_hotkey_id id, obs_hotkey_t *hotkey, bool pressed);
 	static void onBindingsChanged(void *data, calldata_t *callData);
 	void registerGlobalHotkeys();
@@ -195,34 +156,19 @@ public:
 	void disconnectBindingsSignal();
 	void dispatchHotkey(obs_hotkey_id id);
 	void cycleSnapshot(int step);
-	// The snapshot `step` places from the snapshot at `from` in the order; from a snapshot that is not listed,
-	// next is the first and previous the last.
-	QString cycleTarget(const QString &from, int step) const;
+	QString cycleTarget(const QString &from, int step) const override;
 	void pressLoad(const QString &path);
-	void applyPressedLoad();
+	void applyPressedLoad() override;
 	void registerLoadHotkey(const QString &path, const QString &displayName);
 	void pruneLoadHotkeys(const QSet<QString> &listedPaths);
 	void noteBindingsChanged(obs_hotkey_id id);
 
-	// Settings file
+	// Settings file (SettingsFile.cpp)
 	void readSettings();
-	void saveSettings();
 	void onSettingsSaveTimer();
 
 	QPointer<QMainWindow> mainWindow;
 	QPointer<QAction> toolsMenuAction;
-	QPointer<QMenu> layoutsMenu;
-	QPointer<QAction> layoutsMenuAction;
-	QPointer<QAction> layoutsSeparator;
-	// The pictures drawn so far, by path, with the modification time and size of the file they were drawn from and
-	// the key of the style they were drawn in.
-	struct LayoutPicture {
-		QDateTime modified;
-		qint64 size = -1;
-		size_t style = 0;
-		QString html;
-	};
-	QHash<QString, LayoutPicture> layoutPictures;
 	QPointer<QDialog> managerDialog;
 	QPointer<QListWidget> snapshotList;
 	QPointer<QLineEdit> searchEdit;
@@ -236,59 +182,19 @@ public:
 	obs_hotkey_id previousHotkeyId = OBS_INVALID_HOTKEY_ID;
 	obs_hotkey_id openHotkeyId = OBS_INVALID_HOTKEY_ID;
 	QMap<QString, obs_hotkey_id> loadHotkeys;
-	// The name and description each load hotkey was last given, so that a refresh renames only what changed: the
-	// host looks a hotkey up among all of them for every rename.
-	QHash<obs_hotkey_id, QByteArray> loadHotkeyLabels;
-	// Where the load presses since the last applied one lead: each press moves it, and one queued call loads it.
-	// A burst of presses restores one layout, not one per press.
-	std::optional<QString> pressedLoad;
-	bool pressedLoadQueued = false;
 	QTimer settingsSaveTimer;
 	bool ready = false;
 	bool shuttingDown = false;
 	bool busy = false;
 	QList<QPointer<QPushButton>> selectionButtons;
 
-	QString automationPath;
-	AutomationSettings automation;
-	// A file that was there but could not be read, or whose rules were not all read, is not replaced at shutdown:
-	// only a change of a rule, of the option or of the undo hotkey's binding rewrites it.
-	bool automationFileKept = false;
-	obs_hotkey_id undoHotkeyId = OBS_INVALID_HOTKEY_ID;
-	std::optional<AutomationEvent> pendingAutomationEvent;
-	// The main window while the start rule waits for it to be shown; a plain QObject pointer, because it is
-	// read while the window may be half destroyed.
-	QPointer<QObject> firstShowWindow;
-	// Per start event: the layout from before its automatic load and the `last` that load set.
-	struct AutomaticLoad {
-		LayoutMemento before;
-		QString loaded;
-	};
-	std::array<std::optional<AutomaticLoad>, kAutomationEventCount> automaticLoads;
-	// The record that the stop event running or waiting now took from its start.
-	std::optional<AutomaticLoad> stopRecord;
-	// Whether any load has happened in this run: the start rule never replaces one.
-	bool loadedSinceStart = false;
-	// How many loads and undos have taken effect in this run.
-	quint64 loadsFinished = 0;
-	static constexpr int kUndoDepth = 10;
-	QList<LayoutMemento> undoHistory;
-	QPointer<QMenu> automationMenu;
-	// The snapshot whose row the context menu was opened on: its rules submenu edits that one, even when a load
-	// moves the selection while the menu is open.
-	QString automationMenuPath;
-	QPointer<QAction> automationMenuAction;
-	QPointer<QAction> restorePreviousAction;
-	QPointer<QAction> undoAction;
-
-	websocket::Vendor remoteVendor;
-	// Every remote event also goes here when set (the tests listen).
-	std::function<void(const char *type, const QJsonObject &data)> remoteEventSink;
-	std::optional<size_t> catalogueFingerprint;
-	// While set, error reports are logged and remembered instead of shown: a remote request never opens a window.
-	bool quietReports = false;
-	QByteArray quietReportKey;
-
-private:
-	void activate();
+	// The features, each the owner of its state.
+	Automation automation;
+	UndoHistory undo;
+	RemoteControl remote;
+	LayoutsMenu layoutsMenu;
+	LoadPresses presses;
+	// The name and description each load hotkey was last given, so that a refresh renames only what changed: the
+	// host looks a hotkey up among all of them for every rename.
+	QHash<obs_hotkey_id, QByteArray> loadHotkeyLabels;
 };

@@ -30,13 +30,8 @@ void Velkin::saveNewSnapshot()
 	}
 	SnapshotFolder folder;
 	const QString name = promptSnapshotName(QString(), QString(), &folder);
-	if (name.isEmpty() || !mainWindow) {
-		return;
-	}
-	const QString path = storeSnapshot(captureLayout(mainWindow, name), QString(), &folder);
-	if (!path.isEmpty()) {
-		last = path;
-		saveSettings();
+	if (!name.isEmpty()) {
+		storeLayout(name, QString(), &folder);
 	}
 }
 
@@ -44,15 +39,24 @@ void Velkin::overwriteSnapshot()
 {
 	const OperationGuard guard(*this);
 	const auto stored = guard ? readSelectedSnapshot() : std::nullopt;
-	if (!stored || !confirmAction(localeText("ConfirmOverwrite").arg(stored->data.name), false) || !mainWindow) {
+	if (!stored || !confirmAction(localeText("ConfirmOverwrite").arg(stored->data.name), false)) {
 		return;
 	}
 	// Only the name survives from the old document; everything else is the layout as it is now.
-	const QString written = storeSnapshot(captureLayout(mainWindow, stored->data.name), stored->path);
-	if (!written.isEmpty()) {
-		last = written;
+	storeLayout(stored->data.name, stored->path, nullptr);
+}
+
+QString Velkin::storeLayout(const QString &name, const QString &oldPath, SnapshotFolder *looked)
+{
+	if (!mainWindow) {
+		return QString();
+	}
+	const QString path = storeSnapshot(captureLayout(mainWindow, name), oldPath, looked);
+	if (!path.isEmpty()) {
+		last = path;
 		saveSettings();
 	}
+	return path;
 }
 
 QString Velkin::promptSnapshotName(const QString &initialText, const QString &excludedPath, SnapshotFolder *looked)

@@ -1,13 +1,12 @@
 // Built into test builds only: the request "ReportLayout" answers where the main window and every dock are, so
-// that the real-host checks can compare layouts to the pixel in OBS's own window, with `last` and how many loads
-// have taken effect, so that a check can tell which load the layout comes from. The request "SetHotkeyBindings"
+// that the real-host checks can compare layouts to the pixel in OBS's own window. The request "SetHotkeyBindings"
 // changes a hotkey's bindings as OBS's hotkey settings do.
-#include "module/Velkin.hpp"
+#include "operations/Layout.hpp"
 
 #include <QDockWidget>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QJsonArray>
+#include <QJsonObject>
 #include <QMainWindow>
 #include <QScreen>
 
@@ -27,7 +26,7 @@ QJsonObject rectObject(const QRect &rect)
 
 } // namespace
 
-QJsonObject Velkin::reportDockLayout() const
+QJsonObject reportDockLayout(QMainWindow *mainWindow)
 {
 	QJsonArray docks;
 	const QList<QDockWidget *> all = mainWindow->findChildren<QDockWidget *>();
@@ -52,13 +51,10 @@ QJsonObject Velkin::reportDockLayout() const
 	return QJsonObject{{QStringLiteral("window"), rectObject(mainWindow->frameGeometry())},
 			   {QStringLiteral("client"), rectObject(mainWindow->geometry())},
 			   {QStringLiteral("docks"), docks},
-			   {QStringLiteral("screens"), screens},
-			   {QStringLiteral("last"), QFileInfo(last).fileName()},
-			   // A double carries every count a test run reaches.
-			   {QStringLiteral("loads"), double(loadsFinished)}};
+			   {QStringLiteral("screens"), screens}};
 }
 
-QJsonObject Velkin::setHotkeyBindings(const QJsonObject &request)
+QJsonObject setHotkeyBindings(const QJsonObject &request)
 {
 	struct Found {
 		QByteArray name;

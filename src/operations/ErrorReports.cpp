@@ -26,8 +26,7 @@ void Velkin::logError(const char *key, const QString &detail)
 void Velkin::reportError(const char *key, const QString &detail)
 {
 	logError(key, detail);
-	if (quietReports) {
-		quietReportKey = key;
+	if (remote.keepQuiet(key)) {
 		return;
 	}
 	if (shuttingDown || !mainWindow) {

@@ -2,6 +2,7 @@
 
 #include "store/SnapshotDocument.hpp"
 
+#include <QJsonObject>
 #include <QList>
 #include <QRect>
 #include <QStringList>
@@ -61,3 +62,9 @@ void keepWindowsOnScreens(QMainWindow *window);
 // Deletes at once the helpers that OBS's studio mode asked to have deleted when it was switched off, before a timer
 // of theirs can reach the views that went with it.
 void finishStudioModeTeardown(QMainWindow *window);
+
+// Test builds only: where the window and every dock are and the screens' available areas, for the remote request
+// "ReportLayout"; and, for the request "SetHotkeyBindings", gives the hotkey of that name the bindings, as OBS's
+// hotkey settings do.
+QJsonObject reportDockLayout(QMainWindow *window);
+QJsonObject setHotkeyBindings(const QJsonObject &request);

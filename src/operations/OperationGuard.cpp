@@ -1,3 +1,4 @@
+#include "module/Velkin.hpp"
 #include "operations/OperationGuard.hpp"
 #include "store/SnapshotDocument.hpp"
 
@@ -6,6 +7,21 @@
 bool Velkin::canStartOperation() const
 {
 	return !shuttingDown && !busy && mainWindow;
+}
+
+bool Velkin::beginOperation()
+{
+	if (!canStartOperation()) {
+		return false;
+	}
+	busy = true;
+	return true;
+}
+
+void Velkin::endOperation()
+{
+	busy = false;
+	automation.operationEnded();
 }
 
 std::optional<Velkin::SelectedSnapshot> Velkin::readSelectedSnapshot()

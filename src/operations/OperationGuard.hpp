@@ -1,23 +1,17 @@
 #pragma once
 
-#include "module/Velkin.hpp"
+#include "module/FeatureHost.hpp"
 
 // The one way a snapshot operation starts: when one may start now (not shutting down, no other operation running,
 // the main window present), the busy flag is set for as long as the guard lives and cleared on every way out.
 // The guard tests false when the operation must not start.
 class OperationGuard {
 public:
-	explicit OperationGuard(Velkin &controller) : velkin(controller), started(controller.canStartOperation())
-	{
-		if (started) {
-			velkin.busy = true;
-		}
-	}
+	explicit OperationGuard(FeatureHost &host) : host(host), started(host.beginOperation()) {}
 	~OperationGuard()
 	{
 		if (started) {
-			velkin.busy = false;
-			velkin.operationEnded();
+			host.endOperation();
 		}
 	}
 
@@ -27,6 +21,6 @@ public:
 	OperationGuard &operator=(const OperationGuard &) = delete;
 
 private:
-	Velkin &velkin;
+	FeatureHost &host;
 	const bool started;
 };

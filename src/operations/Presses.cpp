@@ -2,12 +2,10 @@
 
 #include <QFileInfo>
 
-#include <utility>
-
 void Velkin::cycleSnapshot(int step)
 {
 	// Counted from where the presses before it lead, as if each of them had loaded already.
-	const QString target = cycleTarget(pressedLoad.value_or(last), step);
+	const QString target = cycleTarget(presses.leadFrom(last), step);
 	if (!target.isEmpty()) {
 		pressLoad(target);
 	}
@@ -30,9 +28,7 @@ void Velkin::pressLoad(const QString &path)
 	if (!ready || shuttingDown || busy) {
 		return;
 	}
-	pressedLoad = path;
-	if (!pressedLoadQueued) {
-		pressedLoadQueued = true;
+	if (presses.press(path)) {
 		QMetaObject::invokeMethod(
 			this, [this] { applyPressedLoad(); }, Qt::QueuedConnection);
 	}
@@ -41,8 +37,7 @@ void Velkin::pressLoad(const QString &path)
 void Velkin::applyPressedLoad()
 {
 	// Presses that arrive while this load runs lead on from its snapshot and queue the next call.
-	pressedLoadQueued = false;
-	const std::optional<QString> target = std::exchange(pressedLoad, std::nullopt);
+	const std::optional<QString> target = presses.take();
 	if (target) {
 		loadSnapshot(*target, LoadSource::Hotkey);
 	}

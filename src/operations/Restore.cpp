@@ -14,32 +14,32 @@
 namespace {
 
 // Nobody watches an automatic or a remote load: it never asks and never shows a box.
-bool unattended(Velkin::LoadSource source)
+bool unattended(LoadSource source)
 {
-	return source == Velkin::LoadSource::Automation || source == Velkin::LoadSource::Remote;
+	return source == LoadSource::Automation || source == LoadSource::Remote;
 }
 
-const char *sourceName(Velkin::LoadSource source)
+const char *sourceName(LoadSource source)
 {
 	switch (source) {
-	case Velkin::LoadSource::Dialog:
+	case LoadSource::Dialog:
 		return "dialog";
-	case Velkin::LoadSource::Hotkey:
+	case LoadSource::Hotkey:
 		return "hotkey";
-	case Velkin::LoadSource::Automation:
+	case LoadSource::Automation:
 		return "automation";
-	case Velkin::LoadSource::Remote:
+	case LoadSource::Remote:
 		return "remote";
-	case Velkin::LoadSource::Undo:
+	case LoadSource::Undo:
 		return "undo";
-	case Velkin::LoadSource::Menu:
+	case LoadSource::Menu:
 		return "menu";
 	}
 	return "";
 }
 
 // A kept layout as a record to apply; the kept layout of now doubles as the way back when the window refuses.
-SnapshotData layoutOf(const Velkin::LayoutMemento &memento)
+SnapshotData layoutOf(const LayoutMemento &memento)
 {
 	SnapshotData data;
 	data.geometry = memento.geometry;
@@ -49,7 +49,7 @@ SnapshotData layoutOf(const Velkin::LayoutMemento &memento)
 
 } // namespace
 
-Velkin::LoadResult Velkin::loadSnapshot(const QString &path, LoadSource source, QStringList *missingDocksOut)
+LoadResult Velkin::loadSnapshot(const QString &path, LoadSource source, QStringList *missingDocksOut)
 {
 	if (path.isEmpty()) {
 		return LoadResult::NotStarted;
@@ -70,7 +70,7 @@ Velkin::LoadResult Velkin::loadSnapshot(const QString &path, LoadSource source, 
 	}
 	if (!missing.isEmpty()) {
 		const QString names = missing.join(QStringLiteral(", "));
-		if (unattended(source) || quietReports) {
+		if (unattended(source) || remote.reportsQuiet()) {
 			// Nobody to ask: the docks that are not there stay as they are.
 			velkinLog(LOG_WARNING, "MissingDocks: %s", names.toUtf8().constData());
 		} else if (!confirmAction(localeText("MissingDocks").arg(names), false)) {
@@ -100,7 +100,7 @@ void Velkin::reportLoadFailure(LoadSource source, const char *key, const QString
 	}
 }
 
-Velkin::LayoutMemento Velkin::currentLayout() const
+LayoutMemento Velkin::currentLayout() const
 {
 	if (!mainWindow) {
 		return LayoutMemento{};
@@ -112,15 +112,10 @@ void Velkin::finishLoad(const QString &path, const QString &name, const LayoutMe
 {
 	// Undo takes a load back and is not itself kept; every other load can be undone.
 	if (source != LoadSource::Undo) {
-		undoHistory.append(before);
-		while (undoHistory.size() > kUndoDepth) {
-			undoHistory.removeFirst();
-		}
-		updateAutomationActions();
+		undo.remember(before);
 	}
 	last = path;
-	loadedSinceStart = true;
-	++loadsFinished;
+	automation.noteLoad();
 	settingsSaveTimer.start(kSettingsSaveDelayMs);
 	selectSnapshotRow(path);
 	// A layout put back from before any snapshot, or from one that is gone, names none.
@@ -129,10 +124,10 @@ void Velkin::finishLoad(const QString &path, const QString &name, const LayoutMe
 		event.insert(QStringLiteral("name"), name);
 		event.insert(QStringLiteral("fileName"), QFileInfo(path).fileName());
 	}
-	emitRemoteEvent("SnapshotLoaded", event);
+	remote.emitEvent("SnapshotLoaded", event);
 }
 
-Velkin::LoadResult Velkin::putLayoutBack(const LayoutMemento &layout, LoadSource source)
+LoadResult Velkin::putLayoutBack(const LayoutMemento &layout, LoadSource source)
 {
 	if (!mainWindow) {
 		return LoadResult::NotStarted;
@@ -153,22 +148,6 @@ Velkin::LoadResult Velkin::putLayoutBack(const LayoutMemento &layout, LoadSource
 	}
 	finishLoad(path, named.name, before, source);
 	return LoadResult::Loaded;
-}
-
-Velkin::LoadResult Velkin::undoLastLoad()
-{
-	const OperationGuard guard(*this);
-	if (!guard || undoHistory.isEmpty()) {
-		return LoadResult::NotStarted;
-	}
-	const LayoutMemento layout = undoHistory.takeLast();
-	const LoadResult result = putLayoutBack(layout, LoadSource::Undo);
-	if (result != LoadResult::Loaded) {
-		// The window refused it: the layout stays in the history, to be tried again.
-		undoHistory.append(layout);
-	}
-	updateAutomationActions();
-	return result;
 }
 
 void Velkin::selectSnapshotRow(const QString &path)

@@ -1,6 +1,5 @@
+#include "remote/RemoteControl.hpp"
 #include "module/Module.hpp"
-#include "module/Velkin.hpp"
-#include "remote/WebSocketVendor.hpp"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -76,11 +75,11 @@ struct PendingAnswer {
 	}
 };
 
-// The controller that answers, while there is one. It lives as long as the process, so a request still on
-// obs-websocket's thread never reaches a controller that is gone.
+// The remote control that answers, while there is one. It lives as long as the process, so a request still on
+// obs-websocket's thread never reaches a remote control that is gone.
 struct Bridge {
 	std::mutex mutex;
-	Velkin *controller = nullptr;
+	RemoteControl *remote = nullptr;
 	std::vector<std::weak_ptr<PendingAnswer>> waiting;
 };
 
@@ -128,25 +127,24 @@ void requestCallback(obs_data_t *request, obs_data_t *response, void *data)
 	const auto pending = std::make_shared<PendingAnswer>();
 	{
 		std::unique_lock<std::mutex> lock(bridge().mutex);
-		Velkin *velkin = bridge().controller;
-		if (!velkin) {
+		RemoteControl *remote = bridge().remote;
+		if (!remote) {
 			lock.unlock();
 			writeAnswer(response, busyAnswer(QStringLiteral("OBS-Velkin is not running")));
 			return;
 		}
-		if (QThread::currentThread() == velkin->thread()) {
+		if (QThread::currentThread() == remote->thread()) {
 			// Called from the UI thread itself (another plug-in's call): waiting would block it.
 			lock.unlock();
-			writeAnswer(response, velkin->answerRemoteRequest(QString::fromLatin1(type), requestObject));
+			writeAnswer(response, remote->answer(QString::fromLatin1(type), requestObject));
 			return;
 		}
 		bridge().waiting.push_back(pending);
 		QMetaObject::invokeMethod(
-			velkin,
-			[velkin, pending, type, requestObject] {
+			remote,
+			[remote, pending, type, requestObject] {
 				if (pending->claim()) {
-					pending->give(
-						velkin->answerRemoteRequest(QString::fromLatin1(type), requestObject));
+					pending->give(remote->answer(QString::fromLatin1(type), requestObject));
 				}
 			},
 			Qt::QueuedConnection);
@@ -176,9 +174,11 @@ void requestCallback(obs_data_t *request, obs_data_t *response, void *data)
 
 } // namespace
 
-void Velkin::openRemoteControl()
+RemoteControl::RemoteControl(RemoteHost &host) : host(host) {}
+
+void RemoteControl::open()
 {
-	switch (websocket::registerVendor(kVendorName, remoteVendor)) {
+	switch (websocket::registerVendor(kVendorName, vendor)) {
 	case websocket::VendorStatus::Registered:
 		break;
 	case websocket::VendorStatus::Absent:
@@ -193,23 +193,23 @@ void Velkin::openRemoteControl()
 	}
 	{
 		const std::lock_guard<std::mutex> lock(bridge().mutex);
-		bridge().controller = this;
+		bridge().remote = this;
 	}
 	for (const char *type : kRequestTypes) {
-		if (!websocket::registerRequest(remoteVendor, type, requestCallback, const_cast<char *>(type))) {
+		if (!websocket::registerRequest(vendor, type, requestCallback, const_cast<char *>(type))) {
 			velkinLog(LOG_WARNING, "Remote control: obs-websocket refused the request \"%s\"", type);
 		}
 	}
 }
 
-void Velkin::closeRemoteControl()
+void RemoteControl::close()
 {
 	{
 		// Requests that still wait for the UI thread are answered Busy at once, and one that it has begun gets
-		// its own answer when its work ends; new ones find no controller.
+		// its own answer when its work ends; new ones find no remote control.
 		const std::lock_guard<std::mutex> lock(bridge().mutex);
-		if (bridge().controller == this) {
-			bridge().controller = nullptr;
+		if (bridge().remote == this) {
+			bridge().remote = nullptr;
 		}
 		for (const std::weak_ptr<PendingAnswer> &entry : bridge().waiting) {
 			if (const std::shared_ptr<PendingAnswer> pending = entry.lock()) {
@@ -218,37 +218,54 @@ void Velkin::closeRemoteControl()
 		}
 		bridge().waiting.clear();
 	}
-	if (remoteVendor) {
+	if (vendor) {
 		for (const char *type : kRequestTypes) {
-			websocket::unregisterRequest(remoteVendor, type);
+			websocket::unregisterRequest(vendor, type);
 		}
 	}
-	remoteVendor = websocket::Vendor();
+	vendor = websocket::Vendor();
 }
 
-void Velkin::answerRemoteRequest(const char *type, obs_data_t *request, obs_data_t *response)
+void RemoteControl::answer(const char *type, obs_data_t *request, obs_data_t *response)
 {
-	writeAnswer(response, answerRemoteRequest(QString::fromUtf8(type), readRequest(request)));
+	writeAnswer(response, answer(QString::fromUtf8(type), readRequest(request)));
 }
 
-void Velkin::emitRemoteEvent(const char *type, const QJsonObject &data)
+void RemoteControl::emitEvent(const char *type, const QJsonObject &data)
 {
-	if (remoteEventSink) {
-		remoteEventSink(type, data);
+	if (qstrcmp(type, "SnapshotLoaded") == 0) {
+		++loadsAnnounced;
 	}
-	if (!remoteVendor) {
+	if (listener) {
+		listener(type, data);
+	}
+	if (!vendor) {
 		return;
 	}
 	const QByteArray json = QJsonDocument(data).toJson(QJsonDocument::Compact);
 	const OBSDataAutoRelease object = obs_data_create_from_json(json.constData());
-	websocket::emitEvent(remoteVendor, type, object);
+	websocket::emitEvent(vendor, type, object);
 }
 
-void Velkin::noteCatalogue(size_t fingerprint)
+void RemoteControl::noteCatalogue(size_t fingerprint)
 {
 	const bool changed = catalogueFingerprint && *catalogueFingerprint != fingerprint;
 	catalogueFingerprint = fingerprint;
 	if (changed) {
-		emitRemoteEvent("SnapshotListChanged", QJsonObject());
+		emitEvent("SnapshotListChanged", QJsonObject());
 	}
+}
+
+void RemoteControl::setEventListener(std::function<void(const char *type, const QJsonObject &data)> listener)
+{
+	this->listener = std::move(listener);
+}
+
+bool RemoteControl::keepQuiet(const char *key)
+{
+	if (!quietReports) {
+		return false;
+	}
+	quietReportKey = key;
+	return true;
 }

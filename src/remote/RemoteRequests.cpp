@@ -1,5 +1,4 @@
-#include "module/Module.hpp"
-#include "module/Velkin.hpp"
+#include "remote/RemoteControl.hpp"
 #include "operations/Layout.hpp"
 #include "operations/OperationGuard.hpp"
 #include "settings/SettingsFile.hpp"
@@ -41,22 +40,6 @@ QJsonObject errorOfReport(const QByteArray &key)
 						  .arg(QLatin1String(key.isEmpty() ? QByteArray("unknown") : key)));
 }
 
-// While it lives, error reports are logged and remembered, never shown.
-class QuietReports {
-public:
-	explicit QuietReports(Velkin &controller) : velkin(controller)
-	{
-		velkin.quietReports = true;
-		velkin.quietReportKey.clear();
-	}
-	~QuietReports() { velkin.quietReports = false; }
-	QuietReports(const QuietReports &) = delete;
-	QuietReports &operator=(const QuietReports &) = delete;
-
-private:
-	Velkin &velkin;
-};
-
 // The catalogue entry a request names: by its exact file name (never a path), or by its name as the dialog
 // compares names.
 std::optional<SnapshotEntry> findEntry(const QList<SnapshotEntry> &catalogue, const QJsonObject &request)
@@ -85,17 +68,38 @@ std::optional<SnapshotEntry> findEntry(const QList<SnapshotEntry> &catalogue, co
 
 } // namespace
 
-QJsonObject Velkin::answerRemoteRequest(const QString &type, const QJsonObject &request)
+// While it lives, error reports are logged and remembered, never shown.
+class RemoteControl::Quiet {
+public:
+	explicit Quiet(RemoteControl &remote) : remote(remote)
+	{
+		remote.quietReports = true;
+		remote.quietReportKey.clear();
+	}
+	~Quiet() { remote.quietReports = false; }
+	Quiet(const Quiet &) = delete;
+	Quiet &operator=(const Quiet &) = delete;
+
+private:
+	RemoteControl &remote;
+};
+
+QJsonObject RemoteControl::answer(const QString &type, const QJsonObject &request)
 {
-	if (!ready || shuttingDown || busy || !mainWindow) {
+	if (!host.isActive() || !host.canStartOperation()) {
 		return remoteError("Busy", QStringLiteral("OBS-Velkin is busy; try again"));
 	}
 	if (type == QLatin1String("GetSnapshotList")) {
-		return remoteSnapshotList();
+		return snapshotList();
 	}
 #ifdef VELKIN_TEST_PROBES
 	if (type == QLatin1String("ReportLayout")) {
-		return reportDockLayout();
+		QJsonObject report = reportDockLayout(host.window());
+		// Which load the layout comes from: `last`, and how many loads have taken effect (a double carries
+		// every count that a run reaches).
+		report.insert(QStringLiteral("last"), QFileInfo(host.lastSnapshot()).fileName());
+		report.insert(QStringLiteral("loads"), double(loadsAnnounced));
+		return report;
 	}
 	if (type == QLatin1String("SetHotkeyBindings")) {
 		return setHotkeyBindings(request);
@@ -109,36 +113,36 @@ QJsonObject Velkin::answerRemoteRequest(const QString &type, const QJsonObject &
 	// Hotkey presses that came first take effect first, as they would one by one. Nobody watches that load here
 	// either: it asks nothing and shows nothing.
 	{
-		const QuietReports quiet(*this);
-		applyPressedLoad();
+		const Quiet quiet(*this);
+		host.applyPressedLoad();
 	}
-	if (!canStartOperation()) {
+	if (!host.canStartOperation()) {
 		return remoteError("Busy", QStringLiteral("OBS-Velkin is busy; try again"));
 	}
 	if (type == QLatin1String("LoadSnapshot")) {
-		return remoteLoad(request);
+		return load(request);
 	}
 	if (type == QLatin1String("SaveSnapshot")) {
-		return remoteSave(request);
+		return save(request);
 	}
 	if (type == QLatin1String("LoadNextSnapshot")) {
-		return remoteCycle(+1);
+		return cycle(+1);
 	}
 	if (type == QLatin1String("LoadPreviousSnapshot")) {
-		return remoteCycle(-1);
+		return cycle(-1);
 	}
 	if (type == QLatin1String("UndoLoad")) {
-		return remoteUndo();
+		return undo();
 	}
 	return remoteError("BadRequest", QStringLiteral("Unknown request"));
 }
 
-QJsonObject Velkin::remoteSnapshotList()
+QJsonObject RemoteControl::snapshotList()
 {
-	const QList<SnapshotEntry> catalogue = scanSnapshots(snapshotDirectory, snapshotOrder);
+	const QList<SnapshotEntry> catalogue = host.catalogue();
 	QList<obs_hotkey_id> ids;
 	for (const SnapshotEntry &entry : catalogue) {
-		ids.append(loadHotkeys.value(snapshotPath(entry.fileName), OBS_INVALID_HOTKEY_ID));
+		ids.append(host.loadHotkeyOf(host.snapshotPath(entry.fileName)));
 	}
 	const QList<QJsonArray> bindings = hotkeyBindingsToJson(ids);
 	QJsonArray snapshots;
@@ -146,8 +150,8 @@ QJsonObject Velkin::remoteSnapshotList()
 		const SnapshotEntry &entry = catalogue.at(i);
 		// Lists of objects: obs-websocket carries answers as host data, whose arrays hold objects only.
 		QJsonArray rules;
-		for (const AutomationEvent event : rulesOf(entry.fileName)) {
-			rules.append(QJsonObject{{QStringLiteral("event"), QLatin1String(automationEventName(event))}});
+		for (const QString &event : host.ruleEventNames(entry.fileName)) {
+			rules.append(QJsonObject{{QStringLiteral("event"), event}});
 		}
 		snapshots.append(QJsonObject{
 			{kName, entry.name},
@@ -160,6 +164,7 @@ QJsonObject Velkin::remoteSnapshotList()
 	}
 	QJsonObject answer{{QStringLiteral("snapshots"), snapshots}};
 	// Host data has no null: without a last snapshot the member is left out.
+	const QString last = host.lastSnapshot();
 	if (!last.isEmpty()) {
 		answer.insert(QStringLiteral("last"), QFileInfo(last).fileName());
 	}
@@ -168,10 +173,10 @@ QJsonObject Velkin::remoteSnapshotList()
 
 namespace {
 
-QJsonObject loadAnswer(Velkin::LoadResult result, const QString &path, const QStringList &missing)
+QJsonObject loadAnswer(LoadResult result, const QString &path, const QStringList &missing)
 {
 	switch (result) {
-	case Velkin::LoadResult::Loaded: {
+	case LoadResult::Loaded: {
 		QJsonArray docks;
 		for (const QString &dock : missing) {
 			docks.append(QJsonObject{{kName, dock}});
@@ -183,13 +188,13 @@ QJsonObject loadAnswer(Velkin::LoadResult result, const QString &path, const QSt
 		}
 		return answer;
 	}
-	case Velkin::LoadResult::ReadFailed:
+	case LoadResult::ReadFailed:
 		return remoteError("ReadFailed", QStringLiteral("The snapshot could not be read"));
-	case Velkin::LoadResult::RestoreFailed:
+	case LoadResult::RestoreFailed:
 		return remoteError("RestoreFailed",
 				   QStringLiteral("OBS refused this layout; the previous one is back"));
-	case Velkin::LoadResult::NotStarted:
-	case Velkin::LoadResult::Cancelled:
+	case LoadResult::NotStarted:
+	case LoadResult::Cancelled:
 		break;
 	}
 	return remoteError("Busy", QStringLiteral("OBS-Velkin is busy; try again"));
@@ -197,36 +202,36 @@ QJsonObject loadAnswer(Velkin::LoadResult result, const QString &path, const QSt
 
 } // namespace
 
-QJsonObject Velkin::remoteLoad(const QJsonObject &request)
+QJsonObject RemoteControl::load(const QJsonObject &request)
 {
 	if (!request.value(kFileName).isString() && !request.value(kName).isString()) {
 		return remoteError("BadRequest", QStringLiteral("Give \"name\" or \"fileName\""));
 	}
-	const std::optional<SnapshotEntry> entry = findEntry(scanSnapshots(snapshotDirectory, snapshotOrder), request);
+	const std::optional<SnapshotEntry> entry = findEntry(host.catalogue(), request);
 	if (!entry) {
 		return remoteError("NotFound", QStringLiteral("No such snapshot"));
 	}
-	const QString path = snapshotPath(entry->fileName);
+	const QString path = host.snapshotPath(entry->fileName);
 	QStringList missing;
-	return loadAnswer(loadSnapshot(path, LoadSource::Remote, &missing), path, missing);
+	return loadAnswer(host.loadSnapshot(path, LoadSource::Remote, &missing), path, missing);
 }
 
-QJsonObject Velkin::remoteSave(const QJsonObject &request)
+QJsonObject RemoteControl::save(const QJsonObject &request)
 {
 	const QJsonValue overwriteValue = request.value(QStringLiteral("overwrite"));
 	if (!request.value(kName).isString() || !(overwriteValue.isUndefined() || overwriteValue.isBool())) {
 		return remoteError("BadRequest", QStringLiteral("Give \"name\" and, if you like, \"overwrite\": true"));
 	}
-	const OperationGuard guard(*this);
+	const OperationGuard guard(host);
 	if (!guard) {
 		return remoteError("Busy", QStringLiteral("OBS-Velkin is busy; try again"));
 	}
-	const QuietReports quiet(*this);
+	const Quiet quiet(*this);
 	const QString name = normalizedSnapshotName(request.value(kName).toString());
 	QString written;
 	// Nothing runs an event loop from here to the store: one look at the folder serves every check.
 	SnapshotFolder folder;
-	switch (validateSnapshotName(snapshotDirectory, name, QString(), &folder)) {
+	switch (validateSnapshotName(host.snapshotFolder(), name, QString(), &folder)) {
 	case NameCheckResult::NameInvalid:
 		return remoteError("InvalidName", QStringLiteral("This name cannot be used"));
 	case NameCheckResult::NameDuplicate: {
@@ -236,44 +241,42 @@ QJsonObject Velkin::remoteSave(const QJsonObject &request)
 		// As Overwrite does it: the stored name stays, the layout is the one of now.
 		// The catalogue lists readable documents only, with their stored names.
 		const std::optional<SnapshotEntry> entry =
-			findEntry(scanSnapshots(folder, snapshotOrder), QJsonObject{{kName, name}});
+			findEntry(host.catalogueOf(folder), QJsonObject{{kName, name}});
 		if (!entry) {
 			return remoteError("ReadFailed", QStringLiteral("The snapshot to overwrite could not be read"));
 		}
-		written = storeSnapshot(captureLayout(mainWindow, entry->name), snapshotPath(entry->fileName), &folder);
+		written = host.storeLayout(entry->name, host.snapshotPath(entry->fileName), &folder);
 		break;
 	}
 	case NameCheckResult::NameAccepted:
-		if (!checkSnapshotLimit(folder)) {
+		if (!host.checkSnapshotLimit(folder)) {
 			return errorOfReport(quietReportKey);
 		}
-		written = storeSnapshot(captureLayout(mainWindow, name), QString(), &folder);
+		written = host.storeLayout(name, QString(), &folder);
 		break;
 	}
 	if (written.isEmpty()) {
 		return errorOfReport(quietReportKey);
 	}
-	last = written;
-	saveSettings();
 	return QJsonObject{{kFileName, QFileInfo(written).fileName()}};
 }
 
-QJsonObject Velkin::remoteCycle(int step)
+QJsonObject RemoteControl::cycle(int step)
 {
-	const QString target = cycleTarget(last, step);
+	const QString target = host.cycleTarget(host.lastSnapshot(), step);
 	if (target.isEmpty()) {
 		return remoteError("NotFound", QStringLiteral("There are no snapshots"));
 	}
 	QStringList missing;
-	return loadAnswer(loadSnapshot(target, LoadSource::Remote, &missing), target, missing);
+	return loadAnswer(host.loadSnapshot(target, LoadSource::Remote, &missing), target, missing);
 }
 
-QJsonObject Velkin::remoteUndo()
+QJsonObject RemoteControl::undo()
 {
-	if (undoHistory.isEmpty()) {
+	if (!host.canUndo()) {
 		return remoteError("NotFound", QStringLiteral("There is no load to undo"));
 	}
-	const QuietReports quiet(*this);
-	const LoadResult result = undoLastLoad();
-	return loadAnswer(result, last, QStringList());
+	const Quiet quiet(*this);
+	const LoadResult result = host.undoLastLoad();
+	return loadAnswer(result, host.lastSnapshot(), QStringList());
 }

@@ -14,7 +14,6 @@ namespace {
 constexpr char kCycleName[] = "obs-velkin.cycle";
 constexpr char kPreviousName[] = "obs-velkin.previous";
 constexpr char kOpenName[] = "obs-velkin.open";
-constexpr char kUndoName[] = "obs-velkin.undo";
 constexpr char kLoadPrefix[] = "obs-velkin.load.";
 constexpr char kBindingsSignal[] = "hotkey_bindings_changed";
 
@@ -69,9 +68,7 @@ void Velkin::registerGlobalHotkeys()
 	hotkeyBindingsFromJson(previousHotkeyId, settings.value(kSettingsPreviousHotkey).toArray());
 	hotkeyBindingsFromJson(openHotkeyId, settings.value(kSettingsOpenHotkey).toArray());
 	// Undo is no snapshot hotkey of settings.json: its bindings live with the automation rules.
-	undoHotkeyId = obs_hotkey_register_frontend(kUndoName, localeText("UndoHotkey").toUtf8().constData(),
-						    hotkeyCallback, this);
-	hotkeyBindingsFromJson(undoHotkeyId, automation.undoHotkey);
+	undo.registerHotkey(hotkeyCallback, this, automation.undoBindings());
 }
 
 void Velkin::unregisterHotkeys()
@@ -79,8 +76,7 @@ void Velkin::unregisterHotkeys()
 	obs_hotkey_unregister(cycleHotkeyId);
 	obs_hotkey_unregister(previousHotkeyId);
 	obs_hotkey_unregister(openHotkeyId);
-	obs_hotkey_unregister(undoHotkeyId);
-	undoHotkeyId = OBS_INVALID_HOTKEY_ID;
+	undo.unregisterHotkey();
 	for (auto it = loadHotkeys.cbegin(); it != loadHotkeys.cend(); ++it) {
 		obs_hotkey_unregister(it.value());
 	}
@@ -111,9 +107,9 @@ void Velkin::dispatchHotkey(obs_hotkey_id id)
 		cycleSnapshot(+1);
 	} else if (id == previousHotkeyId) {
 		cycleSnapshot(-1);
-	} else if (id == undoHotkeyId) {
+	} else if (id == undo.hotkey()) {
 		applyPressedLoad();
-		undoLastLoad();
+		undo.undo();
 	} else {
 		for (auto it = loadHotkeys.cbegin(); it != loadHotkeys.cend(); ++it) {
 			if (it.value() == id) {
@@ -170,8 +166,8 @@ void Velkin::noteBindingsChanged(obs_hotkey_id id)
 	if (!ready || shuttingDown) {
 		return;
 	}
-	if (id == undoHotkeyId) {
-		saveAutomation();
+	if (id == undo.hotkey()) {
+		automation.save();
 		return;
 	}
 	const bool ours = id == cycleHotkeyId || id == previousHotkeyId || id == openHotkeyId ||

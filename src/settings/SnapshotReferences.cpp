@@ -13,6 +13,11 @@ QString fileNameOf(const QString &path)
 
 } // namespace
 
+std::array<SnapshotHolder *, 3> Velkin::snapshotHolders()
+{
+	return {&automation, &undo, &layoutsMenu};
+}
+
 void Velkin::moveSnapshotReferences(const QString &oldPath, const QString &newPath)
 {
 	if (oldPath == newPath) {
@@ -53,38 +58,8 @@ void Velkin::moveSnapshotReferences(const QString &oldPath, const QString &newPa
 		last = newPath;
 	}
 
-	// Rules, the layouts kept for undo and the record of automatic loads follow the file too.
-	bool rulesChanged = false;
-	for (QString &rule : automation.rules) {
-		if (rule == newName) {
-			rule.clear();
-			rulesChanged = true;
-		}
-		if (rule == oldName) {
-			rule = newName;
-			rulesChanged = true;
-		}
-	}
-	for (LayoutMemento &layout : undoHistory) {
-		if (layout.last == oldPath) {
-			layout.last = newPath;
-		}
-	}
-	const auto follow = [&](std::optional<AutomaticLoad> &load) {
-		if (load && load->loaded == oldPath) {
-			load->loaded = newPath;
-		}
-		if (load && load->before.last == oldPath) {
-			load->before.last = newPath;
-		}
-	};
-	for (std::optional<AutomaticLoad> &load : automaticLoads) {
-		follow(load);
-	}
-	// And the record that a waiting stop has taken: that stop compares it with `last`.
-	follow(stopRecord);
-	if (rulesChanged) {
-		saveAutomation();
+	for (SnapshotHolder *holder : snapshotHolders()) {
+		holder->snapshotRenamed(oldPath, newPath);
 	}
 }
 
@@ -104,33 +79,7 @@ void Velkin::forgetSnapshotReferences(const QString &path)
 
 	snapshotOrder.removeAll(fileName);
 
-	bool rulesChanged = false;
-	for (QString &rule : automation.rules) {
-		if (rule == fileName) {
-			rule.clear();
-			rulesChanged = true;
-		}
-	}
-	// The layouts kept for undo and the records of automatic loads, the one that a waiting stop has taken among
-	// them, still hold their layouts, but no longer a snapshot that they came from.
-	for (LayoutMemento &layout : undoHistory) {
-		if (layout.last == path) {
-			layout.last.clear();
-		}
-	}
-	const auto forget = [&](std::optional<AutomaticLoad> &load) {
-		if (load && load->loaded == path) {
-			load->loaded.clear();
-		}
-		if (load && load->before.last == path) {
-			load->before.last.clear();
-		}
-	};
-	for (std::optional<AutomaticLoad> &load : automaticLoads) {
-		forget(load);
-	}
-	forget(stopRecord);
-	if (rulesChanged) {
-		saveAutomation();
+	for (SnapshotHolder *holder : snapshotHolders()) {
+		holder->snapshotDeleted(path);
 	}
 }

@@ -75,8 +75,11 @@ QString modifiedSeconds(const QDateTime &local)
 	return QString::asprintf(":%02d", local.time().second());
 }
 
-QString Velkin::rowToolTip(const QString &name, const QDateTime &modified, const QString &path,
-			   const QList<AutomationEvent> &events)
+namespace {
+
+// A row's tool tip: its name, the file's modification time to the second, its path and its rules.
+QString rowToolTip(const QString &name, const QDateTime &modified, const QString &path,
+		   const QList<AutomationEvent> &events)
 {
 	const QDateTime local = modified.toLocalTime();
 	QString tip = name + QLatin1Char('\n') +
@@ -91,6 +94,8 @@ QString Velkin::rowToolTip(const QString &name, const QDateTime &modified, const
 	}
 	return tip;
 }
+
+} // namespace
 
 QString Velkin::selectedSnapshotPath() const
 {
@@ -134,7 +139,7 @@ void Velkin::refreshSnapshotList(const QString &targetPath, const SnapshotFolder
 	// What the catalogue holds, whatever its order: a new order is announced where the user makes it.
 	size_t fingerprint = qHash(catalogue.size());
 	// Rules are few: looked up once here, a row costs a lookup in a small table.
-	const QHash<QString, QList<AutomationEvent>> rules = rulesByFile();
+	const QHash<QString, QList<AutomationEvent>> rules = automation.rulesByFile();
 	QSet<QString> presentPaths;
 	QListWidgetItem *newTop = nullptr;
 	for (const SnapshotEntry &entry : catalogue) {
@@ -164,9 +169,9 @@ void Velkin::refreshSnapshotList(const QString &targetPath, const SnapshotFolder
 	}
 
 	pruneLoadHotkeys(presentPaths);
-	keepLayoutPictures(presentPaths);
-	dropRulesOutside(*looked);
-	noteCatalogue(fingerprint);
+	layoutsMenu.keepPictures(presentPaths);
+	automation.dropRulesOutside(*looked);
+	remote.noteCatalogue(fingerprint);
 
 	if (unreadable != 0) {
 		velkinLog(LOG_WARNING, "Skipped %d unreadable snapshot file(s)", unreadable);
@@ -198,4 +203,29 @@ void Velkin::refreshSnapshotList(const QString &targetPath, const SnapshotFolder
 	}
 	updateSearchNotice();
 	updateButtonStates();
+}
+
+QString Velkin::snapshotToolTip(const SnapshotEntry &entry) const
+{
+	return rowToolTip(entry.name, entry.modified, snapshotPath(entry.fileName), automation.rulesOf(entry.fileName));
+}
+
+void Velkin::rulesChanged()
+{
+	if (!snapshotList) {
+		return;
+	}
+	// Only rows that have rules or had them change: a thousand rows cost a lookup each.
+	const QHash<QString, QList<AutomationEvent>> rules = automation.rulesByFile();
+	for (int row = 0; row < snapshotList->count(); ++row) {
+		QListWidgetItem *item = snapshotList->item(row);
+		const QString path = item->data(kPathRole).toString();
+		const QList<AutomationEvent> events = rules.value(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
+		if (events.isEmpty() && !item->data(kRulesRole).isValid()) {
+			continue;
+		}
+		item->setData(kRulesRole, events.isEmpty() ? QVariant() : QVariant(automationRulesText(events)));
+		item->setToolTip(rowToolTip(item->text(), QFileInfo(path).fileTime(QFileDevice::FileModificationTime),
+					    path, events));
+	}
 }

@@ -5,6 +5,7 @@
 #include "store/SnapshotDocument.hpp"
 #include "support/FrontendStandIn.hpp"
 #include "support/TestHost.hpp"
+#include "support/VelkinProbe.hpp"
 
 #include <QDir>
 #include <QMainWindow>

@@ -4,6 +4,7 @@
 #include "store/SnapshotDocument.hpp"
 #include "support/FrontendStandIn.hpp"
 #include "support/TestHost.hpp"
+#include "support/VelkinProbe.hpp"
 
 #include <QApplication>
 #include <QDir>
@@ -23,11 +24,11 @@ int main(int argc, char **argv)
 	auto *window = new QMainWindow;
 	standin::mainWindow = window;
 	auto *controller = new Velkin(window);
-	Velkin &velkin = *controller;
-	velkin.snapshotDirectory = folder + QStringLiteral("/snapshots");
-	velkin.settingsPath = folder + QStringLiteral("/settings.json");
-	velkin.ready = true;
-	QDir().mkpath(velkin.snapshotDirectory);
+	VelkinProbe state{*controller};
+	state.snapshotDirectory() = folder + QStringLiteral("/snapshots");
+	state.settingsPath() = folder + QStringLiteral("/settings.json");
+	state.ready() = true;
+	QDir().mkpath(state.snapshotDirectory());
 
 	printf("ready\n");
 	fflush(stdout);
@@ -40,13 +41,13 @@ int main(int argc, char **argv)
 				     QByteArray(64 * 1024, 's');
 			data.geometry = QByteArray("geometry ") + QByteArray::number(generation);
 			data.docks = {QStringLiteral("scenesDock")};
-			writeSnapshotFile(QDir(velkin.snapshotDirectory).filePath(data.name + QStringLiteral(".json")),
+			writeSnapshotFile(QDir(state.snapshotDirectory()).filePath(data.name + QStringLiteral(".json")),
 					  data);
 		}
-		velkin.last = QStringLiteral("%1/generation-%2.json").arg(velkin.snapshotDirectory).arg(generation);
-		velkin.snapshotOrder = {QStringLiteral("S1.json"), QStringLiteral("S2.json"),
-					QStringLiteral("S3.json")};
-		velkin.saveSettings();
+		state.last() = QStringLiteral("%1/generation-%2.json").arg(state.snapshotDirectory()).arg(generation);
+		state.snapshotOrder() = {QStringLiteral("S1.json"), QStringLiteral("S2.json"),
+					 QStringLiteral("S3.json")};
+		controller->saveSettings();
 		if (args.contains(QStringLiteral("--once"))) {
 			break;
 		}

@@ -1,4 +1,4 @@
-#include "dialog/LayoutPicturePopup.hpp"
+#include "menu/LayoutPicturePopup.hpp"
 
 #include <QApplication>
 #include <QMenu>

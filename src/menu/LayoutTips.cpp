@@ -1,6 +1,6 @@
-#include "dialog/LayoutPicture.hpp"
+#include "menu/LayoutPicture.hpp"
+#include "menu/LayoutsMenu.hpp"
 #include "module/Module.hpp"
-#include "module/Velkin.hpp"
 
 #include <QApplication>
 #include <QBuffer>
@@ -37,7 +37,7 @@ size_t styleKey(const LayoutPictureStyle &style)
 
 } // namespace
 
-QString Velkin::layoutPictureHtml(const QString &path, qreal devicePixelRatio)
+QString LayoutsMenu::pictureHtml(const QString &path, qreal devicePixelRatio)
 {
 	// Drawn on first hover and kept while the file, the theme and the screen's pixel ratio stay: a refresh draws
 	// nothing.
@@ -46,16 +46,16 @@ QString Velkin::layoutPictureHtml(const QString &path, qreal devicePixelRatio)
 	const qint64 size = file.size();
 	const LayoutPictureStyle style = currentPictureStyle(devicePixelRatio);
 	const size_t key = styleKey(style);
-	const auto cached = layoutPictures.constFind(path);
-	if (cached != layoutPictures.cend() && cached->modified == modified && cached->size == size &&
-	    cached->style == key) {
+	const auto cached = pictures.constFind(path);
+	if (cached != pictures.cend() && cached->modified == modified && cached->size == size && cached->style == key) {
 		return cached->html;
 	}
 	QString html;
 	SnapshotData data;
-	if (mainWindow && modified.isValid() && readSnapshotFile(path, data) == SnapshotIoResult::Ok) {
+	QMainWindow *window = host.window();
+	if (window && modified.isValid() && readSnapshotFile(path, data) == SnapshotIoResult::Ok) {
 		QHash<QString, QString> titles;
-		for (const QDockWidget *dock : mainWindow->findChildren<QDockWidget *>()) {
+		for (const QDockWidget *dock : window->findChildren<QDockWidget *>()) {
 			titles.insert(dock->objectName(), dock->windowTitle());
 		}
 		const std::optional<LayoutPictureGeometry> geometry = layoutPictureGeometry(data, titles);
@@ -75,23 +75,35 @@ QString Velkin::layoutPictureHtml(const QString &path, qreal devicePixelRatio)
 		}
 	}
 	// A snapshot that cannot be drawn keeps its plain tool tip.
-	layoutPictures.insert(path, LayoutPicture{modified, size, key, html});
+	pictures.insert(path, Picture{modified, size, key, html});
 	return html;
 }
 
-QString Velkin::toolTipWithPicture(const QString &path, const QString &text, qreal devicePixelRatio)
+QString LayoutsMenu::toolTipWithPicture(const QString &path, const QString &text, qreal devicePixelRatio)
 {
 	// Always rich text, with the text escaped: a snapshot's name is never read as markup.
 	const QString escaped =
 		QStringLiteral("<div style=\"white-space:pre-wrap\">%1</div>").arg(text.toHtmlEscaped());
-	const QString picture = layoutPictureHtml(path, devicePixelRatio);
+	const QString picture = pictureHtml(path, devicePixelRatio);
 	if (picture.isEmpty()) {
 		return QStringLiteral("<qt>%1</qt>").arg(escaped);
 	}
 	return QStringLiteral("<qt>%1%2</qt>").arg(picture, escaped);
 }
 
-void Velkin::keepLayoutPictures(const QSet<QString> &paths)
+void LayoutsMenu::keepPictures(const QSet<QString> &paths)
 {
-	layoutPictures.removeIf([&paths](const auto &entry) { return !paths.contains(entry.key()); });
+	pictures.removeIf([&paths](const auto &entry) { return !paths.contains(entry.key()); });
+}
+
+void LayoutsMenu::snapshotRenamed(const QString &oldPath, const QString &newPath)
+{
+	// The moved file is drawn anew under its new path; a picture under that path was of a file that is gone.
+	pictures.remove(oldPath);
+	pictures.remove(newPath);
+}
+
+void LayoutsMenu::snapshotDeleted(const QString &path)
+{
+	pictures.remove(path);
 }

@@ -1,4 +1,4 @@
-#include "dialog/LayoutPicture.hpp"
+#include "menu/LayoutPicture.hpp"
 #include "operations/Layout.hpp"
 
 #include <QApplication>

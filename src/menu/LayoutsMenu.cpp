@@ -1,6 +1,6 @@
-#include "dialog/LayoutPicturePopup.hpp"
+#include "menu/LayoutsMenu.hpp"
+#include "menu/LayoutPicturePopup.hpp"
 #include "module/Module.hpp"
-#include "module/Velkin.hpp"
 #include "store/SnapshotCatalogue.hpp"
 
 #include <QAction>
@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QSet>
 
+#include <obs-frontend-api.h>
 #include <util/dstr.h>
 
 namespace {
@@ -46,81 +47,83 @@ QString menuText(const QString &name)
 
 } // namespace
 
-void Velkin::addLayoutsMenu()
+LayoutsMenu::LayoutsMenu(MenuHost &host) : host(host) {}
+
+void LayoutsMenu::add()
 {
-	layoutsMenu = new QMenu(localeText("LayoutsMenu"), mainWindow);
-	QObject::connect(layoutsMenu, &QMenu::aboutToShow, this, [this] { fillLayoutsMenu(); });
+	QMainWindow *window = host.window();
+	menu = new QMenu(localeText("LayoutsMenu"), window);
+	QObject::connect(menu, &QMenu::aboutToShow, this, [this] { fill(); });
 	// A row's picture opens beside the submenu, not at the pointer, where a tool tip would cover the entries.
-	new LayoutPicturePopup(layoutsMenu, [this](QAction *action) {
+	new LayoutPicturePopup(menu, [this](QAction *action) {
 		const QString path = action->data().toString();
-		if (path.isEmpty() || !layoutsMenu) {
+		if (path.isEmpty() || !menu) {
 			return QString();
 		}
-		const QScreen *screen = layoutsMenu->screen();
+		const QScreen *screen = menu->screen();
 		return toolTipWithPicture(path, action->toolTip(), screen ? screen->devicePixelRatio() : 1);
 	});
-	QMenu *docks = mainWindow ? mainWindow->menuBar()->findChild<QMenu *>(QLatin1String(kDocksMenuName)) : nullptr;
+	QMenu *docks = window ? window->menuBar()->findChild<QMenu *>(QLatin1String(kDocksMenuName)) : nullptr;
 	if (docks) {
-		layoutsSeparator = docks->addSeparator();
-		layoutsMenuAction = docks->addMenu(layoutsMenu);
+		separator = docks->addSeparator();
+		menuAction = docks->addMenu(menu);
 		return;
 	}
 	// Without OBS's Docks menu the submenu goes into the Tools menu.
-	layoutsMenuAction = static_cast<QAction *>(
+	menuAction = static_cast<QAction *>(
 		obs_frontend_add_tools_menu_qaction(localeText("LayoutsMenu").toUtf8().constData()));
-	if (layoutsMenuAction) {
-		layoutsMenuAction->setMenu(layoutsMenu);
+	if (menuAction) {
+		menuAction->setMenu(menu);
 	}
 }
 
-void Velkin::removeLayoutsMenu()
+void LayoutsMenu::remove()
 {
-	delete layoutsMenuAction.data();
-	delete layoutsSeparator.data();
-	delete layoutsMenu.data();
+	delete menuAction.data();
+	delete separator.data();
+	delete menu.data();
 }
 
-void Velkin::fillLayoutsMenu()
+void LayoutsMenu::fill()
 {
-	if (!layoutsMenu) {
+	if (!menu) {
 		return;
 	}
-	layoutsMenu->clear();
+	menu->clear();
 	// The list as it is now, in the manager's order: no second copy of it is kept.
-	const QList<SnapshotEntry> catalogue = scanSnapshots(snapshotDirectory, snapshotOrder);
+	const QList<SnapshotEntry> catalogue = host.catalogue();
+	const QString last = host.lastSnapshot();
 	QSet<QString> listed;
-	const QHash<QString, QList<AutomationEvent>> rules = rulesByFile();
 	const QHash<obs_hotkey_id, QString> keys = hotkeyTexts();
-	for (qsizetype i = 0; i < catalogue.size() && i < kLayoutsMenuRows; ++i) {
-		const QString path = snapshotPath(catalogue.at(i).fileName);
+	for (qsizetype i = 0; i < catalogue.size() && i < kRows; ++i) {
+		const QString path = host.snapshotPath(catalogue.at(i).fileName);
 		listed.insert(path);
 		QString text = menuText(catalogue.at(i).name);
 		// The load hotkey's keys stand where menus show shortcuts; OBS's hotkeys do the work, not Qt.
-		const QString combination = keys.value(loadHotkeys.value(path, OBS_INVALID_HOTKEY_ID));
+		const QString combination = keys.value(host.loadHotkeyOf(path));
 		if (!combination.isEmpty()) {
 			text += QLatin1Char('\t') + combination;
 		}
-		QAction *action = layoutsMenu->addAction(text);
+		QAction *action = menu->addAction(text);
 		action->setCheckable(true);
 		action->setChecked(path == last);
 		action->setData(path);
 		QObject::connect(action, &QAction::triggered, this,
-				 [this, path] { loadSnapshot(path, LoadSource::Menu); });
+				 [this, path] { host.loadSnapshot(path, LoadSource::Menu, nullptr); });
 		// The row's tool tip as the manager has it; the picture beside the menu adds the layout's picture.
-		action->setToolTip(rowToolTip(catalogue.at(i).name, catalogue.at(i).modified, path,
-					      rules.value(catalogue.at(i).fileName)));
+		action->setToolTip(host.snapshotToolTip(catalogue.at(i)));
 	}
-	keepLayoutPictures(listed);
-	if (catalogue.size() > kLayoutsMenuRows) {
-		QObject::connect(layoutsMenu->addAction(localeText("LayoutsMore")), &QAction::triggered, this,
-				 [this] { showManagerDialog(); });
+	keepPictures(listed);
+	if (catalogue.size() > kRows) {
+		QObject::connect(menu->addAction(localeText("LayoutsMore")), &QAction::triggered, this,
+				 [this] { host.showManagerDialog(); });
 	}
-	layoutsMenu->addSeparator();
-	QObject::connect(layoutsMenu->addAction(localeText("LayoutsSaveAs")), &QAction::triggered, this,
-			 [this] { saveNewSnapshot(); });
-	QAction *undo = layoutsMenu->addAction(localeText("UndoLoad"));
-	undo->setEnabled(!undoHistory.isEmpty());
-	QObject::connect(undo, &QAction::triggered, this, [this] { undoLastLoad(); });
-	QObject::connect(layoutsMenu->addAction(localeText("LayoutsManage")), &QAction::triggered, this,
-			 [this] { showManagerDialog(); });
+	menu->addSeparator();
+	QObject::connect(menu->addAction(localeText("LayoutsSaveAs")), &QAction::triggered, this,
+			 [this] { host.saveNewSnapshot(); });
+	QAction *undo = menu->addAction(localeText("UndoLoad"));
+	undo->setEnabled(host.canUndo());
+	QObject::connect(undo, &QAction::triggered, this, [this] { host.undoLastLoad(); });
+	QObject::connect(menu->addAction(localeText("LayoutsManage")), &QAction::triggered, this,
+			 [this] { host.showManagerDialog(); });
 }
