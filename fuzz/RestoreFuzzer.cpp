@@ -29,7 +29,7 @@ namespace {
 QMainWindow *window = nullptr;
 SnapshotData initialLayout;
 // A window like the first, on which the mutator tries its mutants.
-QMainWindow *probe = nullptr;
+QMainWindow *probeWindow = nullptr;
 
 // Runs, and runs whose snapshot the window took (geometry and state both accepted), told at exit: libFuzzer
 // ends the process with exit().
@@ -72,10 +72,10 @@ bool restorable(const uint8_t *bytes, size_t size)
 	}
 	static const QString path = testhost::scratchDirectory() + QStringLiteral("/mutant.bin");
 	writeFuzzInput(path, bytes, size);
-	if (!safeToRestore(data.geometry, data.state) || !probe->restoreGeometry(data.geometry)) {
+	if (!safeToRestore(data.geometry, data.state) || !probeWindow->restoreGeometry(data.geometry)) {
 		return false;
 	}
-	const bool taken = restoreDockState(probe, data.state);
+	const bool taken = restoreDockState(probeWindow, data.state);
 	deleteWhatQtLetGo();
 	return taken;
 }
@@ -95,8 +95,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 	plan.show = false;
 	buildDockWindow(window, plan);
 	initialLayout = captureLayout(window, QStringLiteral("Initial"));
-	probe = new QMainWindow;
-	buildDockWindow(probe, plan);
+	probeWindow = new QMainWindow;
+	buildDockWindow(probeWindow, plan);
 	atexit(reportAccepted);
 	return 0;
 }
