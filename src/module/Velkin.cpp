@@ -27,7 +27,8 @@ void frontendEventCallback(enum obs_frontend_event event, void *data)
 } // namespace
 
 Velkin::Velkin(QMainWindow *window)
-    : QObject(window), mainWindow(window), automation(*this), undo(*this), remote(*this), layoutsMenu(*this)
+    : QObject(window), mainWindow(window), automation(*this), undo(*this), remote(*this), layoutsMenu(*this),
+      lateDocks(*this)
 {
 	// OBS may hand over a relative path (portable mode), doubled or trailing slashes, or a folder behind a link.
 	// Every path the module holds is derived from these two, in this one spelling.
@@ -115,6 +116,7 @@ void Velkin::activate()
 	connectBindingsSignal();
 	remote.open();
 	automation.start();
+	lateDocks.start(mainWindow);
 }
 
 void Velkin::shutdown()
@@ -127,6 +129,7 @@ void Velkin::shutdown()
 	remote.close();
 	settingsSaveTimer.stop();
 	automation.stop();
+	lateDocks.stop();
 	if (ready) {
 		disconnectBindingsSignal();
 		// Before the hotkeys go: the final saves read their bindings from the host.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "automation/Automation.hpp"
+#include "latedocks/LateDocks.hpp"
 #include "menu/LayoutsMenu.hpp"
 #include "module/FeatureHost.hpp"
 #include "operations/Presses.hpp"
@@ -11,7 +12,6 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QMap>
-#include <QObject>
 #include <QPointer>
 #include <QSet>
 #include <QTimer>
@@ -194,7 +194,7 @@ private:
 	RemoteControl remote;
 	LayoutsMenu layoutsMenu;
 	LoadPresses presses;
-	// The name and description each load hotkey was last given, so that a refresh renames only what changed: the
-	// host looks a hotkey up among all of them for every rename.
+	LateDocks lateDocks;
+	// Each load hotkey's name and description as last given: a refresh renames only what changed.
 	QHash<obs_hotkey_id, QByteArray> loadHotkeyLabels;
 };

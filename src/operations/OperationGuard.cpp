@@ -22,6 +22,7 @@ void Velkin::endOperation()
 {
 	busy = false;
 	automation.operationEnded();
+	lateDocks.operationEnded();
 }
 
 std::optional<Velkin::SelectedSnapshot> Velkin::readSelectedSnapshot()

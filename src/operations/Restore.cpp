@@ -87,6 +87,7 @@ LoadResult Velkin::loadSnapshot(const QString &path, LoadSource source, QStringL
 		reportLoadFailure(source, "RestoreFailed", unattended(source) ? path : QString());
 		return LoadResult::RestoreFailed;
 	}
+	lateDocks.noteLoad(data);
 	finishLoad(path, data.name, before, source);
 	return LoadResult::Loaded;
 }
@@ -146,6 +147,7 @@ LoadResult Velkin::putLayoutBack(const LayoutMemento &layout, LoadSource source)
 	} else if (!path.isEmpty()) {
 		readSnapshotFile(path, named);
 	}
+	lateDocks.noteLoad(layoutOf(layout));
 	finishLoad(path, named.name, before, source);
 	return LoadResult::Loaded;
 }
