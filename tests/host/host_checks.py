@@ -1553,6 +1553,121 @@ def check_exact_layouts(args, display):
         print(f"OBS's own restore of {name} after a restart: {len(differing)} of {len(before_exit)} rectangles "
               f"differ, by up to {worst} px" + "".join(f"\n  {line}" for line in differing), flush=True)
 
+LATE_DOCK = "velkinLateDock"
+# Layouts that place a dock which a plug-in adds when it is ready: docked on the left, floating, and in a tab group.
+LATE_LAYOUTS = {
+    "Late Left": ("left:velkinLateDock", "show:velkinLateDock", "width:velkinLateDock:300",
+                  "window:80,80,1100,740"),
+    "Late Floating": ("float:velkinLateDock:700,160,360,260", "window:120,100,1000,700"),
+    "Late Tab": ("right:mixerDock", "right:velkinLateDock", "show:velkinLateDock", "tab:mixerDock:velkinLateDock",
+                 "window:100,90,1200,760"),
+}
+
+
+def add_dock(obs, dock_id):
+    """A dock added as a plug-in adds one (obs_frontend_add_dock_by_id, through the test-only module)."""
+    answer = vendor_call(obs, "AddDock", {"id": dock_id, "title": dock_id}, vendor="velkin-arrange")
+    expect(answer == {"added": True}, f"AddDock {dock_id} answered {answer}")
+
+
+def remove_dock(obs, dock_id):
+    answer = vendor_call(obs, "RemoveDock", {"id": dock_id}, vendor="velkin-arrange")
+    expect(answer == {"removed": True}, f"RemoveDock {dock_id} answered {answer}")
+
+
+def dock_entry(obs, name):
+    """Where a dock is, shown or not: (shown, floating, (x, y, width, height)), or None when there is none."""
+    for dock in vendor_call(obs, "ReportLayout")["docks"]:
+        if dock["name"] == name:
+            return dock["shown"], dock["floating"], (dock["x"], dock["y"], dock["width"], dock["height"])
+    return None
+
+
+def wait_for_load_count(obs, count, timeout=20):
+    wait_for(lambda: vendor_call(obs, "ReportLayout").get("loads", 0) >= count, timeout,
+             f"fewer than {count} loads took effect")
+
+
+@check
+def check_late_docks(args, display):
+    """A dock that a snapshot places but that a plug-in adds only after the snapshot was loaded takes the place, to
+    the pixel, that a load made with the dock there gives it: after a remote load and after the obsStarted rule's
+    load at start-up. A dock that the snapshot does not name stays where OBS puts it, and the others stay put."""
+    profile = Profile(args.build_dir, "late-docks")
+    layout_document(args, profile.snapshot_dir, "Bottom.json", "Bottom", *EXACT_LAYOUTS["Bottom"])
+    install_arrange_module(args, profile)
+
+    def references(obs):
+        """Each layout arranged through Qt with the dock there, saved, and loaded after Bottom with the dock there."""
+        add_dock(obs, LATE_DOCK)
+        result = {}
+        for name, words in LATE_LAYOUTS.items():
+            arrange(obs, *words)
+            saved = vendor_call(obs, "SaveSnapshot", {"name": name})
+            expect(saved == {"fileName": f"{name}.json"}, f"SaveSnapshot answered {saved}")
+            load_layout(obs, "Bottom.json")
+            result[name] = load_layout(obs, f"{name}.json")
+            expect(result[name].get(LATE_DOCK), f"{name}: the dock is not shown in the load made with it there")
+        return result
+
+    reference = in_obs(profile, display, references)
+    failures = []
+
+    def late(obs):
+        for name in LATE_LAYOUTS:
+            load_layout(obs, "Bottom.json")
+            answer = vendor_call(obs, "LoadSnapshot", {"fileName": f"{name}.json"})
+            expect(answer.get("loaded") and answer.get("missingDocks") == [{"name": LATE_DOCK}],
+                   f"{name} without the dock answered {answer}")
+            settled_layout(obs)
+            add_dock(obs, LATE_DOCK)
+            got = settled_layout(obs)
+            worst, differing = layout_difference(reference[name], got)
+            print(f"  {name}, remote load, dock added after it: {dock_entry(obs, LATE_DOCK)}; "
+                  f"the load with it there: {reference[name][LATE_DOCK]}", flush=True)
+            if differing:
+                failures.append(f"{name}, dock added after a remote load: {worst} px ({'; '.join(differing)})")
+            remove_dock(obs, LATE_DOCK)
+        # A dock that the snapshot does not name is left to OBS, and the others do not move.
+        load_layout(obs, "Late Left.json")
+        before = settled_layout(obs)
+        add_dock(obs, "velkinOtherDock")
+        after = settled_layout(obs)
+        entry = dock_entry(obs, "velkinOtherDock")
+        print(f"  a dock that the snapshot does not name, as OBS leaves it: {entry}", flush=True)
+        after.pop("velkinOtherDock", None)
+        worst, differing = layout_difference(before, after)
+        if differing:
+            failures.append(f"a dock the snapshot does not name moved the others: {'; '.join(differing)}")
+        if not entry or entry[0]:
+            failures.append(f"a dock the snapshot does not name was not left hidden where OBS puts it: {entry}")
+        if not obs.log_lines("[obs-velkin] LateDocks: took their place: velkinLateDock"):
+            failures.append(f"no late dock was logged: {plugin_lines(obs)}")
+
+    in_obs(profile, display, late)
+
+    # At start-up: the obsStarted rule loads the snapshot before the plug-in adds the dock.
+    write_automation(profile, [("obsStarted", "Late Floating")])
+
+    def at_start(obs):
+        wait_for_load_count(obs, 1)
+        layout, _ = dock_layout(obs)
+        expect(vendor_call(obs, "ReportLayout").get("last") == "Late Floating.json",
+               f"the obsStarted rule did not load Late Floating: {layout}")
+        settled_layout(obs)
+        add_dock(obs, LATE_DOCK)
+        got = settled_layout(obs)
+        print(f"  Late Floating, obsStarted rule, dock added after it: {dock_entry(obs, LATE_DOCK)}", flush=True)
+        worst, differing = layout_difference(reference["Late Floating"], got)
+        if differing:
+            failures.append(f"Late Floating, dock added after the obsStarted load: {worst} px "
+                            f"({'; '.join(differing)})")
+
+    in_obs(profile, display, at_start)
+    expect(not failures, f"{len(failures)} late docks are not where a load with them there puts them:\n"
+           + "\n".join(failures))
+
+
 # obs-websocket's RequestBatchExecutionType::SerialFrame: the batch runs on OBS's graphics thread, between frames.
 SERIAL_FRAME = 1
 

@@ -5,10 +5,17 @@
 //   Arrange {"words": "bottom:scenesDock tab:scenesDock:sourcesDock window:100,90,1200,760"}
 //       -> {"arranged": true}, or {"error": "..."} when a word could not be carried out
 //
-// The words are those of support/Arrangement.hpp, separated by spaces, carried out on OBS's UI thread.
+//   AddDock {"id": "velkinLateDock", "title": "Late"}
+//       -> {"added": true}, or {"error": "..."}: adds a dock as a plug-in does, with obs_frontend_add_dock_by_id
+//   RemoveDock {"id": "velkinLateDock"}
+//       -> {"removed": true}: removes a dock that AddDock added, with obs_frontend_remove_dock
+//
+// The words are those of support/Arrangement.hpp, separated by spaces, carried out on OBS's UI thread. The docks
+// that AddDock added are removed at exit.
 #include "remote/WebSocketVendor.hpp"
 #include "support/Arrangement.hpp"
 
+#include <QLabel>
 #include <QMainWindow>
 #include <QMetaObject>
 #include <QThread>
@@ -16,10 +23,14 @@
 #include <obs-frontend-api.h>
 #include <obs-module.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <memory>
+#include <string>
+#include <vector>
 
 OBS_DECLARE_MODULE()
 
@@ -27,26 +38,57 @@ namespace {
 
 constexpr char kVendorName[] = "velkin-arrange";
 constexpr char kArrange[] = "Arrange";
+constexpr char kAddDock[] = "AddDock";
+constexpr char kRemoveDock[] = "RemoveDock";
 // How long a request waits for OBS's UI thread.
 constexpr auto kAnswerTimeout = std::chrono::seconds(20);
 
 websocket::Vendor vendor;
 // OBS's main window from finished loading until exit; requests find none before or after.
 std::atomic<QMainWindow *> mainWindow{nullptr};
+// The ids of the docks that AddDock added; touched on OBS's UI thread only.
+std::vector<std::string> addedDocks;
 
-QString arrangeOnUiThread(QMainWindow *window, const QStringList &words)
+// Runs `work` on OBS's UI thread and returns its error, empty when it succeeded.
+QString onUiThread(QMainWindow *window, std::function<QString()> work)
 {
 	if (QThread::currentThread() == window->thread()) {
-		return arrangeDocks(window, words);
+		return work();
 	}
 	auto done = std::make_shared<std::promise<QString>>();
 	std::future<QString> result = done->get_future();
 	QMetaObject::invokeMethod(
-		window, [window, words, done] { done->set_value(arrangeDocks(window, words)); }, Qt::QueuedConnection);
+		window, [work, done] { done->set_value(work()); }, Qt::QueuedConnection);
 	if (result.wait_for(kAnswerTimeout) != std::future_status::ready) {
-		return QStringLiteral("OBS's UI thread did not carry out the words in time");
+		return QStringLiteral("OBS's UI thread did not carry out the request in time");
 	}
 	return result.get();
+}
+
+// Runs on obs-websocket's thread.
+void addDockRequest(obs_data_t *request, obs_data_t *response, void *)
+{
+	QMainWindow *window = mainWindow.load();
+	const std::string id = obs_data_get_string(request, "id");
+	const QString title = QString::fromUtf8(obs_data_get_string(request, "title"));
+	const QString error = window ? onUiThread(window,
+						  [id, title] {
+							  auto *contents = new QLabel(title);
+							  if (!obs_frontend_add_dock_by_id(id.c_str(),
+											   title.toUtf8().constData(),
+											   contents)) {
+								  delete contents;
+								  return QStringLiteral("OBS refused the dock");
+							  }
+							  addedDocks.push_back(id);
+							  return QString();
+						  })
+				     : QStringLiteral("OBS is not running");
+	if (error.isEmpty()) {
+		obs_data_set_bool(response, "added", true);
+	} else {
+		obs_data_set_string(response, "error", error.toUtf8().constData());
+	}
 }
 
 // Runs on obs-websocket's thread.
@@ -55,9 +97,34 @@ void arrangeRequest(obs_data_t *request, obs_data_t *response, void *)
 	QMainWindow *window = mainWindow.load();
 	const QStringList words =
 		QString::fromUtf8(obs_data_get_string(request, "words")).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-	const QString error = window ? arrangeOnUiThread(window, words) : QStringLiteral("OBS is not running");
+	const QString error = window ? onUiThread(window, [window, words] { return arrangeDocks(window, words); })
+				     : QStringLiteral("OBS is not running");
 	if (error.isEmpty()) {
 		obs_data_set_bool(response, "arranged", true);
+	} else {
+		obs_data_set_string(response, "error", error.toUtf8().constData());
+	}
+}
+
+// Runs on obs-websocket's thread.
+void removeDockRequest(obs_data_t *request, obs_data_t *response, void *)
+{
+	QMainWindow *window = mainWindow.load();
+	const std::string id = obs_data_get_string(request, "id");
+	const QString error = window ? onUiThread(window,
+						  [id] {
+							  const auto found =
+								  std::find(addedDocks.begin(), addedDocks.end(), id);
+							  if (found == addedDocks.end()) {
+								  return QStringLiteral("no such dock was added");
+							  }
+							  addedDocks.erase(found);
+							  obs_frontend_remove_dock(id.c_str());
+							  return QString();
+						  })
+				     : QStringLiteral("OBS is not running");
+	if (error.isEmpty()) {
+		obs_data_set_bool(response, "removed", true);
 	} else {
 		obs_data_set_string(response, "error", error.toUtf8().constData());
 	}
@@ -68,12 +135,20 @@ void frontendEvent(enum obs_frontend_event event, void *)
 	if (event == OBS_FRONTEND_EVENT_FINISHED_LOADING) {
 		mainWindow = static_cast<QMainWindow *>(obs_frontend_get_main_window());
 		if (websocket::registerVendor(kVendorName, vendor) != websocket::VendorStatus::Registered ||
-		    !websocket::registerRequest(vendor, kArrange, arrangeRequest, nullptr)) {
+		    !websocket::registerRequest(vendor, kArrange, arrangeRequest, nullptr) ||
+		    !websocket::registerRequest(vendor, kAddDock, addDockRequest, nullptr) ||
+		    !websocket::registerRequest(vendor, kRemoveDock, removeDockRequest, nullptr)) {
 			blog(LOG_WARNING, "[velkin-arrange] obs-websocket did not take the vendor");
 		}
 	} else if (event == OBS_FRONTEND_EVENT_EXIT) {
 		mainWindow = nullptr;
 		websocket::unregisterRequest(vendor, kArrange);
+		websocket::unregisterRequest(vendor, kAddDock);
+		websocket::unregisterRequest(vendor, kRemoveDock);
+		for (const std::string &id : addedDocks) {
+			obs_frontend_remove_dock(id.c_str());
+		}
+		addedDocks.clear();
 		vendor = websocket::Vendor();
 	}
 }
