@@ -1,14 +1,18 @@
 #include "module/Module.hpp"
 #include "module/Velkin.hpp"
+#include "operations/Layout.hpp"
 #include "store/SnapshotDocument.hpp"
 #include "support/ControllerTest.hpp"
 
 #include <QAction>
+#include <QApplication>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QSettings>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 #include <obs.h>
@@ -202,6 +206,37 @@ TEST_F(LifecycleTest, DestroyingTheMainWindowTakesTheControllerAlong)
 	standin::mainWindow = window;
 	EXPECT_TRUE(obs_module_load());
 	EXPECT_EQ(controllers().size(), 1);
+}
+
+TEST_F(LifecycleTest, QuittingWhileAQuestionWaitsKeepsTheControllerUntilUnload)
+{
+	ASSERT_TRUE(obs_module_load());
+	QPointer<Velkin> velkin = controller();
+	standin::fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
+	SnapshotData data = captureLayout(window, QStringLiteral("Elsewhere"));
+	data.docks.append(QStringLiteral("chatDock"));
+	const QString path = probe(velkin).snapshotPath(QStringLiteral("Elsewhere.json"));
+	ASSERT_EQ(writeSnapshotFile(path, data), SnapshotIoResult::Ok);
+	// While the question about the missing dock waits, OBS quits as OBS 32 does: the exit event, the main window
+	// deleted, then every event loop ends.
+	bool quit = false;
+	QTimer::singleShot(300, [this, &quit] {
+		standin::fireEvent(OBS_FRONTEND_EVENT_EXIT);
+		delete window.data();
+		for (QWidget *widget : QApplication::topLevelWidgets()) {
+			if (auto *box = qobject_cast<QMessageBox *>(widget)) {
+				box->reject();
+				quit = true;
+			}
+		}
+	});
+	EXPECT_EQ(velkin->loadSnapshot(path, LoadSource::Hotkey, nullptr), LoadResult::Cancelled);
+	EXPECT_TRUE(quit) << "no question was asked";
+	EXPECT_FALSE(velkin.isNull()) << "the controller went while its question was on the stack";
+	obs_module_unload();
+	EXPECT_TRUE(velkin.isNull());
+	window = new QMainWindow;
+	standin::mainWindow = window;
 }
 
 TEST_F(LifecycleTest, LocaleTextFallsBackToTheKey)

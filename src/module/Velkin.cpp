@@ -125,6 +125,11 @@ void Velkin::shutdown()
 		return;
 	}
 	shuttingDown = true;
+	// An operation that waits on a question or a prompt has its frames on the stack: OBS may delete the main window
+	// before that loop returns, and must not take the controller along. Unload deletes it then.
+	if (busy) {
+		setParent(nullptr);
+	}
 	// First: no request may reach the controller from here on.
 	remote.close();
 	settingsSaveTimer.stop();
