@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <array>
 #include <optional>
@@ -39,7 +40,9 @@ protected:
 // Rules that load a snapshot when the show changes, kept in automation.json with the option that puts the earlier
 // layout back when streaming or recording stops. It keeps what each start event loaded automatically, the record
 // that a stop has taken of it, and the one event that waits for a running operation to end; in the manager's
-// context menu, the rules of a snapshot and the option.
+// context menu, the rules of a snapshot and the options. It also follows the monitors: once the screens have been
+// still for half a second after a change, every window is brought onto them, and the snapshot last loaded with the
+// set of monitors there is now loads, when the option is on.
 class Automation : public QObject, public SnapshotHolder {
 	friend struct VelkinProbe;
 
@@ -61,12 +64,14 @@ public:
 	void frontendEvent(enum obs_frontend_event event);
 	// A waiting event runs after the operation that held it.
 	void operationEnded();
-	// A load has happened: the start rule never replaces one.
-	void noteLoad() { loadedSinceStart = true; }
+	// A load of the snapshot at path (none: a layout from before any snapshot) has happened: the start rule never
+	// replaces one, and the snapshot is the one of the monitors there are now.
+	void noteLoad(const QString &path);
 
 	// An event has one rule: enabling it for a file moves it from whichever file held it.
 	void setRule(AutomationEvent event, const QString &fileName, bool enabled);
 	void setRestorePreviousOnStop(bool enabled);
+	void setFollowMonitors(bool enabled);
 	QList<AutomationEvent> rulesOf(const QString &fileName) const;
 	// The events of every snapshot that has rules, by file name: at most one entry an event.
 	QHash<QString, QList<AutomationEvent>> rulesByFile() const;
@@ -90,6 +95,9 @@ private:
 	};
 
 	void onEvent(AutomationEvent event);
+	void watchScreens();
+	void screensChanged();
+	void screensSettled();
 	void run(AutomationEvent event);
 	void applyPending();
 	void fillMenu();
@@ -116,4 +124,11 @@ private:
 	// moves the selection while the menu is open.
 	QString menuPath;
 	QPointer<QAction> restorePreviousAction;
+	QPointer<QAction> followMonitorsAction;
+	// The screens' changes settle on this timer; the set of monitors when they last settled; whether the follow
+	// waits for a running operation to end.
+	QTimer screensTimer;
+	MonitorSet settledMonitors;
+	bool screensWaiting = false;
+	QList<QMetaObject::Connection> screenConnections;
 };

@@ -32,6 +32,8 @@ const QString kEvent = QStringLiteral("event");
 const QString kSnapshot = QStringLiteral("snapshot");
 const QString kRestorePrevious = QStringLiteral("restorePreviousOnStop");
 const QString kUndoHotkey = QStringLiteral("undoHotkey");
+const QString kFollowMonitors = QStringLiteral("followMonitors");
+const QString kMonitorLayouts = QStringLiteral("monitorLayouts");
 
 } // namespace
 
@@ -90,6 +92,8 @@ std::optional<AutomationSettings> parseAutomation(const QByteArray &json, Skippe
 	AutomationSettings settings;
 	settings.restorePreviousOnStop = object.value(kRestorePrevious).toBool(false);
 	settings.undoHotkey = object.value(kUndoHotkey).toArray();
+	settings.followMonitors = object.value(kFollowMonitors).toBool(true);
+	settings.monitorLayouts = monitorLayoutsFromJson(object.value(kMonitorLayouts).toArray());
 	const QJsonValue rules = object.value(kRules);
 	if (!rules.isUndefined() && !rules.isArray()) {
 		skip([] { return QStringLiteral("\"rules\" is not a list"); });
@@ -183,6 +187,8 @@ QByteArray automationToJson(const AutomationSettings &settings)
 		{kRules, rules},
 		{kRestorePrevious, settings.restorePreviousOnStop},
 		{kUndoHotkey, settings.undoHotkey},
+		{kFollowMonitors, settings.followMonitors},
+		{kMonitorLayouts, monitorLayoutsToJson(settings.monitorLayouts)},
 	};
 	return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }

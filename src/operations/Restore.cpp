@@ -16,7 +16,7 @@ namespace {
 // Nobody watches an automatic or a remote load: it never asks and never shows a box.
 bool unattended(LoadSource source)
 {
-	return source == LoadSource::Automation || source == LoadSource::Remote;
+	return source == LoadSource::Automation || source == LoadSource::Remote || source == LoadSource::Monitors;
 }
 
 const char *sourceName(LoadSource source)
@@ -34,6 +34,8 @@ const char *sourceName(LoadSource source)
 		return "undo";
 	case LoadSource::Menu:
 		return "menu";
+	case LoadSource::Monitors:
+		return "monitors";
 	}
 	return "";
 }
@@ -116,7 +118,7 @@ void Velkin::finishLoad(const QString &path, const QString &name, const LayoutMe
 		undo.remember(before);
 	}
 	last = path;
-	automation.noteLoad();
+	automation.noteLoad(path);
 	settingsSaveTimer.start(kSettingsSaveDelayMs);
 	selectSnapshotRow(path);
 	// A layout put back from before any snapshot, or from one that is gone, names none.
