@@ -1,8 +1,11 @@
 #include "operations/Layout.hpp"
+#include "module/Module.hpp"
 
 #include <QDockWidget>
+#include <QGuiApplication>
 #include <QLayout>
 #include <QMainWindow>
+#include <QScreen>
 #include <QSet>
 
 QStringList dockNames(QMainWindow *window)
@@ -77,6 +80,41 @@ bool restoreDockState(QMainWindow *window, const QByteArray &state)
 	return window->restoreState(state, 0);
 }
 
+// Qt refuses a saved geometry whose window is larger than the available area of its screen (a snapshot of a larger
+// desk on a laptop). The window then takes the saved rectangle cut down to the screen that holds most of it, or the
+// nearest one, so that the docks can be put onto the largest window that the screen allows; its minimum size may
+// still hold it larger. False when the geometry cannot be read or there is no screen.
+static bool fitSavedGeometry(QMainWindow *window, const QByteArray &geometry)
+{
+	const std::optional<SavedWindowGeometry> saved = savedWindowGeometry(geometry);
+	QList<QRect> screens;
+	for (const QScreen *screen : QGuiApplication::screens()) {
+		screens.append(screen->availableGeometry());
+	}
+	if (!saved || saved->normal.isEmpty() || screens.isEmpty()) {
+		return false;
+	}
+	// The frame around the normal rectangle, as saved.
+	const QMargins frame(saved->client.left() - saved->frame.left(), saved->client.top() - saved->frame.top(),
+			     saved->frame.right() - saved->client.right(),
+			     saved->frame.bottom() - saved->client.bottom());
+	const QRect placed = placeOnScreens(saved->normal.marginsAdded(frame), screens).marginsRemoved(frame);
+	if (placed.isEmpty()) {
+		return false;
+	}
+	window->setWindowState(window->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized |
+							    Qt::WindowFullScreen));
+	window->setGeometry(placed);
+	if (saved->fullScreen) {
+		window->setWindowState(window->windowState() | Qt::WindowFullScreen);
+	} else if (saved->maximized) {
+		window->setWindowState(window->windowState() | Qt::WindowMaximized);
+	}
+	velkinLog(LOG_INFO, "The snapshot's window of %dx%d is larger than the screen: it gets %dx%d",
+		  saved->normal.width(), saved->normal.height(), placed.width(), placed.height());
+	return true;
+}
+
 bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotData *current)
 {
 	const QByteArray previousState = current ? current->state : window->saveState(0);
@@ -85,8 +123,9 @@ bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotDa
 
 	// The state is only tried once the window has taken the geometry.
 	const QSet<QDockWidget *> shownBefore = shownDocks(window);
-	if (!data.state.isEmpty() && !data.geometry.isEmpty() && safeToRestore(data.geometry, data.state) &&
-	    window->restoreGeometry(data.geometry) && restoreDockState(window, data.state)) {
+	const bool safe = !data.state.isEmpty() && !data.geometry.isEmpty() && safeToRestore(data.geometry, data.state);
+	if (safe && (window->restoreGeometry(data.geometry) || fitSavedGeometry(window, data.geometry)) &&
+	    restoreDockState(window, data.state)) {
 		relayout(window);
 		// The docks on screen before may have needed more room than the saved ones, and so kept the window
 		// from taking the saved size; now it can. And while the state is restored, Qt holds every docked dock

@@ -4,6 +4,7 @@
 import argparse
 import base64
 import collections
+import ctypes
 import datetime
 import functools
 import json
@@ -1666,6 +1667,247 @@ def check_late_docks(args, display):
     in_obs(profile, display, at_start)
     expect(not failures, f"{len(failures)} late docks are not where a load with them there puts them:\n"
            + "\n".join(failures))
+
+
+class TwoMonitors:
+    """An Xvfb of its own with two monitors side by side, as RandR monitors: LEFT 1600x1000 at 0,0 on the server's one
+    output, and RIGHT 1280x1024 at 1600,0. RIGHT can go and come back while programs run; Qt hears of it at once.
+    The server keeps the monitors only while it is told not to reset when its last client leaves."""
+
+    LEFT = (0, 0, 1600, 1000)
+    RIGHT = (1600, 0, 1280, 1024)
+
+    class MonitorInfo(ctypes.Structure):
+        _fields_ = [("name", ctypes.c_ulong), ("primary", ctypes.c_int), ("automatic", ctypes.c_int),
+                    ("noutput", ctypes.c_int), ("x", ctypes.c_int), ("y", ctypes.c_int), ("width", ctypes.c_int),
+                    ("height", ctypes.c_int), ("mwidth", ctypes.c_int), ("mheight", ctypes.c_int),
+                    ("outputs", ctypes.POINTER(ctypes.c_ulong))]
+
+    class ScreenResources(ctypes.Structure):
+        _fields_ = [("timestamp", ctypes.c_ulong), ("configTimestamp", ctypes.c_ulong), ("ncrtc", ctypes.c_int),
+                    ("crtcs", ctypes.POINTER(ctypes.c_ulong)), ("noutput", ctypes.c_int),
+                    ("outputs", ctypes.POINTER(ctypes.c_ulong))]
+
+    def __enter__(self):
+        number = 160
+        while os.path.exists(f"/tmp/.X{number}-lock") or os.path.exists(f"/tmp/.X11-unix/X{number}"):
+            number += 1
+        self.name = f":{number}"
+        self.process = subprocess.Popen(["Xvfb", self.name, "-noreset", "-screen", "0", "2880x1024x24", "-nolisten",
+                                         "tcp"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                        start_new_session=True)
+        wait_for(lambda: subprocess.run(["xdpyinfo", "-display", self.name], capture_output=True).returncode == 0,
+                 10, "the two-monitor Xvfb did not start")
+        self.x11 = ctypes.CDLL("libX11.so.6")
+        self.xrandr = ctypes.CDLL("libXrandr.so.2")
+        self.x11.XOpenDisplay.restype = ctypes.c_void_p
+        self.x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        self.x11.XDefaultRootWindow.restype = ctypes.c_ulong
+        self.x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+        self.x11.XInternAtom.restype = ctypes.c_ulong
+        self.x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+        self.x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        self.x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        self.xrandr.XRRGetScreenResourcesCurrent.restype = ctypes.POINTER(self.ScreenResources)
+        self.xrandr.XRRGetScreenResourcesCurrent.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        self.xrandr.XRRSetMonitor.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(self.MonitorInfo)]
+        self.xrandr.XRRDeleteMonitor.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong]
+        self.connection = self.x11.XOpenDisplay(self.name.encode())
+        expect(self.connection, f"cannot open the display {self.name}")
+        self.root = self.x11.XDefaultRootWindow(self.connection)
+        resources = self.xrandr.XRRGetScreenResourcesCurrent(self.connection, self.root)
+        expect(resources and resources.contents.noutput >= 1, "the two-monitor Xvfb has no RandR output")
+        self.output = (ctypes.c_ulong * 1)(resources.contents.outputs[0])
+        self.set_monitor("LEFT", self.LEFT, self.output)
+        self.set_monitor("RIGHT", self.RIGHT, None)
+        return self
+
+    def set_monitor(self, name, rect, outputs):
+        x, y, width, height = rect
+        info = self.MonitorInfo(name=self.x11.XInternAtom(self.connection, name.encode(), 0), primary=0, automatic=0,
+                                noutput=1 if outputs else 0, x=x, y=y, width=width, height=height,
+                                mwidth=width * 254 // 960, mheight=height * 254 // 960, outputs=outputs)
+        self.xrandr.XRRSetMonitor(self.connection, self.root, ctypes.byref(info))
+        self.x11.XSync(self.connection, 0)
+
+    def right(self, present):
+        """Connects the right monitor, or takes it away."""
+        if present:
+            self.set_monitor("RIGHT", self.RIGHT, None)
+        else:
+            self.xrandr.XRRDeleteMonitor(self.connection, self.root,
+                                         self.x11.XInternAtom(self.connection, b"RIGHT", 0))
+            self.x11.XSync(self.connection, 0)
+
+    def __exit__(self, *exc):
+        self.x11.XCloseDisplay(self.connection)
+        self.process.terminate()
+        self.process.wait(10)
+
+
+def wholly_within(rect, area):
+    x, y, w, h = rect
+    ax, ay, aw, ah = area
+    return x >= ax and y >= ay and x + w <= ax + aw and y + h <= ay + ah
+
+
+def last_and_loads(obs):
+    report = vendor_call(obs, "ReportLayout")
+    return report.get("last"), report.get("loads", 0)
+
+
+@check
+def check_monitors(args, display):
+    """On a desk of two monitors: a snapshot with the Stats dock floating on the second monitor loads there to the
+    pixel and a save keeps it there; when the monitor goes, the dock comes wholly onto the first within two seconds
+    and the main window stays; each set of monitors brings back the snapshot last loaded with it; with the option
+    off, only the windows follow."""
+    with TwoMonitors() as desk:
+        profile = Profile(args.build_dir, "monitors")
+        layout_document(args, profile.snapshot_dir, "Road.json", "Road", *EXACT_LAYOUTS["Bottom"])
+        install_arrange_module(args, profile)
+        failures = []
+
+        def stats_rect(layout):
+            return layout.get("statsDock", (None, None))[1]
+
+        def follow(obs):
+            _, screens = dock_layout(obs)
+            expect(len(screens) == 2, f"Qt sees the screens {screens}, not two")
+            # The first time the Stats dock floats, Qt places it itself whatever rectangle it is given, when that
+            # lies on the second monitor: floated on the first monitor once before, it takes the rectangle.
+            arrange(obs, "float:statsDock:900,150,700,300", "window:80,80,1100,740")
+            desk_layout = arrange(obs, "float:statsDock:1900,150,700,300", "window:80,80,1100,740")
+            expect(wholly_within(stats_rect(desk_layout), TwoMonitors.RIGHT),
+                   f"the Stats dock was not arranged on the second monitor: {desk_layout}")
+            expect(vendor_call(obs, "SaveSnapshot", {"name": "Desk"}) == {"fileName": "Desk.json"}, "Save Desk")
+            load_layout(obs, "Road.json")
+            worst, differing = layout_difference(desk_layout, load_layout(obs, "Desk.json"))
+            if differing:
+                failures.append(f"Desk loaded after Road: {worst} px ({'; '.join(differing)})")
+            expect(vendor_call(obs, "SaveSnapshot", {"name": "Desk Again"}) == {"fileName": "Desk Again.json"},
+                   "Save Desk Again")
+            load_layout(obs, "Road.json")
+            worst, differing = layout_difference(desk_layout, load_layout(obs, "Desk Again.json"))
+            if differing:
+                failures.append(f"Desk saved again and loaded: {worst} px ({'; '.join(differing)})")
+            load_layout(obs, "Desk.json")
+            _, loads = last_and_loads(obs)
+
+            # The second monitor goes: the dock comes onto the first within two seconds; the window stays.
+            gone = time.time()
+            desk.right(False)
+            wait_for(lambda: len(dock_layout(obs)[1]) == 1 and stats_rect(dock_layout(obs)[0])
+                     and wholly_within(stats_rect(dock_layout(obs)[0]), TwoMonitors.LEFT), 2,
+                     f"the Stats dock did not come onto the first monitor: {dock_layout(obs)}")
+            print(f"  the second monitor went: the Stats dock at {stats_rect(dock_layout(obs)[0])} after "
+                  f"{time.time() - gone:.1f} s", flush=True)
+            single = settled_layout(obs)
+            expect(single["window"] == desk_layout["window"],
+                   f"the main window moved from {desk_layout['window']} to {single['window']}")
+            expect(last_and_loads(obs) == ("Desk.json", loads), f"a set without a snapshot loaded one: "
+                                                                 f"{last_and_loads(obs)}")
+
+            # With one monitor, the user loads Road; the second monitor comes back: Desk comes back by itself.
+            load_layout(obs, "Road.json")
+            _, loads = last_and_loads(obs)
+            desk.right(True)
+            wait_for(lambda: last_and_loads(obs) == ("Desk.json", loads + 1), 10,
+                     f"Desk did not come back with the second monitor: {last_and_loads(obs)}")
+            worst, differing = layout_difference(desk_layout, settled_layout(obs))
+            if differing:
+                failures.append(f"Desk with the second monitor back: {worst} px ({'; '.join(differing)})")
+            # It goes again: Road, the snapshot last loaded with one monitor, comes back by itself.
+            desk.right(False)
+            wait_for(lambda: last_and_loads(obs) == ("Road.json", loads + 2), 10,
+                     f"Road did not come back with one monitor: {last_and_loads(obs)}")
+            expect(obs.log_lines("[obs-velkin] Moved the dock \"statsDock\""),
+                   f"the dock's move was not logged: {plugin_lines(obs)}")
+
+        in_obs(profile, desk, follow)
+        with open(os.path.join(profile.plugin_config, "automation.json"), encoding="utf-8") as f:
+            automation = json.load(f)
+        remembered = {tuple(sorted(screen["name"] for screen in entry["screens"])): entry["snapshot"]
+                      for entry in automation.get("monitorLayouts", [])}
+        expect(automation.get("followMonitors") is True and remembered == {("LEFT", "RIGHT"): "Desk.json",
+                                                                           ("LEFT",): "Road.json"},
+               f"automation.json remembers {automation}")
+
+        # With the option off, the windows still come onto the screens, and nothing loads by itself.
+        automation["followMonitors"] = False
+        with open(os.path.join(profile.plugin_config, "automation.json"), "w", encoding="utf-8") as f:
+            json.dump(automation, f)
+        desk.right(True)
+
+        def without_follow(obs):
+            load_layout(obs, "Desk.json")
+            before = last_and_loads(obs)
+            desk.right(False)
+            wait_for(lambda: stats_rect(dock_layout(obs)[0]) and wholly_within(stats_rect(dock_layout(obs)[0]),
+                                                                             TwoMonitors.LEFT), 2,
+                     f"with the option off, the Stats dock did not come onto the first monitor: {dock_layout(obs)}")
+            desk.right(True)
+            time.sleep(2)
+            expect(last_and_loads(obs) == before, f"with the option off, a snapshot loaded: {last_and_loads(obs)}")
+
+        in_obs(profile, desk, without_follow)
+        expect(not failures, f"{len(failures)} layouts differ:\n" + "\n".join(failures))
+
+
+class SmallScreen:
+    """An Xvfb of its own with one screen of 1024x640: a laptop of 1280x800 at 125 %."""
+
+    SIZE = (1024, 640)
+
+    def __enter__(self):
+        number = 180
+        while os.path.exists(f"/tmp/.X{number}-lock") or os.path.exists(f"/tmp/.X11-unix/X{number}"):
+            number += 1
+        self.name = f":{number}"
+        self.process = subprocess.Popen(["Xvfb", self.name, "-screen", "0", "1024x640x24", "-nolisten", "tcp"],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        wait_for(lambda: subprocess.run(["xdpyinfo", "-display", self.name], capture_output=True).returncode == 0,
+                 10, "the small Xvfb did not start")
+        return self
+
+    def __exit__(self, *exc):
+        self.process.terminate()
+        self.process.wait(10)
+
+
+@check
+def check_small_screen(args, display):
+    """On a screen of 1024x640, smaller than every test layout's window, each layout loads, by request and by hotkey,
+    onto the largest window that the screen allows, with its docks floating, docked and hidden as saved."""
+    with SmallScreen() as small:
+        profile = Profile(args.build_dir, "small-screen")
+        for name, words in EXACT_LAYOUTS.items():
+            layout_document(args, profile.snapshot_dir, f"{name}.json", name, *words)
+
+        def loads(obs):
+            for name in EXACT_LAYOUTS:
+                answer = vendor_call(obs, "LoadSnapshot", {"fileName": f"{name}.json"})
+                expect(answer.get("loaded"), f"{name} did not load on the small screen: {answer}")
+                report = vendor_call(obs, "ReportLayout")
+                window = report["window"]
+                # The main window of Sides needs more height than the screen has: its minimum size holds it.
+                expect(window["width"] <= SmallScreen.SIZE[0] and (name == "Sides" or window["height"] <=
+                                                                   SmallScreen.SIZE[1]),
+                       f"{name}: the window {window} is larger than the screen")
+                docks = {dock["name"]: (dock["shown"], dock["floating"]) for dock in report["docks"]}
+                # As the layout's words arrange them: hidden, or behind another tab.
+                hidden = {"Bottom": {"statsDock"}, "Right": {"statsDock"},
+                          "Tabs": {"statsDock", "scenesDock", "transitionsDock"}, "Sides": set(),
+                          "Floating": {"transitionsDock"}}[name]
+                expected = {dock: (dock not in hidden, name == "Floating" and dock == "statsDock") for dock in docks}
+                expect(docks == expected, f"{name} on the small screen: {docks}, not {expected}")
+            trigger(obs, "obs-velkin.load.Right.json")
+            wait_for_last(profile, os.path.join(profile.snapshot_dir, "Right.json"))
+            time.sleep(0.5)
+            expect(not visible_windows(small, "^OBS-Velkin Dock Layouts$"), "the hotkey load showed a box")
+            expect(not obs.log_lines("[obs-velkin] RestoreFailed"), f"a load failed: {plugin_lines(obs)}")
+
+        in_obs(profile, small, loads)
 
 
 # obs-websocket's RequestBatchExecutionType::SerialFrame: the batch runs on OBS's graphics thread, between frames.
