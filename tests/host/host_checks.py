@@ -1669,6 +1669,12 @@ def check_late_docks(args, display):
            + "\n".join(failures))
 
 
+def display_answers(name):
+    """Whether an X server answers there: one of another mount namespace has no lock file here, but its abstract
+    socket still answers."""
+    return subprocess.run(["xdpyinfo", "-display", name], capture_output=True).returncode == 0
+
+
 class TwoMonitors:
     """An Xvfb of its own with two monitors side by side, as RandR monitors: LEFT 1600x1000 at 0,0 on the server's one
     output, and RIGHT 1280x1024 at 1600,0. RIGHT can go and come back while programs run; Qt hears of it at once.
@@ -1690,7 +1696,8 @@ class TwoMonitors:
 
     def __enter__(self):
         number = 160
-        while os.path.exists(f"/tmp/.X{number}-lock") or os.path.exists(f"/tmp/.X11-unix/X{number}"):
+        while (os.path.exists(f"/tmp/.X{number}-lock") or os.path.exists(f"/tmp/.X11-unix/X{number}")
+               or display_answers(f":{number}")):
             number += 1
         self.name = f":{number}"
         self.process = subprocess.Popen(["Xvfb", self.name, "-noreset", "-screen", "0", "2880x1024x24", "-nolisten",
@@ -1851,6 +1858,35 @@ def check_monitors(args, display):
             expect(last_and_loads(obs) == before, f"with the option off, a snapshot loaded: {last_and_loads(obs)}")
 
         in_obs(profile, desk, without_follow)
+
+        # The second monitor at a pixel ratio of 2 (it is connected again): a dock floating on it comes back to the
+        # same place and size.
+        hidpi = Profile(args.build_dir, "monitors-hidpi")
+        layout_document(args, hidpi.snapshot_dir, "Road.json", "Road", *EXACT_LAYOUTS["Bottom"])
+        install_arrange_module(args, hidpi)
+
+        def mixed_ratios(obs):
+            _, screens = dock_layout(obs)
+            # Qt keeps a screen's place in device pixels and gives its size in its own: RIGHT is 640x512 here.
+            expect(sorted(screens) == [(0, 0, 1600, 1000), (1600, 0, 640, 512)], f"the screens at ratio 2: {screens}")
+            arrange(obs, "float:sourcesDock:900,150,300,200", "window:80,80,1100,740")
+            arranged = arrange(obs, "float:sourcesDock:1700,100,300,200", "window:80,80,1100,740")
+            expect(vendor_call(obs, "SaveSnapshot", {"name": "Hi DPI"}) == {"fileName": "Hi DPI.json"}, "Save Hi DPI")
+            load_layout(obs, "Road.json")
+            got = load_layout(obs, "Hi DPI.json")
+            worst, differing = layout_difference(arranged, got)
+            print(f"  at a pixel ratio of 2 on the second monitor, the floating dock: arranged "
+                  f"{arranged.get('sourcesDock')}, loaded {got.get('sourcesDock')}", flush=True)
+            if differing:
+                failures.append(f"a dock floating on a monitor at ratio 2: {worst} px ({'; '.join(differing)})")
+
+        obs = Obs(hidpi, desk, env={"QT_SCREEN_SCALE_FACTORS": "LEFT=1;RIGHT=2"}).start()
+        try:
+            obs.connect()
+            mixed_ratios(obs)
+        finally:
+            code = obs.stop()
+        expect_clean_exit(obs, code)
         expect(not failures, f"{len(failures)} layouts differ:\n" + "\n".join(failures))
 
 
@@ -1861,7 +1897,8 @@ class SmallScreen:
 
     def __enter__(self):
         number = 180
-        while os.path.exists(f"/tmp/.X{number}-lock") or os.path.exists(f"/tmp/.X11-unix/X{number}"):
+        while (os.path.exists(f"/tmp/.X{number}-lock") or os.path.exists(f"/tmp/.X11-unix/X{number}")
+               or display_answers(f":{number}")):
             number += 1
         self.name = f":{number}"
         self.process = subprocess.Popen(["Xvfb", self.name, "-screen", "0", "1024x640x24", "-nolisten", "tcp"],
