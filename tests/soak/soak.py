@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""An evening on air, in as many minutes as asked: the real OBS Studio with the plug-in and 50 snapshots, driven as a
-streamer, a Stream Deck and automation drive it, at a person's pace with bursts. Fails on a crash or a hang (every
+"""An evening on air, in as many minutes as asked: the real OBS Studio with the plug-in and 50 snapshots, on a desk of
+two monitors whose second one is unplugged and plugged in again every minute or so, driven as a streamer, a Stream
+Deck and automation drive it, at a person's pace with bursts. Fails on a crash or a hang (every
 request answered within 2 s), on more than 5 % of the plug-in's requests answered Busy, on a load answered as loaded
 that did not put its snapshot's docks on the screen or name it as last, on a save that did not keep the docks on the
 screen, on OBS's memory growing by more than 10 MiB after the warm-up (the pictures that OBS's own studio mode leaves
@@ -21,10 +22,10 @@ import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "host"))
-from host_checks import (EXACT_LAYOUTS, SETTINGS_KEYS, VENDOR, VENDOR_EVENTS, expect, expect_clean_exit,
+from host_checks import (EXACT_LAYOUTS, SETTINGS_KEYS, VENDOR, VENDOR_EVENTS, TwoMonitors, expect, expect_clean_exit,
                          layout_document, plugin_lines, read_settings, type_in_manager, until_new_window, wait_for,
                          write_automation)
-from obs_host import Display, HostError, Obs, Profile, run_main, visible_windows, xdotool
+from obs_host import HostError, Obs, Profile, run_main, visible_windows, xdotool
 from dock_state import dock_states, floating_rects, window_rects
 
 ANSWER_LIMIT = 2.0
@@ -46,6 +47,8 @@ VARIANTS = [(), ("float:controlsDock:700,500,360,240",), ("hide:mixerDock",),
             ("float:transitionsDock:200,600,400,200",), ("hide:sourcesDock",), ("float:scenesDock:1300,100,300,400",),
             ("hide:controlsDock",), ("float:mixerDock:900,600,500,250",), ("hide:scenesDock", "hide:sourcesDock"),
             ("float:statsDock:50,700,420,300",)]
+# Seconds between two changes of the monitors: the second one unplugged or plugged in again.
+MONITOR_CHANGE_SECONDS = (40, 90)
 MAPPING = re.compile(r"^[0-9a-f]+-[0-9a-f]+ ")
 RULES = [("recordingStarted", "Soak 03"), ("studioModeEnabled", "Soak 07"), ("studioModeDisabled", "Soak 12")]
 
@@ -276,6 +279,8 @@ class Soak:
         self.epoch = collections.Counter()
         self.reference = None
         self.final = None
+        self.right_present = True
+        self.next_monitor_change = time.monotonic() + self.random.uniform(*MONITOR_CHANGE_SECONDS)
 
     # ---- bookkeeping shared by the threads
 
@@ -498,6 +503,16 @@ class Soak:
         wait_for(lambda: not self.main.call("GetRecordStatus")["outputActive"], 30, "the recording did not stop")
         for name in os.listdir(self.recordings):
             os.remove(os.path.join(self.recordings, name))
+
+    def change_monitors(self):
+        """Unplugs the second monitor, or plugs it in again, every minute or so: the plug-in moves the windows onto
+        the screens and loads the snapshot last loaded with the monitors there are now, beside everything else."""
+        if time.monotonic() < self.next_monitor_change:
+            return
+        self.right_present = not self.right_present
+        self.display.right(self.right_present)
+        self.count("monitor changes")
+        self.next_monitor_change = time.monotonic() + self.random.uniform(*MONITOR_CHANGE_SECONDS)
 
     def toggle_studio(self):
         self.studio = not self.studio
@@ -749,6 +764,7 @@ class Soak:
                     self.act()
                 self.answer_boxes()
                 self.record()
+                self.change_monitors()
                 self.obs.check_alive()
                 time.sleep(self.random.uniform(0.3, 2.5))
             if self.failure:
@@ -888,7 +904,8 @@ def main():
     if args.seed is None:
         args.seed = random.randrange(1 << 30)
     print(f"soak: {args.minutes:g} minutes, seed {args.seed}", flush=True)
-    with Display() as display:
+    # A desk of two monitors, the second unplugged and plugged in again now and then.
+    with TwoMonitors() as display:
         Soak(args, display).run()
     print("soak: passed", flush=True)
     return 0
