@@ -358,22 +358,12 @@ void Automation::setRule(AutomationEvent event, const QString &fileName, bool en
 	host.rulesChanged();
 }
 
-void Automation::setFollowMonitors(bool enabled)
+void Automation::setOption(bool AutomationSettings::*option, bool enabled)
 {
-	if (host.isShuttingDown() || settings.followMonitors == enabled) {
+	if (host.isShuttingDown() || settings.*option == enabled) {
 		return;
 	}
-	settings.followMonitors = enabled;
-	save();
-	updateActions();
-}
-
-void Automation::setRestorePreviousOnStop(bool enabled)
-{
-	if (host.isShuttingDown() || settings.restorePreviousOnStop == enabled) {
-		return;
-	}
-	settings.restorePreviousOnStop = enabled;
+	settings.*option = enabled;
 	save();
 	updateActions();
 }

@@ -70,8 +70,8 @@ public:
 
 	// An event has one rule: enabling it for a file moves it from whichever file held it.
 	void setRule(AutomationEvent event, const QString &fileName, bool enabled);
-	void setRestorePreviousOnStop(bool enabled);
-	void setFollowMonitors(bool enabled);
+	void setRestorePreviousOnStop(bool enabled) { setOption(&AutomationSettings::restorePreviousOnStop, enabled); }
+	void setFollowMonitors(bool enabled) { setOption(&AutomationSettings::followMonitors, enabled); }
 	QList<AutomationEvent> rulesOf(const QString &fileName) const;
 	// The events of every snapshot that has rules, by file name: at most one entry an event.
 	QHash<QString, QList<AutomationEvent>> rulesByFile() const;
@@ -95,6 +95,8 @@ private:
 	};
 
 	void onEvent(AutomationEvent event);
+	// Sets one of the options of automation.json, saves it and checks its entry.
+	void setOption(bool AutomationSettings::*option, bool enabled);
 	void watchScreens();
 	void screensChanged();
 	void screensSettled();

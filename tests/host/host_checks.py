@@ -1675,6 +1675,21 @@ def display_answers(name):
     return subprocess.run(["xdpyinfo", "-display", name], capture_output=True).returncode == 0
 
 
+def start_xvfb(first, screen, *options):
+    """An Xvfb of the check's own with one screen of that size, on the first free display from `first` on: its name
+    and its process. A display answered by a server of another mount namespace, which has no lock file here, is not
+    free."""
+    number = first
+    while (os.path.exists(f"/tmp/.X{number}-lock") or os.path.exists(f"/tmp/.X11-unix/X{number}")
+           or display_answers(f":{number}")):
+        number += 1
+    name = f":{number}"
+    process = subprocess.Popen(["Xvfb", name, *options, "-screen", "0", screen, "-nolisten", "tcp"],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+    wait_for(lambda: display_answers(name), 10, f"Xvfb {name} with a screen of {screen} did not start")
+    return name, process
+
+
 class TwoMonitors:
     """An Xvfb of its own with two monitors side by side, as RandR monitors: LEFT 1600x1000 at 0,0 on the server's one
     output, and RIGHT 1280x1024 at 1600,0. RIGHT can go and come back while programs run; Qt hears of it at once.
@@ -1695,16 +1710,7 @@ class TwoMonitors:
                     ("outputs", ctypes.POINTER(ctypes.c_ulong))]
 
     def __enter__(self):
-        number = 160
-        while (os.path.exists(f"/tmp/.X{number}-lock") or os.path.exists(f"/tmp/.X11-unix/X{number}")
-               or display_answers(f":{number}")):
-            number += 1
-        self.name = f":{number}"
-        self.process = subprocess.Popen(["Xvfb", self.name, "-noreset", "-screen", "0", "2880x1024x24", "-nolisten",
-                                         "tcp"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                        start_new_session=True)
-        wait_for(lambda: subprocess.run(["xdpyinfo", "-display", self.name], capture_output=True).returncode == 0,
-                 10, "the two-monitor Xvfb did not start")
+        self.name, self.process = start_xvfb(160, "2880x1024x24", "-noreset")
         self.x11 = ctypes.CDLL("libX11.so.6")
         self.xrandr = ctypes.CDLL("libXrandr.so.2")
         self.x11.XOpenDisplay.restype = ctypes.c_void_p
@@ -1896,15 +1902,7 @@ class SmallScreen:
     SIZE = (1024, 640)
 
     def __enter__(self):
-        number = 180
-        while (os.path.exists(f"/tmp/.X{number}-lock") or os.path.exists(f"/tmp/.X11-unix/X{number}")
-               or display_answers(f":{number}")):
-            number += 1
-        self.name = f":{number}"
-        self.process = subprocess.Popen(["Xvfb", self.name, "-screen", "0", "1024x640x24", "-nolisten", "tcp"],
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
-        wait_for(lambda: subprocess.run(["xdpyinfo", "-display", self.name], capture_output=True).returncode == 0,
-                 10, "the small Xvfb did not start")
+        self.name, self.process = start_xvfb(180, "1024x640x24")
         return self
 
     def __exit__(self, *exc):
