@@ -101,6 +101,31 @@ def rect_of(r):
     return (r["x"], r["y"], r["width"], r["height"])
 
 
+def on_screens(rect, screens):
+    """Where the plug-in puts a window with that rectangle so that it lies wholly on one of the screens: a rectangle
+    on a screen stays; else it goes onto the screen that holds most of it, or the nearest one, keeping its size
+    unless it is larger than that screen."""
+    x, y, w, h = rect
+    best, best_overlap, best_gap = None, 0, None
+    for screen in screens:
+        sx, sy, sw, sh = screen
+        if sw <= 0 or sh <= 0:
+            continue
+        if x >= sx and y >= sy and x + w <= sx + sw and y + h <= sy + sh:
+            return rect
+        overlap = max(0, min(x + w, sx + sw) - max(x, sx)) * max(0, min(y + h, sy + sh) - max(y, sy))
+        dx = max(0, sx - (x + w), x - (sx + sw))
+        dy = max(0, sy - (y + h), y - (sy + sh))
+        gap = dx * dx + dy * dy
+        if overlap > best_overlap or (overlap == 0 and best_overlap == 0 and (best_gap is None or gap < best_gap)):
+            best, best_overlap, best_gap = screen, overlap, gap
+    if best is None:
+        return rect
+    sx, sy, sw, sh = best
+    w, h = min(w, sw), min(h, sh)
+    return (min(max(x, sx), sx + sw - w), min(max(y, sy), sy + sh - h), w, h)
+
+
 def layout_differs(content, report, sizes=False):
     """What of a snapshot's layout (its state and geometry) the report of the screen does not show: docks shown or
     floating otherwise, floating docks elsewhere, the window elsewhere. A dock that OBS lacks is left out. A floating
@@ -112,10 +137,17 @@ def layout_differs(content, report, sizes=False):
                  for name, wanted in sorted(dock_states(state).items())
                  if name in screen and any(w is not None and w != got for w, got in zip(wanted, screen[name]))]
     kept = 4 if sizes else 2
-    places = {dock["name"]: rect_of(dock)[:kept] for dock in report["docks"] if dock["shown"] and dock["floating"]}
+    shown = {dock["name"]: rect_of(dock) for dock in report["docks"] if dock["shown"] and dock["floating"]}
+    screens = [rect_of(screen) for screen in report.get("screens", [])]
     for name, place in sorted(floating_rects(state).items()):
-        if name in places and places[name] != place[:kept]:
-            differing.append(f"{name} floats at {places[name]}, not {place[:kept]}")
+        if name not in shown:
+            continue
+        # Where the saved place lies off the screens there are now (the second monitor unplugged), the plug-in
+        # moves the dock, at the size it has, onto a screen.
+        if not sizes:
+            place = on_screens((*place[:2], *shown[name][2:]), screens)
+        if shown[name][:kept] != place[:kept]:
+            differing.append(f"{name} floats at {shown[name][:kept]}, not {place[:kept]}")
     client = window_rects(geometry)[1]
     if rect_of(report["client"]) != client:
         differing.append(f"the window is at {rect_of(report['client'])}, not {client}")
@@ -906,6 +938,8 @@ def main():
     print(f"soak: {args.minutes:g} minutes, seed {args.seed}", flush=True)
     # A desk of two monitors, the second unplugged and plugged in again now and then.
     with TwoMonitors() as display:
+        # The helpers (the layout tool, xdotool) work on the desk too.
+        os.environ["DISPLAY"] = display.name
         Soak(args, display).run()
     print("soak: passed", flush=True)
     return 0
