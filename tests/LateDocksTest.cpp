@@ -129,7 +129,7 @@ TEST(LateDocksTest, ALateDockTakesThePlaceThatALoadWithItThereGivesIt)
 			buildWithout(window, late.name);
 			WindowHost host(&window);
 			LateDocks lateDocks(host);
-			lateDocks.start(&window);
+			lateDocks.start();
 			ASSERT_TRUE(applyLayout(&window, data)) << what;
 			lateDocks.noteLoad(data);
 			EXPECT_EQ(lateDocks.waitingDocks(), QStringList{late.name}) << what;
@@ -182,7 +182,7 @@ TEST(LateDocksTest, WhatTheLoadDoesNotPlaceOrTheUserHasArrangedSinceIsLeftAlone)
 		buildWithout(window, QStringLiteral("statsDock"));
 		WindowHost host(&window);
 		LateDocks lateDocks(host);
-		lateDocks.start(&window);
+		lateDocks.start();
 		ASSERT_TRUE(applyLayout(&window, data)) << c.what;
 		lateDocks.noteLoad(data);
 		settle();
@@ -219,7 +219,7 @@ TEST(LateDocksTest, ADockThatArrivesWhileAnOperationRunsTakesItsPlaceWhenItEndsU
 		buildWithout(window, QStringLiteral("mixerDock"));
 		WindowHost host(&window);
 		LateDocks lateDocks(host);
-		lateDocks.start(&window);
+		lateDocks.start();
 		ASSERT_TRUE(applyLayout(&window, data));
 		lateDocks.noteLoad(data);
 		settle();

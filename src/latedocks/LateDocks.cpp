@@ -10,21 +10,21 @@
 
 LateDocks::LateDocks(FeatureHost &host) : host(host) {}
 
-void LateDocks::start(QMainWindow *mainWindow)
+void LateDocks::start()
 {
 	stop();
-	window = mainWindow;
-	if (window) {
-		window->installEventFilter(this);
+	watched = host.window();
+	if (watched) {
+		watched->installEventFilter(this);
 	}
 }
 
 void LateDocks::stop()
 {
-	if (window) {
-		window->removeEventFilter(this);
+	if (watched) {
+		watched->removeEventFilter(this);
 	}
-	window = nullptr;
+	watched = nullptr;
 	waiting.clear();
 	arrivals.clear();
 	seen.clear();
@@ -34,7 +34,8 @@ void LateDocks::noteLoad(const SnapshotData &loaded)
 {
 	arrivals.clear();
 	seen.clear();
-	if (!window || placing) {
+	QMainWindow *window = host.window();
+	if (!watched || !window || placing) {
 		return;
 	}
 	layout = loaded;
@@ -42,9 +43,12 @@ void LateDocks::noteLoad(const SnapshotData &loaded)
 	stateAfter = waiting.isEmpty() ? QByteArray() : window->saveState(0);
 }
 
-bool LateDocks::eventFilter(QObject *watched, QEvent *event)
+bool LateDocks::eventFilter(QObject *object, QEvent *event)
 {
-	if (watched == window && event->type() == QEvent::ChildAdded && !waiting.isEmpty() && !placing) {
+	if (object != watched || event->type() != QEvent::ChildAdded || waiting.isEmpty() || placing) {
+		return false;
+	}
+	if (QMainWindow *window = host.window()) {
 		// The child is still being made: what it is and its name are known once its maker is done, on the next
 		// turn of the event loop. The docks are compared now, before the maker adds it to them.
 		Arrival arrival{static_cast<QChildEvent *>(event)->child(), false, window->saveGeometry()};
@@ -76,7 +80,8 @@ void LateDocks::operationEnded()
 
 void LateDocks::place()
 {
-	if (!window || host.isShuttingDown()) {
+	QMainWindow *window = host.window();
+	if (!watched || !window || host.isShuttingDown()) {
 		return;
 	}
 	for (const Arrival &arrival : std::as_const(arrivals)) {

@@ -22,8 +22,8 @@ class LateDocks : public QObject {
 public:
 	explicit LateDocks(FeatureHost &host);
 
-	// Watching the main window, from activation to shutdown.
-	void start(QMainWindow *window);
+	// Watching the host's main window, from activation to shutdown.
+	void start();
 	void stop();
 	// A load or an undo has applied this layout; the docks that it names and that the window lacks now wait.
 	void noteLoad(const SnapshotData &layout);
@@ -55,7 +55,8 @@ private:
 	void place();
 
 	FeatureHost &host;
-	QPointer<QMainWindow> window;
+	// The main window being watched, as a plain QObject pointer: it is read while the window may be half destroyed.
+	QPointer<QObject> watched;
 	SnapshotData layout;
 	QStringList waiting;
 	// The window's dock state right after the load or the last placement.

@@ -116,7 +116,7 @@ void Velkin::activate()
 	connectBindingsSignal();
 	remote.open();
 	automation.start();
-	lateDocks.start(mainWindow);
+	lateDocks.start();
 }
 
 void Velkin::shutdown()
