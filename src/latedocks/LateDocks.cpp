@@ -45,7 +45,10 @@ void LateDocks::noteLoad(const SnapshotData &loaded)
 
 bool LateDocks::eventFilter(QObject *object, QEvent *event)
 {
-	if (object != watched || event->type() != QEvent::ChildAdded || waiting.isEmpty() || placing) {
+	// The children that Qt makes while a layout is applied (a probe, a floating tab group) are no late docks, and
+	// the window's state cannot be read in the middle of a restore.
+	if (object != watched || event->type() != QEvent::ChildAdded || waiting.isEmpty() || placing ||
+	    applyingLayout()) {
 		return false;
 	}
 	if (QMainWindow *window = host.window()) {

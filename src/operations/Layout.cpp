@@ -72,8 +72,28 @@ static void relayout(QMainWindow *window)
 // arrangement, and the next restore frees them: showing the window (OBS coming back from the tray) would then
 // touch freed memory. Splitting beside a dock that is in no layout makes Qt apply and drop the copy first and
 // changes nothing else.
+namespace {
+
+int applying = 0;
+
+// Marks a restore as running for as long as it lives.
+struct Applying {
+	Applying() { ++applying; }
+	~Applying() { --applying; }
+	Applying(const Applying &) = delete;
+	Applying &operator=(const Applying &) = delete;
+};
+
+} // namespace
+
+bool applyingLayout()
+{
+	return applying > 0;
+}
+
 bool restoreDockState(QMainWindow *window, const QByteArray &state)
 {
+	const Applying marked;
 	QDockWidget probe(window);
 	probe.hide();
 	window->splitDockWidget(&probe, &probe, Qt::Horizontal);
@@ -117,6 +137,7 @@ static bool fitSavedGeometry(QMainWindow *window, const QByteArray &geometry)
 
 bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotData *current)
 {
+	const Applying marked;
 	const QByteArray previousState = current ? current->state : window->saveState(0);
 	const QByteArray previousGeometry = current ? current->geometry : window->saveGeometry();
 	const QRect previousRect = window->geometry();

@@ -40,6 +40,10 @@ struct SavedWindowGeometry {
 };
 std::optional<SavedWindowGeometry> savedWindowGeometry(const QByteArray &geometry);
 
+// Whether applyLayout or restoreDockState runs now: Qt makes and removes children of the window meanwhile, and the
+// window's state must not be read then.
+bool applyingLayout();
+
 // Restores the dock state alone, with the step that keeps Qt from holding on to a state that it kept aside for a
 // hidden window (see Layout.cpp). Returns whether the window took it.
 bool restoreDockState(QMainWindow *window, const QByteArray &state);
