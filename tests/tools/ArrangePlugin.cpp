@@ -65,69 +65,58 @@ QString onUiThread(QMainWindow *window, std::function<QString()> work)
 	return result.get();
 }
 
-// Runs on obs-websocket's thread.
-void addDockRequest(obs_data_t *request, obs_data_t *response, void *)
+// Carries out the work on OBS's UI thread and answers {done: true}, or {"error": ...} with what went wrong.
+void answer(obs_data_t *response, const char *done, const std::function<QString()> &work)
 {
 	QMainWindow *window = mainWindow.load();
-	const std::string id = obs_data_get_string(request, "id");
-	const QString title = QString::fromUtf8(obs_data_get_string(request, "title"));
-	const QString error = window ? onUiThread(window,
-						  [id, title] {
-							  auto *contents = new QLabel(title);
-							  if (!obs_frontend_add_dock_by_id(id.c_str(),
-											   title.toUtf8().constData(),
-											   contents)) {
-								  delete contents;
-								  return QStringLiteral("OBS refused the dock");
-							  }
-							  addedDocks.push_back(id);
-							  return QString();
-						  })
-				     : QStringLiteral("OBS is not running");
+	const QString error = window ? onUiThread(window, work) : QStringLiteral("OBS is not running");
 	if (error.isEmpty()) {
-		obs_data_set_bool(response, "added", true);
+		obs_data_set_bool(response, done, true);
 	} else {
 		obs_data_set_string(response, "error", error.toUtf8().constData());
 	}
+}
+
+// Runs on obs-websocket's thread.
+void addDockRequest(obs_data_t *request, obs_data_t *response, void *)
+{
+	const std::string id = obs_data_get_string(request, "id");
+	const QString title = QString::fromUtf8(obs_data_get_string(request, "title"));
+	answer(response, "added", [id, title] {
+		auto *contents = new QLabel(title);
+		if (!obs_frontend_add_dock_by_id(id.c_str(), title.toUtf8().constData(), contents)) {
+			delete contents;
+			return QStringLiteral("OBS refused the dock");
+		}
+		addedDocks.push_back(id);
+		return QString();
+	});
 }
 
 // Runs on obs-websocket's thread.
 void arrangeRequest(obs_data_t *request, obs_data_t *response, void *)
 {
-	QMainWindow *window = mainWindow.load();
 	const QStringList words =
 		QString::fromUtf8(obs_data_get_string(request, "words")).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-	const QString error = window ? onUiThread(window, [window, words] { return arrangeDocks(window, words); })
-				     : QStringLiteral("OBS is not running");
-	if (error.isEmpty()) {
-		obs_data_set_bool(response, "arranged", true);
-	} else {
-		obs_data_set_string(response, "error", error.toUtf8().constData());
-	}
+	answer(response, "arranged", [words] {
+		QMainWindow *window = mainWindow.load();
+		return window ? arrangeDocks(window, words) : QStringLiteral("OBS is not running");
+	});
 }
 
 // Runs on obs-websocket's thread.
 void removeDockRequest(obs_data_t *request, obs_data_t *response, void *)
 {
-	QMainWindow *window = mainWindow.load();
 	const std::string id = obs_data_get_string(request, "id");
-	const QString error = window ? onUiThread(window,
-						  [id] {
-							  const auto found =
-								  std::find(addedDocks.begin(), addedDocks.end(), id);
-							  if (found == addedDocks.end()) {
-								  return QStringLiteral("no such dock was added");
-							  }
-							  addedDocks.erase(found);
-							  obs_frontend_remove_dock(id.c_str());
-							  return QString();
-						  })
-				     : QStringLiteral("OBS is not running");
-	if (error.isEmpty()) {
-		obs_data_set_bool(response, "removed", true);
-	} else {
-		obs_data_set_string(response, "error", error.toUtf8().constData());
-	}
+	answer(response, "removed", [id] {
+		const auto found = std::find(addedDocks.begin(), addedDocks.end(), id);
+		if (found == addedDocks.end()) {
+			return QStringLiteral("no such dock was added");
+		}
+		addedDocks.erase(found);
+		obs_frontend_remove_dock(id.c_str());
+		return QString();
+	});
 }
 
 void frontendEvent(enum obs_frontend_event event, void *)
