@@ -159,8 +159,10 @@ TEST_F(CaptureRestoreTest, RefusedGeometryOrStateRollsBack)
 	auto records = answerModals(clickOk, [&] { velkin->loadSnapshot(pathOf(QStringLiteral("Bad.json"))); });
 	EXPECT_EQ(floatingChanges, 0) << "the state was tried after the geometry was refused";
 	ASSERT_EQ(records.size(), 1);
-	EXPECT_EQ(records[0].text, localeText("RestoreFailed"));
-	EXPECT_EQ(testhost::countLogLines(QStringLiteral("[obs-velkin] RestoreFailed: ")), 1);
+	// The box and the log line say why.
+	const QString geometryReason = localeText("RefusedGeometry");
+	EXPECT_EQ(records[0].text, localeText("RestoreFailed") + QStringLiteral("\n\n") + geometryReason);
+	EXPECT_EQ(testhost::countLogLines(QStringLiteral("[obs-velkin] RestoreFailed: ") + geometryReason), 1);
 	EXPECT_EQ(window->saveState(0), rearranged);
 	EXPECT_EQ(window->geometry(), rearrangedRect);
 	EXPECT_TRUE(probe(velkin).last().isEmpty());
@@ -171,7 +173,7 @@ TEST_F(CaptureRestoreTest, RefusedGeometryOrStateRollsBack)
 	ASSERT_EQ(writeSnapshotFile(pathOf(QStringLiteral("Bad.json")), badState), SnapshotIoResult::Ok);
 	records = answerModals(clickOk, [&] { velkin->loadSnapshot(pathOf(QStringLiteral("Bad.json"))); });
 	ASSERT_EQ(records.size(), 1);
-	EXPECT_EQ(records[0].text, localeText("RestoreFailed"));
+	EXPECT_EQ(records[0].text, localeText("RestoreFailed") + QStringLiteral("\n\n") + localeText("RefusedState"));
 	EXPECT_EQ(window->geometry(), rearrangedRect);
 	EXPECT_EQ(window->saveState(0), rearranged);
 	EXPECT_NE(rect, rearrangedRect);
@@ -239,9 +241,69 @@ TEST_F(CaptureRestoreTest, BlobsThatWouldHarmQtAreRefusedBeforeQtSeesThem)
 		data.geometry = bad.geometry;
 		data.state = bad.state;
 		EXPECT_FALSE(safeToRestore(data.geometry, data.state)) << bad.what;
-		EXPECT_FALSE(applyLayout(window, data)) << bad.what;
+		LayoutRefusal refusal = LayoutRefusal::None;
+		EXPECT_FALSE(applyLayout(window, data, nullptr, &refusal)) << bad.what;
+		EXPECT_EQ(refusal, LayoutRefusal::OutOfRange) << bad.what;
 		EXPECT_EQ(window->saveState(0), state) << bad.what;
 		EXPECT_EQ(window->geometry(), rect) << bad.what;
+	}
+}
+
+// Every refusal that remains says why: the reason names the part of the snapshot that the window did not take,
+// and a load nobody watched logs it after the file's path.
+TEST_F(CaptureRestoreTest, ARefusalSaysWhy)
+{
+	const SnapshotData good = captureLayout(window, QStringLiteral("Good"));
+	QByteArray otherVersion = good.state;
+	qToBigEndian(qint32(1), otherVersion.data() + 4);
+	const struct {
+		const char *what;
+		QByteArray geometry;
+		QByteArray state;
+		LayoutRefusal refusal;
+		const char *key;
+	} cases[] = {
+		{"no dock state", good.geometry, QByteArray(), LayoutRefusal::Empty, "RefusedEmpty"},
+		{"no geometry", QByteArray(), good.state, LayoutRefusal::Empty, "RefusedEmpty"},
+		{"a geometry of another magic number", QByteArray(66, '\x07'), good.state, LayoutRefusal::Geometry,
+		 "RefusedGeometry"},
+		{"a geometry of three bytes", good.geometry.left(3), good.state, LayoutRefusal::Geometry,
+		 "RefusedGeometry"},
+		{"a state saved under version 1", good.geometry, otherVersion, LayoutRefusal::StateVersion,
+		 "RefusedStateVersion"},
+		{"a state of another marker", good.geometry, QByteArray("\x00\x00\x00\xfe\x00\x00\x00\x00", 8),
+		 LayoutRefusal::State, "RefusedState"},
+		{"a state cut in half", good.geometry, good.state.left(good.state.size() / 2), LayoutRefusal::State,
+		 "RefusedState"},
+	};
+	rearrange();
+	const QByteArray state = window->saveState(0);
+	for (const auto &c : cases) {
+		SnapshotData data = good;
+		data.geometry = c.geometry;
+		data.state = c.state;
+		LayoutRefusal refusal = LayoutRefusal::None;
+		EXPECT_FALSE(applyLayout(window, data, nullptr, &refusal)) << c.what;
+		EXPECT_EQ(refusal, c.refusal) << c.what;
+		EXPECT_EQ(window->saveState(0).toHex().toStdString(), state.toHex().toStdString()) << c.what;
+		// Each reason has a sentence of its own.
+		EXPECT_STREQ(refusalKey(refusal), c.key) << c.what;
+		EXPECT_NE(localeText(c.key), QString::fromLatin1(c.key)) << c.what;
+
+		// A snapshot file never holds an empty blob: the document refuses it.
+		if (c.refusal == LayoutRefusal::Empty) {
+			continue;
+		}
+		ASSERT_EQ(writeSnapshotFile(pathOf(QStringLiteral("Bad.json")), data), SnapshotIoResult::Ok) << c.what;
+		testhost::clearLog();
+		EXPECT_EQ(velkin->loadSnapshot(pathOf(QStringLiteral("Bad.json")), LoadSource::Remote),
+			  LoadResult::RestoreFailed)
+			<< c.what;
+		EXPECT_EQ(testhost::countLogLines(QStringLiteral("[obs-velkin] RestoreFailed: ") +
+						  pathOf(QStringLiteral("Bad.json")) + QStringLiteral(": ") +
+						  localeText(c.key)),
+			  1)
+			<< c.what;
 	}
 }
 

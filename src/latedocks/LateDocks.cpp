@@ -140,11 +140,12 @@ void LateDocks::place()
 	SnapshotData again = layout;
 	again.geometry = geometry;
 	placing = true;
-	const bool placed = applyLayout(window, again);
+	LayoutRefusal refusal = LayoutRefusal::None;
+	const bool placed = applyLayout(window, again, nullptr, &refusal);
 	placing = false;
 	if (!placed) {
-		velkinLog(LOG_WARNING, "LateDocks: the window refused the layout; left where they were put: %s",
-			  joined.constData());
+		velkinLog(LOG_WARNING, "LateDocks: the window refused the layout (%s); left where they were put: %s",
+			  localeText(refusalKey(refusal)).toUtf8().constData(), joined.constData());
 		return;
 	}
 	stateAfter = window->saveState(0);

@@ -135,7 +135,37 @@ static bool fitSavedGeometry(QMainWindow *window, const QByteArray &geometry)
 	return true;
 }
 
-bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotData *current)
+const char *refusalKey(LayoutRefusal refusal)
+{
+	switch (refusal) {
+	case LayoutRefusal::Empty:
+		return "RefusedEmpty";
+	case LayoutRefusal::OutOfRange:
+		return "RefusedOutOfRange";
+	case LayoutRefusal::Geometry:
+		return "RefusedGeometry";
+	case LayoutRefusal::NoScreen:
+		return "RefusedNoScreen";
+	case LayoutRefusal::StateVersion:
+		return "RefusedStateVersion";
+	case LayoutRefusal::State:
+	case LayoutRefusal::None:
+		break;
+	}
+	return "RefusedState";
+}
+
+// Puts the geometry onto the window, cut down to the screen when Qt refuses it as too large; the reason when
+// neither works.
+static LayoutRefusal restoreWindowGeometry(QMainWindow *window, const QByteArray &geometry)
+{
+	if (window->restoreGeometry(geometry) || fitSavedGeometry(window, geometry)) {
+		return LayoutRefusal::None;
+	}
+	return QGuiApplication::screens().isEmpty() ? LayoutRefusal::NoScreen : LayoutRefusal::Geometry;
+}
+
+bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotData *current, LayoutRefusal *refusal)
 {
 	const Applying marked;
 	const QByteArray previousState = current ? current->state : window->saveState(0);
@@ -144,9 +174,16 @@ bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotDa
 
 	// The state is only tried once the window has taken the geometry.
 	const QSet<QDockWidget *> shownBefore = shownDocks(window);
-	const bool safe = !data.state.isEmpty() && !data.geometry.isEmpty() && safeToRestore(data.geometry, data.state);
-	if (safe && (window->restoreGeometry(data.geometry) || fitSavedGeometry(window, data.geometry)) &&
-	    restoreDockState(window, data.state)) {
+	LayoutRefusal why = LayoutRefusal::None;
+	if (data.state.isEmpty() || data.geometry.isEmpty()) {
+		why = LayoutRefusal::Empty;
+	} else if (!safeToRestore(data.geometry, data.state)) {
+		why = LayoutRefusal::OutOfRange;
+	} else if ((why = restoreWindowGeometry(window, data.geometry)) == LayoutRefusal::None &&
+		   !restoreDockState(window, data.state)) {
+		why = stateRefusal(data.state);
+	}
+	if (why == LayoutRefusal::None) {
 		relayout(window);
 		// The docks on screen before may have needed more room than the saved ones, and so kept the window
 		// from taking the saved size; now it can. And while the state is restored, Qt holds every docked dock
@@ -164,12 +201,21 @@ bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotDa
 	}
 
 	// Roll back: the window refused the snapshot.
+	if (refusal) {
+		*refusal = why;
+	}
 	window->restoreGeometry(previousGeometry);
 	restoreDockState(window, previousState);
 	relayout(window);
 	// Only a normal window takes a rectangle of its own; Qt::WindowActive and the like may be set on one.
 	if (!(window->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))) {
 		window->setGeometry(previousRect);
+	}
+	// A state that Qt refused part way may have left docks shown or sized otherwise, and Qt fitted the earlier
+	// state around them: put it once more, now that the docks are as it has them.
+	if (window->saveState(0) != previousState) {
+		restoreDockState(window, previousState);
+		relayout(window);
 	}
 	return false;
 }

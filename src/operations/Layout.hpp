@@ -48,10 +48,29 @@ bool applyingLayout();
 // hidden window (see Layout.cpp). Returns whether the window took it.
 bool restoreDockState(QMainWindow *window, const QByteArray &state);
 
+// Why a layout was not applied.
+enum class LayoutRefusal {
+	None,
+	Empty,        // no geometry or no dock state
+	OutOfRange,   // values that would harm Qt, never given to it
+	Geometry,     // the geometry cannot be read
+	NoScreen,     // there is no screen to put the window on
+	StateVersion, // the dock state was saved under a version other than 0
+	State,        // Qt could not read the dock state
+};
+
+// The locale key of the sentence that tells the user why.
+const char *refusalKey(LayoutRefusal refusal);
+
+// Why the window refused this dock state: a version other than 0 ahead of records as Qt saves them, or else the
+// data itself.
+LayoutRefusal stateRefusal(const QByteArray &state);
+
 // Applies the stored geometry, then the stored dock state. When the window refuses either, its previous
-// layout is put back and false is returned. `current`, when given, holds the window's geometry and state as they
-// are now, taken by the caller already; otherwise they are taken here.
-bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotData *current = nullptr);
+// layout is put back, the reason goes to `refusal` when given, and false is returned. `current`, when given, holds
+// the window's geometry and state as they are now, taken by the caller already; otherwise they are taken here.
+bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotData *current = nullptr,
+		 LayoutRefusal *refusal = nullptr);
 
 // Where a window with that frame goes so that it lies wholly on one of the screens: onto the screen that holds most
 // of it, or else the nearest one, keeping its size unless it is larger than that screen. A frame that lies wholly

@@ -4,6 +4,7 @@
 #include "operations/WindowStateFormat.hpp"
 
 #include <QDataStream>
+#include <QtEndian>
 #include <QRect>
 #include <QSize>
 #include <QWidget>
@@ -40,6 +41,10 @@ bool readGeometry(const QByteArray &geometry, SavedWindowGeometry &saved)
 // corners lie billions of pixels apart, and every width or height it then works out of it overflows.
 bool plausibleGeometry(const QByteArray &geometry)
 {
+	// Qt refuses another magic number, and too few bytes for one, before it reads anything else.
+	if (geometry.size() < 4 || qFromBigEndian<quint32>(geometry.constData()) != kGeometryMagic) {
+		return true;
+	}
 	SavedWindowGeometry saved;
 	readGeometry(geometry, saved);
 	const auto plausible = [](const QRect &rect) {
@@ -47,7 +52,7 @@ bool plausibleGeometry(const QByteArray &geometry)
 		return coordinate(rect.left()) && coordinate(rect.top()) && coordinate(rect.right()) &&
 		       coordinate(rect.bottom());
 	};
-	// What Qt refuses by itself (another magic number, a later version, too few bytes) is left to it.
+	// What Qt refuses by itself after the magic number (a later version, too few bytes) is left to it.
 	return plausible(saved.frame) && plausible(saved.normal) && plausible(saved.client);
 }
 
@@ -167,6 +172,24 @@ bool safeDockState(const QByteArray &state, QStringList *names = nullptr)
 }
 
 } // namespace
+
+LayoutRefusal stateRefusal(const QByteArray &state)
+{
+	QDataStream stream(state);
+	stream.setVersion(QDataStream::Qt_5_0);
+	qint32 versionMarker = 0;
+	qint32 version = 0;
+	stream >> versionMarker >> version;
+	if (stream.status() != QDataStream::Ok || versionMarker != kVersionMarker || version == 0) {
+		return LayoutRefusal::State;
+	}
+	// Another version is only named as the reason when what follows begins as a saved state does.
+	quint8 marker = 0;
+	stream >> marker;
+	const bool records = stream.status() != QDataStream::Ok || marker == kDockAreasMarker ||
+			     marker == kFloatingTabsMarker || marker == kToolBarMarker || marker == kToolBarMarkerEx;
+	return records ? LayoutRefusal::StateVersion : LayoutRefusal::State;
+}
 
 bool safeToRestore(const QByteArray &geometry, const QByteArray &state)
 {

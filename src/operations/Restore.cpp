@@ -84,9 +84,12 @@ LoadResult Velkin::loadSnapshot(const QString &path, LoadSource source, QStringL
 	}
 	const LayoutMemento before = currentLayout();
 	const SnapshotData now = layoutOf(before);
-	if (!applyLayout(mainWindow, data, &now)) {
-		// The box says it all; the log line of a load nobody watched names the file.
-		reportLoadFailure(source, "RestoreFailed", unattended(source) ? path : QString());
+	LayoutRefusal refusal = LayoutRefusal::None;
+	if (!applyLayout(mainWindow, data, &now, &refusal)) {
+		// The reason follows; the log line of a load nobody watched names the file before it.
+		const QString why = localeText(refusalKey(refusal));
+		reportLoadFailure(source, "RestoreFailed",
+				  unattended(source) ? path + QStringLiteral(": ") + why : why);
 		return LoadResult::RestoreFailed;
 	}
 	lateDocks.noteLoad(data);
@@ -137,8 +140,9 @@ LoadResult Velkin::putLayoutBack(const LayoutMemento &layout, LoadSource source)
 	}
 	const LayoutMemento before = currentLayout();
 	const SnapshotData now = layoutOf(before);
-	if (!applyLayout(mainWindow, layoutOf(layout), &now)) {
-		reportLoadFailure(source, "RestoreFailed", QString());
+	LayoutRefusal refusal = LayoutRefusal::None;
+	if (!applyLayout(mainWindow, layoutOf(layout), &now, &refusal)) {
+		reportLoadFailure(source, "RestoreFailed", localeText(refusalKey(refusal)));
 		return LoadResult::RestoreFailed;
 	}
 	// The snapshot that becomes `last` again, and its name for those who listen; none when its file is gone.

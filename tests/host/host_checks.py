@@ -349,7 +349,9 @@ def check_restore(args, display):
     finally:
         code = obs.stop()
     expect_clean_exit(obs, code)
-    expect(obs.log_lines("[obs-velkin] RestoreFailed: "), "the refused layout was not logged")
+    # The line says why: the geometry is not one that a window saved.
+    expect(obs.log_lines("[obs-velkin] RestoreFailed: The snapshot's window geometry is damaged."),
+           f"the refused layout was not logged with its reason: {obs.log_lines('RestoreFailed')}")
 
 
 @check
