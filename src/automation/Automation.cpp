@@ -43,11 +43,22 @@ QString automationRulesText(const QList<AutomationEvent> &events)
 // How long the screens must be still before the windows and the monitors' snapshot follow them.
 constexpr int kScreensSettleMs = 500;
 
+// How long the memory of the monitors' snapshots waits after a load before it is written: a burst of loads
+// writes it once.
+constexpr int kMemorySaveDelayMs = 100;
+
 Automation::Automation(AutomationHost &host) : host(host)
 {
 	screensTimer.setSingleShot(true);
 	screensTimer.setInterval(kScreensSettleMs);
 	QObject::connect(&screensTimer, &QTimer::timeout, this, [this] { screensSettled(); });
+	memorySaveTimer.setSingleShot(true);
+	memorySaveTimer.setInterval(kMemorySaveDelayMs);
+	QObject::connect(&memorySaveTimer, &QTimer::timeout, this, [this] {
+		if (!fileKept) {
+			save();
+		}
+	});
 }
 
 void Automation::read(const QString &filePath)
@@ -76,6 +87,8 @@ void Automation::read(const QString &filePath)
 
 void Automation::save()
 {
+	// Whatever waits on the timer is written now.
+	memorySaveTimer.stop();
 	if (const std::optional<QJsonArray> bindings = host.undoHotkeyBindings()) {
 		settings.undoHotkey = *bindings;
 	}
@@ -324,9 +337,9 @@ void Automation::noteLoad(const QString &loaded)
 		settings.monitorLayouts.append(MonitorLayout{now, fileName});
 	}
 	// A file that could not be read all is not replaced for this: the memory lives on until the next change of a
-	// rule or an option.
+	// rule or an option, or until the exit.
 	if (!fileKept) {
-		save();
+		memorySaveTimer.start();
 	}
 }
 

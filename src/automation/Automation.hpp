@@ -50,7 +50,8 @@ public:
 	explicit Automation(AutomationHost &host);
 
 	// automation.json at path, read and kept for the saves. At exit it is saved unless it is a file that could not
-	// be read all: that one stays as the user left it until a rule, the option or the undo binding changes.
+	// be read all: that one stays as the user left it until a rule, the option or the undo binding changes. What a
+	// load changes is saved 100 ms later.
 	void read(const QString &path);
 	void save();
 	void saveAtExit();
@@ -133,4 +134,6 @@ private:
 	MonitorSet settledMonitors;
 	bool screensWaiting = false;
 	QList<QMetaObject::Connection> screenConnections;
+	// A load's change of that memory is written when this fires, by any other save, or at the exit.
+	QTimer memorySaveTimer;
 };
