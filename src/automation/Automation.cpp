@@ -330,7 +330,7 @@ void Automation::noteLoad(const QString &loaded)
 	if (index >= 0) {
 		settings.monitorLayouts[index].snapshot = fileName;
 	} else {
-		// The set used longest ago goes first when the list is full.
+		// The set remembered first goes when the list is full.
 		if (settings.monitorLayouts.size() >= kMaxMonitorLayouts) {
 			settings.monitorLayouts.removeFirst();
 		}

@@ -5,7 +5,6 @@
 #include <QGuiApplication>
 #include <QLayout>
 #include <QMainWindow>
-#include <QScreen>
 #include <QSet>
 
 QStringList dockNames(QMainWindow *window)
@@ -107,17 +106,12 @@ bool restoreDockState(QMainWindow *window, const QByteArray &state)
 static bool fitSavedGeometry(QMainWindow *window, const QByteArray &geometry)
 {
 	const std::optional<SavedWindowGeometry> saved = savedWindowGeometry(geometry);
-	QList<QRect> screens;
-	for (const QScreen *screen : QGuiApplication::screens()) {
-		screens.append(screen->availableGeometry());
-	}
+	const QList<QRect> screens = availableScreenAreas();
 	if (!saved || saved->normal.isEmpty() || screens.isEmpty()) {
 		return false;
 	}
 	// The frame around the normal rectangle, as saved.
-	const QMargins frame(saved->client.left() - saved->frame.left(), saved->client.top() - saved->frame.top(),
-			     saved->frame.right() - saved->client.right(),
-			     saved->frame.bottom() - saved->client.bottom());
+	const QMargins frame = marginsAround(saved->client, saved->frame);
 	const QRect placed = placeOnScreens(saved->normal.marginsAdded(frame), screens).marginsRemoved(frame);
 	if (placed.isEmpty()) {
 		return false;

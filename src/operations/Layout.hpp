@@ -4,6 +4,7 @@
 
 #include <QJsonObject>
 #include <QList>
+#include <QMargins>
 #include <QRect>
 #include <QStringList>
 
@@ -71,6 +72,12 @@ LayoutRefusal stateRefusal(const QByteArray &state);
 // the window's geometry and state as they are now, taken by the caller already; otherwise they are taken here.
 bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotData *current = nullptr,
 		 LayoutRefusal *refusal = nullptr);
+
+// The margins between a window's inner rectangle and its frame.
+QMargins marginsAround(const QRect &inner, const QRect &outer);
+
+// The available area of every screen there is now.
+QList<QRect> availableScreenAreas();
 
 // Where a window with that frame goes so that it lies wholly on one of the screens: onto the screen that holds most
 // of it, or else the nearest one, keeping its size unless it is larger than that screen. A frame that lies wholly

@@ -41,9 +41,7 @@ void keepOnScreens(QWidget *window, const QRect outer, const QString &name, cons
 	if (placed == outer) {
 		return;
 	}
-	const QRect inner = window->geometry();
-	const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
-			     outer.bottom() - inner.bottom());
+	const QMargins frame = marginsAround(window->geometry(), outer);
 	window->setGeometry(placed.marginsRemoved(frame));
 	// What the window really got: Qt holds it at its minimum size, whatever was asked.
 	const QRect got = window->geometry().marginsAdded(frame);
@@ -60,6 +58,21 @@ void keepOnScreens(QWidget *window, const QRect outer, const QString &name, cons
 }
 
 } // namespace
+
+QMargins marginsAround(const QRect &inner, const QRect &outer)
+{
+	return QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+			outer.bottom() - inner.bottom());
+}
+
+QList<QRect> availableScreenAreas()
+{
+	QList<QRect> areas;
+	for (const QScreen *screen : QGuiApplication::screens()) {
+		areas.append(screen->availableGeometry());
+	}
+	return areas;
+}
 
 QRect placeOnScreens(const QRect &frame, const QList<QRect> &screens)
 {
@@ -97,10 +110,7 @@ void keepWindowsOnScreens(QMainWindow *window)
 	if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
 		return;
 	}
-	QList<QRect> screens;
-	for (const QScreen *screen : QGuiApplication::screens()) {
-		screens.append(screen->availableGeometry());
-	}
+	const QList<QRect> screens = availableScreenAreas();
 	// A maximized, full-screen or minimized window is where the window manager puts it. Other flags may be set on a
 	// normal window: OBS sets Qt::WindowActive when it brings the window back from the tray, and Qt keeps it.
 	if (!(window->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))) {
