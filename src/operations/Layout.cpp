@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QLayout>
 #include <QMainWindow>
+#include <QPointer>
 #include <QSet>
 
 QStringList dockNames(QMainWindow *window)
@@ -159,9 +160,47 @@ static LayoutRefusal restoreWindowGeometry(QMainWindow *window, const QByteArray
 	return QGuiApplication::screens().isEmpty() ? LayoutRefusal::NoScreen : LayoutRefusal::Geometry;
 }
 
+namespace {
+
+// Keeps the docks' layout from resizing the window while a layout is put on, and lets the window take any saved
+// size. Qt grows a window to its layout's minimum, which while a state is restored may be larger than the saved
+// window (1563 pixels wide for one saved 1100 wide); under X11 the window system answered that growth after the
+// load had set the saved size, and left the window at the larger one. At the end the layout sets the window's
+// minimum again, from the docks as they are then, and grows the window only if the docks need it.
+class SizeHeld {
+public:
+	explicit SizeHeld(QMainWindow *window) : window(window), layout(window->layout())
+	{
+		if (layout) {
+			constraint = layout->sizeConstraint();
+			layout->setSizeConstraint(QLayout::SetNoConstraint);
+			window->setMinimumSize(0, 0);
+		}
+	}
+	~SizeHeld() { release(); }
+	void release()
+	{
+		if (layout) {
+			layout->setSizeConstraint(constraint);
+			relayout(window);
+			layout = nullptr;
+		}
+	}
+	SizeHeld(const SizeHeld &) = delete;
+	SizeHeld &operator=(const SizeHeld &) = delete;
+
+private:
+	QMainWindow *window;
+	QPointer<QLayout> layout;
+	QLayout::SizeConstraint constraint = QLayout::SetDefaultConstraint;
+};
+
+} // namespace
+
 bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotData *current, LayoutRefusal *refusal)
 {
 	const Applying marked;
+	SizeHeld held(window);
 	const QByteArray previousState = current ? current->state : window->saveState(0);
 	const QByteArray previousGeometry = current ? current->geometry : window->saveGeometry();
 	const QRect previousRect = window->geometry();
@@ -179,8 +218,8 @@ bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotDa
 	}
 	if (why == LayoutRefusal::None) {
 		relayout(window);
-		// The docks on screen before may have needed more room than the saved ones, and so kept the window
-		// from taking the saved size; now it can. And while the state is restored, Qt holds every docked dock
+		// Had the window not taken the saved size before the state was restored, it may now. And while the
+		// state is restored, Qt holds every docked dock
 		// that was shown before at its stored size, below its minimum if need be, and lets the others give.
 		// Either way the docks were fitted in a way that depends on the layout before: restore the state once
 		// more, now that the window and the docks are as the snapshot has them.
@@ -190,6 +229,7 @@ bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotDa
 			restoreDockState(window, data.state);
 			relayout(window);
 		}
+		held.release();
 		keepWindowsOnScreens(window);
 		return true;
 	}
