@@ -219,8 +219,8 @@ bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotDa
 	if (why == LayoutRefusal::None) {
 		relayout(window);
 		// Had the window not taken the saved size before the state was restored, it may now. And while the
-		// state is restored, Qt holds every docked dock
-		// that was shown before at its stored size, below its minimum if need be, and lets the others give.
+		// state is restored, Qt holds every docked dock that was shown before at its stored size, below its
+		// minimum if need be, and lets the others give.
 		// Either way the docks were fitted in a way that depends on the layout before: restore the state once
 		// more, now that the window and the docks are as the snapshot has them.
 		const QSize fitted = window->size();
