@@ -1249,8 +1249,8 @@ def check_remote(args, display):
         answer_window(display, before, title, "Delete asked nothing", ("<Return>",),
                       lambda: not os.path.exists(snapshot("Epsilon.json")), "Epsilon.json was not deleted")
         events.expect("a delete in the dialog", LIST_CHANGED)
-        xdotool(display, "windowfocus", "--sync", dialog)
-        keys(display, "<Escape>")
+        wait_for(lambda: set(visible_windows(display, title)) <= before, 10, "the delete's question stayed open")
+        close_manager(display, dialog)
         wait_for(lambda: not visible_windows(display, title), 10, "the dialog did not close")
         paths["Omega"] = snapshot("Omega.json")
         layouts.titles["Omega"] = layouts.titles["Gamma"]
@@ -1505,6 +1505,9 @@ def check_exact_layouts(args, display):
                 worst, differing = layout_difference(reference[target], got)
                 if differing:
                     failures.append(f"{target} after {before}: {worst} px ({'; '.join(differing)})")
+                    if len(failures) == 1:
+                        print(f"  the first load of {target}: {reference[target]}\n  {target} after {before}: {got}",
+                              flush=True)
         # A layout saved from the screen comes back as it was saved, after any other.
         for source in names:
             load_layout(obs, f"{source}.json")
@@ -2261,8 +2264,7 @@ class MenuPictures:
         self.submenu = submenu
         self.before = before
         x, y, _, _ = submenu
-        xdotool(display, "mousemove", str(x + 30), str(y + 10))
-        self.top = self.picture("the first row", lambda rect: True)[1]
+        self.top = self.rest_at(x + 30, y + 10, "the first row", lambda rect: True)[1]
         # The keyboard's Down goes to the next row: its picture tells the rows' height.
         keys(display, "<Down>")
         self.height = self.picture("the second row", lambda rect: rect[1] > self.top)[1] - self.top
@@ -2281,14 +2283,27 @@ class MenuPictures:
             raise HostError(f"resting on {row} of the Dock Layouts submenu at {self.submenu}: expected one new "
                             f"window level with the row, got {shown or 'none'}")
 
+    def rest_at(self, x, y, row, where, seconds=0.0):
+        """Rests the pointer at (x, y) and returns the geometry of the picture placed as `where` wants. A busy OBS
+        may let the pointer's arrival go by, as on the Docks menu's entry: then the pointer moves a few pixels
+        along the row again, and says so."""
+        for nudge in (0, 4, 8):
+            xdotool(self.display, "mousemove", str(x + nudge), str(y))
+            settle(seconds)
+            try:
+                return self.picture(row, where)
+            except HostError:
+                if nudge == 8:
+                    raise
+                print(f"  no picture after resting on {row}: the pointer moves {nudge + 4} px along it",
+                      flush=True)
+
     def rest_on(self, row, seconds=0.0):
         """Rests the pointer on a row (from 0) and returns the geometry of its picture's window, which must lie
         beside the submenu, never over it."""
         x, _, _, _ = self.submenu
         top = self.top + row * self.height
-        xdotool(self.display, "mousemove", str(x + 30), str(top + self.height // 2))
-        settle(seconds)
-        rect = self.picture(f"row {row + 1}", lambda rect: rect[1] == top)
+        rect = self.rest_at(x + 30, top + self.height // 2, f"row {row + 1}", lambda rect: rect[1] == top, seconds)
         expect(side_of(rect, self.submenu),
                f"row {row + 1}'s picture at {rect} lies over the Dock Layouts submenu at {self.submenu}")
         return rect
