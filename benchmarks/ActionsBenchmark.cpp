@@ -3,7 +3,7 @@
 // the results into ratios.
 #include "module/Velkin.hpp"
 #include "menu/LayoutPicture.hpp"
-#include "operations/Layout.hpp"
+#include "operations/LayoutCapture.hpp"
 #include "settings/SettingsFile.hpp"
 #include "store/SnapshotCatalogue.hpp"
 #include "store/SnapshotDocument.hpp"

@@ -11,7 +11,9 @@
 // accepted, and the blind fuzzer with the three first seeds 8823 runs with none accepted.
 #include "FuzzHost.hpp"
 #include "StateMutator.hpp"
-#include "operations/Layout.hpp"
+#include "operations/LayoutCapture.hpp"
+#include "operations/LayoutCheck.hpp"
+#include "operations/ApplyLayout.hpp"
 #include "store/SnapshotDocument.hpp"
 #include "support/DockWindow.hpp"
 

@@ -1,7 +1,7 @@
 #include "automation/AutomationText.hpp"
 #include "automation/MonitorSets.hpp"
 #include "module/Keys.hpp"
-#include "operations/Layout.hpp"
+#include "operations/LayoutCapture.hpp"
 #include "settings/SettingsFile.hpp"
 #include "support/ControllerTest.hpp"
 #include "support/Documents.hpp"

@@ -1,4 +1,6 @@
-#include "operations/Layout.hpp"
+#include "operations/LayoutCapture.hpp"
+#include "operations/LayoutCheck.hpp"
+#include "operations/ApplyLayout.hpp"
 #include "module/Keys.hpp"
 #include "store/SnapshotCatalogue.hpp"
 #include "store/SnapshotNames.hpp"

@@ -1,4 +1,7 @@
-#include "operations/Layout.hpp"
+#include "operations/LayoutCapture.hpp"
+#include "operations/LayoutCheck.hpp"
+#include "operations/ApplyLayout.hpp"
+#include "operations/Screens.hpp"
 #include "support/Arrangement.hpp"
 #include "support/DockWindow.hpp"
 #include "support/TestHost.hpp"

@@ -1,6 +1,7 @@
 // Docks that arrive after a load, with real Qt: where they go, compared with the same load made with them there.
 #include "latedocks/LateDocks.hpp"
-#include "operations/Layout.hpp"
+#include "operations/LayoutCapture.hpp"
+#include "operations/ApplyLayout.hpp"
 #include "support/DockWindow.hpp"
 #include "support/TestHost.hpp"
 

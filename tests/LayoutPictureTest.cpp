@@ -1,5 +1,5 @@
 #include "menu/LayoutPicture.hpp"
-#include "operations/Layout.hpp"
+#include "operations/LayoutCapture.hpp"
 #include "operations/WindowStateFormat.hpp"
 #include "support/DockWindow.hpp"
 

@@ -1,6 +1,6 @@
 #include "module/Module.hpp"
 #include "module/Velkin.hpp"
-#include "operations/Layout.hpp"
+#include "operations/LayoutCapture.hpp"
 #include "store/SnapshotDocument.hpp"
 #include "support/ControllerTest.hpp"
 

@@ -1,4 +1,3 @@
-#include "operations/Layout.hpp"
 #include "support/ControllerTest.hpp"
 #include "support/Documents.hpp"
 #include "support/DockWindow.hpp"

@@ -1,7 +1,7 @@
 #include "automation/Automation.hpp"
 #include "automation/AutomationText.hpp"
 #include "module/Module.hpp"
-#include "operations/Layout.hpp"
+#include "operations/Screens.hpp"
 #include "operations/OperationGuard.hpp"
 #include "store/SnapshotFolder.hpp"
 

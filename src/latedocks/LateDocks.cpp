@@ -1,6 +1,8 @@
 #include "latedocks/LateDocks.hpp"
 #include "module/Module.hpp"
-#include "operations/Layout.hpp"
+#include "operations/LayoutCapture.hpp"
+#include "operations/LayoutCheck.hpp"
+#include "operations/ApplyLayout.hpp"
 #include "operations/OperationGuard.hpp"
 
 #include <QChildEvent>

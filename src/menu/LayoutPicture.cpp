@@ -1,5 +1,5 @@
 #include "menu/LayoutPicture.hpp"
-#include "operations/Layout.hpp"
+#include "operations/LayoutCheck.hpp"
 
 #include <QApplication>
 #include <QDockWidget>

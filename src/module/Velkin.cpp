@@ -1,6 +1,6 @@
 #include "module/Velkin.hpp"
 #include "module/Module.hpp"
-#include "operations/Layout.hpp"
+#include "operations/StudioModeGuard.hpp"
 #include "settings/SettingsFile.hpp"
 #include "store/SnapshotNames.hpp"
 

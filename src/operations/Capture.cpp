@@ -1,6 +1,6 @@
 #include "module/Module.hpp"
 #include "module/Velkin.hpp"
-#include "operations/Layout.hpp"
+#include "operations/LayoutCapture.hpp"
 #include "operations/OperationGuard.hpp"
 #include "operations/ModalWindow.hpp"
 #include "store/SnapshotDocument.hpp"

@@ -1,6 +1,6 @@
 // Checks of a snapshot's blobs that come before Qt sees them: Qt trusts some of what they say and crashes, or
 // overflows, on values that no window of ours has ever saved.
-#include "operations/Layout.hpp"
+#include "operations/LayoutCheck.hpp"
 #include "operations/WindowStateFormat.hpp"
 
 #include <QDataStream>
@@ -211,4 +211,24 @@ std::optional<SavedWindowGeometry> savedWindowGeometry(const QByteArray &geometr
 		return std::nullopt;
 	}
 	return saved;
+}
+
+const char *refusalKey(LayoutRefusal refusal)
+{
+	switch (refusal) {
+	case LayoutRefusal::Empty:
+		return "RefusedEmpty";
+	case LayoutRefusal::OutOfRange:
+		return "RefusedOutOfRange";
+	case LayoutRefusal::Geometry:
+		return "RefusedGeometry";
+	case LayoutRefusal::NoScreen:
+		return "RefusedNoScreen";
+	case LayoutRefusal::StateVersion:
+		return "RefusedStateVersion";
+	case LayoutRefusal::State:
+	case LayoutRefusal::None:
+		break;
+	}
+	return "RefusedState";
 }

@@ -1,5 +1,5 @@
 #include "module/Module.hpp"
-#include "operations/Layout.hpp"
+#include "operations/Screens.hpp"
 
 #include <QDockWidget>
 #include <QGuiApplication>

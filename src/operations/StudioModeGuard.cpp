@@ -1,4 +1,4 @@
-#include "operations/Layout.hpp"
+#include "operations/StudioModeGuard.hpp"
 
 #include <QCoreApplication>
 #include <QEvent>

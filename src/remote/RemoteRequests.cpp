@@ -1,10 +1,14 @@
 #include "remote/RemoteControl.hpp"
-#include "operations/Layout.hpp"
+#include "operations/LayoutCapture.hpp"
 #include "operations/OperationGuard.hpp"
 #include "settings/SettingsFile.hpp"
 #include "store/SnapshotCatalogue.hpp"
 #include "store/SnapshotFolder.hpp"
 #include "store/SnapshotNames.hpp"
+
+#ifdef VELKIN_TEST_PROBES
+#include "probes/DockReport.hpp"
+#endif
 
 #include <QFileInfo>
 #include <QJsonArray>

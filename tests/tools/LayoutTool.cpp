@@ -3,7 +3,7 @@
 //
 // The words are those of support/Arrangement.hpp; the window starts at 60,60 1280x800 with every core dock at
 // the bottom and Stats hidden, as OBS first arranges them.
-#include "operations/Layout.hpp"
+#include "operations/LayoutCapture.hpp"
 #include "store/SnapshotDocument.hpp"
 #include "support/Arrangement.hpp"
 #include "support/DockWindow.hpp"

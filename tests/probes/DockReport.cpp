@@ -1,7 +1,7 @@
 // Built into test builds only: the request "ReportLayout" answers where the main window and every dock are, so
 // that the real-host checks can compare layouts to the pixel in OBS's own window. The request "SetHotkeyBindings"
 // changes a hotkey's bindings as OBS's hotkey settings do.
-#include "operations/Layout.hpp"
+#include "probes/DockReport.hpp"
 
 #include <QDockWidget>
 #include <QGuiApplication>

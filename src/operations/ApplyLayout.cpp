@@ -1,5 +1,6 @@
-#include "operations/Layout.hpp"
+#include "operations/ApplyLayout.hpp"
 #include "module/Module.hpp"
+#include "operations/Screens.hpp"
 
 #include <QDockWidget>
 #include <QGuiApplication>
@@ -7,42 +8,6 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QSet>
-
-QStringList dockNames(QMainWindow *window)
-{
-	QStringList names;
-	const QList<QDockWidget *> docks = window->findChildren<QDockWidget *>(Qt::FindChildrenRecursively);
-	for (const QDockWidget *dock : docks) {
-		if (!dock->objectName().isEmpty()) {
-			names.append(dock->objectName());
-		}
-	}
-	names.removeDuplicates();
-	names.sort(Qt::CaseSensitive);
-	return names;
-}
-
-SnapshotData captureLayout(QMainWindow *window, const QString &name)
-{
-	SnapshotData data;
-	data.name = name;
-	data.state = window->saveState(0);
-	data.geometry = window->saveGeometry();
-	data.docks = dockNames(window);
-	return data;
-}
-
-QStringList missingDocks(QMainWindow *window, const SnapshotData &data)
-{
-	const QStringList present = dockNames(window);
-	QStringList missing;
-	for (const QString &dock : data.docks) {
-		if (!present.contains(dock, Qt::CaseSensitive)) {
-			missing.append(dock);
-		}
-	}
-	return missing;
-}
 
 // The docks that are shown now, docked or floating.
 static QSet<QDockWidget *> shownDocks(QMainWindow *window)
@@ -128,26 +93,6 @@ static bool fitSavedGeometry(QMainWindow *window, const QByteArray &geometry)
 	velkinLog(LOG_INFO, "The snapshot's window of %dx%d is larger than the screen: it gets %dx%d",
 		  saved->normal.width(), saved->normal.height(), placed.width(), placed.height());
 	return true;
-}
-
-const char *refusalKey(LayoutRefusal refusal)
-{
-	switch (refusal) {
-	case LayoutRefusal::Empty:
-		return "RefusedEmpty";
-	case LayoutRefusal::OutOfRange:
-		return "RefusedOutOfRange";
-	case LayoutRefusal::Geometry:
-		return "RefusedGeometry";
-	case LayoutRefusal::NoScreen:
-		return "RefusedNoScreen";
-	case LayoutRefusal::StateVersion:
-		return "RefusedStateVersion";
-	case LayoutRefusal::State:
-	case LayoutRefusal::None:
-		break;
-	}
-	return "RefusedState";
 }
 
 // Puts the geometry onto the window, cut down to the screen when Qt refuses it as too large; the reason when
