@@ -132,7 +132,7 @@ TEST(LateDocksTest, ALateDockTakesThePlaceThatALoadWithItThereGivesIt)
 			LateDocks lateDocks(host);
 			lateDocks.start();
 			ASSERT_TRUE(applyLayout(&window, data)) << what;
-			lateDocks.noteLoad(data);
+			lateDocks.layoutLoaded(LoadedLayout{{}, {}, data});
 			EXPECT_EQ(lateDocks.waitingDocks(), QStringList{late.name}) << what;
 			settle();
 			addAsObsDoes(window, late.name);
@@ -172,7 +172,7 @@ TEST(LateDocksTest, WhatTheLoadDoesNotPlaceOrTheUserHasArrangedSinceIsLeftAlone)
 		{"another load without missing docks came since", "statsDock",
 		 [](QMainWindow &window, LateDocks &lateDocks) {
 			 SnapshotData now = captureLayout(&window, QStringLiteral("now"));
-			 lateDocks.noteLoad(now);
+			 lateDocks.layoutLoaded(LoadedLayout{{}, {}, now});
 		 },
 		 false, nullptr},
 		{"the user moved the main window", "statsDock", [](QMainWindow &window, LateDocks &) { window.move(140, 120); },
@@ -185,7 +185,7 @@ TEST(LateDocksTest, WhatTheLoadDoesNotPlaceOrTheUserHasArrangedSinceIsLeftAlone)
 		LateDocks lateDocks(host);
 		lateDocks.start();
 		ASSERT_TRUE(applyLayout(&window, data)) << c.what;
-		lateDocks.noteLoad(data);
+		lateDocks.layoutLoaded(LoadedLayout{{}, {}, data});
 		settle();
 		if (c.between) {
 			c.between(window, lateDocks);
@@ -222,7 +222,7 @@ TEST(LateDocksTest, ADockThatArrivesWhileAnOperationRunsTakesItsPlaceWhenItEndsU
 		LateDocks lateDocks(host);
 		lateDocks.start();
 		ASSERT_TRUE(applyLayout(&window, data));
-		lateDocks.noteLoad(data);
+		lateDocks.layoutLoaded(LoadedLayout{{}, {}, data});
 		settle();
 		host.operationsMayStart = false;
 		QDockWidget *dock = addAsObsDoes(window, QStringLiteral("mixerDock"));

@@ -315,10 +315,10 @@ void Automation::screensSettled()
 	host.loadSnapshot(snapshot, LoadSource::Monitors, nullptr);
 }
 
-void Automation::noteLoad(const QString &loaded)
+void Automation::layoutLoaded(const LoadedLayout &loaded)
 {
 	loadedSinceStart = true;
-	const QString fileName = QFileInfo(loaded).fileName();
+	const QString fileName = QFileInfo(loaded.path).fileName();
 	if (fileName.isEmpty()) {
 		return;
 	}

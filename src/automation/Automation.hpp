@@ -2,6 +2,7 @@
 
 #include "automation/AutomationFile.hpp"
 #include "module/FeatureHost.hpp"
+#include "module/OperationListener.hpp"
 #include "module/SnapshotHolder.hpp"
 
 #include <QHash>
@@ -43,7 +44,7 @@ protected:
 // context menu, the rules of a snapshot and the options. It also follows the monitors: once the screens have been
 // still for half a second after a change, every window is brought onto them, and the snapshot last loaded with the
 // set of monitors there is now loads, when the option is on.
-class Automation : public QObject, public SnapshotHolder {
+class Automation : public QObject, public SnapshotHolder, public OperationListener {
 	friend struct VelkinProbe;
 
 public:
@@ -64,10 +65,10 @@ public:
 	// A frontend event of the host, applied once the host has finished with it.
 	void frontendEvent(enum obs_frontend_event event);
 	// A waiting event runs after the operation that held it.
-	void operationEnded();
-	// A load of the snapshot at path (none: a layout from before any snapshot) has happened: the start rule never
-	// replaces one, and the snapshot is the one of the monitors there are now.
-	void noteLoad(const QString &path);
+	void operationEnded() override;
+	// A load has happened: the start rule never replaces one, and its snapshot (if any) is the one of the monitors
+	// there are now.
+	void layoutLoaded(const LoadedLayout &loaded) override;
 
 	// An event has one rule: enabling it for a file moves it from whichever file held it.
 	void setRule(AutomationEvent event, const QString &fileName, bool enabled);

@@ -32,8 +32,9 @@ void LateDocks::stop()
 	seen.clear();
 }
 
-void LateDocks::noteLoad(const SnapshotData &loaded)
+void LateDocks::layoutLoaded(const LoadedLayout &loadedLayout)
 {
+	const SnapshotData &loaded = loadedLayout.layout;
 	arrivals.clear();
 	seen.clear();
 	QMainWindow *window = host.window();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "module/FeatureHost.hpp"
+#include "module/OperationListener.hpp"
 #include "store/SnapshotDocument.hpp"
 
 #include <QByteArray>
@@ -18,7 +19,7 @@ class QMainWindow;
 // there gives. It happens only while the docks are as the load (or the last such placement) left them when the new
 // dock arrives; otherwise the user has arranged them since, and the new dock is left where its maker put it. New
 // docks are noticed by the child events of the main window.
-class LateDocks : public QObject {
+class LateDocks : public QObject, public OperationListener {
 public:
 	explicit LateDocks(FeatureHost &host);
 
@@ -26,9 +27,9 @@ public:
 	void start();
 	void stop();
 	// A load or an undo has applied this layout; the docks that it names and that the window lacks now wait.
-	void noteLoad(const SnapshotData &layout);
+	void layoutLoaded(const LoadedLayout &loaded) override;
 	// A placement that waited for a running operation happens now.
-	void operationEnded();
+	void operationEnded() override;
 	// The names still waiting, in the snapshot's order.
 	QStringList waitingDocks() const { return waiting; }
 

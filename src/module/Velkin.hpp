@@ -4,6 +4,7 @@
 #include "latedocks/LateDocks.hpp"
 #include "menu/LayoutsMenu.hpp"
 #include "module/FeatureHost.hpp"
+#include "module/OperationListener.hpp"
 #include "operations/Presses.hpp"
 #include "remote/RemoteControl.hpp"
 #include "store/SnapshotDocument.hpp"
@@ -118,7 +119,8 @@ private:
 	// Restore (Restore.cpp)
 	void reportLoadFailure(LoadSource source, const char *key, const QString &detail);
 	LayoutMemento currentLayout() const override;
-	void finishLoad(const QString &path, const QString &name, const LayoutMemento &before, LoadSource source);
+	// Sets `last` and tells every listener of operationListeners(), in order.
+	void finishLoad(const LoadedLayout &loaded);
 	LoadResult putLayoutBack(const LayoutMemento &layout, LoadSource source) override;
 	void selectSnapshotRow(const QString &path);
 
@@ -132,6 +134,8 @@ private:
 	void moveSnapshotReferences(const QString &oldPath, const QString &newPath);
 	void forgetSnapshotReferences(const QString &path);
 	std::array<SnapshotHolder *, 3> snapshotHolders();
+	// The features that follow loads and the ends of operations (OperationGuard.cpp), in the order they are told.
+	std::array<OperationListener *, 4> operationListeners();
 
 	// Manager dialog (ManagerDialog.cpp, DialogInteractions.cpp; the report of test builds in LayoutReport.cpp)
 	void reportDialogLayout();

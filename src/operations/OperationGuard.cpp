@@ -4,6 +4,12 @@
 
 #include <QMainWindow>
 
+std::array<OperationListener *, 4> Velkin::operationListeners()
+{
+	// Undo keeps the layout from before; the remote event comes last, once every feature has taken the load in.
+	return {&undo, &automation, &lateDocks, &remote};
+}
+
 bool Velkin::canStartOperation() const
 {
 	return !shuttingDown && !busy && mainWindow;
@@ -21,8 +27,9 @@ bool Velkin::beginOperation()
 void Velkin::endOperation()
 {
 	busy = false;
-	automation.operationEnded();
-	lateDocks.operationEnded();
+	for (OperationListener *listener : operationListeners()) {
+		listener->operationEnded();
+	}
 }
 
 std::optional<Velkin::SelectedSnapshot> Velkin::readSelectedSnapshot()

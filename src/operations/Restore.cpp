@@ -21,27 +21,6 @@ bool unattended(LoadSource source)
 	return source == LoadSource::Automation || source == LoadSource::Remote || source == LoadSource::Monitors;
 }
 
-const char *sourceName(LoadSource source)
-{
-	switch (source) {
-	case LoadSource::Dialog:
-		return "dialog";
-	case LoadSource::Hotkey:
-		return "hotkey";
-	case LoadSource::Automation:
-		return "automation";
-	case LoadSource::Remote:
-		return "remote";
-	case LoadSource::Undo:
-		return "undo";
-	case LoadSource::Menu:
-		return "menu";
-	case LoadSource::Monitors:
-		return "monitors";
-	}
-	return "";
-}
-
 // A kept layout as a record to apply; the kept layout of now doubles as the way back when the window refuses.
 SnapshotData layoutOf(const LayoutMemento &memento)
 {
@@ -94,8 +73,7 @@ LoadResult Velkin::loadSnapshot(const QString &path, LoadSource source, QStringL
 				  unattended(source) ? path + QStringLiteral(": ") + why : why);
 		return LoadResult::RestoreFailed;
 	}
-	lateDocks.noteLoad(data);
-	finishLoad(path, data.name, before, source);
+	finishLoad(LoadedLayout{path, data.name, data, before, source});
 	return LoadResult::Loaded;
 }
 
@@ -116,23 +94,14 @@ LayoutMemento Velkin::currentLayout() const
 	return LayoutMemento{mainWindow->saveGeometry(), mainWindow->saveState(0), last};
 }
 
-void Velkin::finishLoad(const QString &path, const QString &name, const LayoutMemento &before, LoadSource source)
+void Velkin::finishLoad(const LoadedLayout &loaded)
 {
-	// Undo takes a load back and is not itself kept; every other load can be undone.
-	if (source != LoadSource::Undo) {
-		undo.remember(before);
-	}
-	last = path;
-	automation.noteLoad(path);
+	last = loaded.path;
 	settingsSaveTimer.start(kSettingsSaveDelayMs);
-	selectSnapshotRow(path);
-	// A layout put back from before any snapshot, or from one that is gone, names none.
-	QJsonObject event{{QStringLiteral("source"), QLatin1String(sourceName(source))}};
-	if (!path.isEmpty()) {
-		event.insert(QStringLiteral("name"), name);
-		event.insert(QStringLiteral("fileName"), QFileInfo(path).fileName());
+	selectSnapshotRow(loaded.path);
+	for (OperationListener *listener : operationListeners()) {
+		listener->layoutLoaded(loaded);
 	}
-	remote.emitEvent("SnapshotLoaded", event);
 }
 
 LoadResult Velkin::putLayoutBack(const LayoutMemento &layout, LoadSource source)
@@ -155,8 +124,7 @@ LoadResult Velkin::putLayoutBack(const LayoutMemento &layout, LoadSource source)
 	} else if (!path.isEmpty()) {
 		readSnapshotFile(path, named);
 	}
-	lateDocks.noteLoad(layoutOf(layout));
-	finishLoad(path, named.name, before, source);
+	finishLoad(LoadedLayout{path, named.name, layoutOf(layout), before, source});
 	return LoadResult::Loaded;
 }
 

@@ -1,6 +1,7 @@
 #include "remote/RemoteControl.hpp"
 #include "module/Module.hpp"
 
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QThread>
@@ -172,6 +173,27 @@ void requestCallback(obs_data_t *request, obs_data_t *response, void *data)
 	writeAnswer(response, answer);
 }
 
+const char *sourceName(LoadSource source)
+{
+	switch (source) {
+	case LoadSource::Dialog:
+		return "dialog";
+	case LoadSource::Hotkey:
+		return "hotkey";
+	case LoadSource::Automation:
+		return "automation";
+	case LoadSource::Remote:
+		return "remote";
+	case LoadSource::Undo:
+		return "undo";
+	case LoadSource::Menu:
+		return "menu";
+	case LoadSource::Monitors:
+		return "monitors";
+	}
+	return "";
+}
+
 } // namespace
 
 RemoteControl::RemoteControl(RemoteHost &host) : host(host) {}
@@ -229,6 +251,17 @@ void RemoteControl::close()
 void RemoteControl::answer(const char *type, obs_data_t *request, obs_data_t *response)
 {
 	writeAnswer(response, answer(QString::fromUtf8(type), readRequest(request)));
+}
+
+void RemoteControl::layoutLoaded(const LoadedLayout &loaded)
+{
+	// A layout put back from before any snapshot, or from one that is gone, names none.
+	QJsonObject event{{QStringLiteral("source"), QLatin1String(sourceName(loaded.source))}};
+	if (!loaded.path.isEmpty()) {
+		event.insert(QStringLiteral("name"), loaded.name);
+		event.insert(QStringLiteral("fileName"), QFileInfo(loaded.path).fileName());
+	}
+	emitEvent("SnapshotLoaded", event);
 }
 
 void RemoteControl::emitEvent(const char *type, const QJsonObject &data)

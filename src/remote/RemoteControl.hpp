@@ -1,6 +1,7 @@
 #pragma once
 
 #include "module/FeatureHost.hpp"
+#include "module/OperationListener.hpp"
 #include "remote/WebSocketVendor.hpp"
 
 #include <QByteArray>
@@ -38,7 +39,7 @@ protected:
 
 // Remote control through obs-websocket's vendor "obs-velkin": its requests, answered on OBS's UI thread, and its
 // events. While a request runs, error reports are logged and remembered instead of shown.
-class RemoteControl : public QObject {
+class RemoteControl : public QObject, public OperationListener {
 public:
 	explicit RemoteControl(RemoteHost &host);
 
@@ -52,6 +53,8 @@ public:
 	void answer(const char *type, obs_data_t *request, obs_data_t *response);
 
 	void emitEvent(const char *type, const QJsonObject &data);
+	// Every load that took effect is announced as "SnapshotLoaded".
+	void layoutLoaded(const LoadedLayout &loaded) override;
 	// Announces a catalogue whose files differ from those of the one noted before.
 	void noteCatalogue(size_t fingerprint);
 	// Every event also goes here when set (the tests listen).

@@ -93,3 +93,10 @@ void UndoHistory::snapshotDeleted(const QString &path)
 		}
 	}
 }
+
+void UndoHistory::layoutLoaded(const LoadedLayout &loaded)
+{
+	if (loaded.source != LoadSource::Undo) {
+		remember(loaded.before);
+	}
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "module/FeatureHost.hpp"
+#include "module/OperationListener.hpp"
 #include "module/SnapshotHolder.hpp"
 
 #include <QJsonArray>
@@ -17,7 +18,7 @@ class QWidget;
 
 // Undo: the layouts from before the last loads, newest last, with the hotkey and the manager's entry that put the
 // newest one back.
-class UndoHistory : public QObject, public SnapshotHolder {
+class UndoHistory : public QObject, public SnapshotHolder, public OperationListener {
 	friend struct VelkinProbe;
 
 public:
@@ -43,6 +44,8 @@ public:
 
 	void snapshotRenamed(const QString &oldPath, const QString &newPath) override;
 	void snapshotDeleted(const QString &path) override;
+	// Every load but an undo's own keeps the layout from before it.
+	void layoutLoaded(const LoadedLayout &loaded) override;
 
 private:
 	void updateAction();
