@@ -2346,10 +2346,11 @@ def use_theme(profile, theme):
 def check_layouts_menu(args, display):
     """The Dock Layouts submenu at the end of OBS's Docks menu loads the snapshot chosen with the mouse; a row's
     picture shows beside the submenu, never over it, in the dark and in a light theme. Screenshots of the submenu
-    with a picture and of a row's tool tip in the manager are kept."""
+    with a picture and of a row's tool tip in the manager are kept, for the README: OBS has its profile in a
+    user's home folder, which the tool tips show."""
     artifacts = os.path.join(args.build_dir, "artifacts")
     for look, theme in THEMES.items():
-        profile = Profile(args.build_dir, f"layouts-menu-{look}")
+        profile = Profile(args.build_dir, f"layouts-menu-{look}", user_home="/home/streamer")
         use_theme(profile, theme)
         paths = {name: layout_document(args, profile.snapshot_dir, f"{name}.json", name, *EXACT_LAYOUTS[name])
                  for name in ("Bottom", "Floating", "Sides")}
@@ -2373,7 +2374,7 @@ def check_layouts_menu(args, display):
             crop(shot, [docks, submenu, shown])
             # The first row is Bottom.
             rows.click(0)
-            wait_for_last(profile, paths["Bottom"])
+            wait_for_last(profile, profile.seen(paths["Bottom"]))
 
             # Studio's tool tip in the manager, with the picture of its layout.
             dialog = open_manager(obs, display)
