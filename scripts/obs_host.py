@@ -75,9 +75,12 @@ class Display:
 class Profile:
     """A fresh HOME holding an OBS configuration with the plug-in installed and obs-websocket enabled."""
 
-    def __init__(self, build_dir, name, keep=False, plugin_build_dir=None):
-        """The profile lives in build_dir; the plug-in comes from plugin_build_dir, by default build_dir too."""
+    def __init__(self, build_dir, name, keep=False, plugin_build_dir=None, user_home=None):
+        """The profile lives in build_dir; the plug-in comes from plugin_build_dir, by default build_dir too. With
+        user_home (such as /home/streamer), OBS alone sees the profile there, as a user's home folder, and shows
+        its paths so in screenshots; the checks keep using self.home."""
         self.home = os.path.join(build_dir, "host", name)
+        self.user_home = user_home
         if not keep and os.path.exists(self.home):
             shutil.rmtree(self.home)
         self.write_obs_config()
@@ -109,6 +112,10 @@ class Profile:
                 },
                 f,
             )
+
+    def seen(self, path):
+        """A path under self.home as OBS sees it."""
+        return os.path.join(self.user_home, os.path.relpath(path, self.home)) if self.user_home else path
 
     @property
     def snapshot_dir(self):
@@ -155,9 +162,19 @@ class Obs:
         self.started = time.time()
         self.settings_before = self.profile.settings_identity()
         self.output = open(os.path.join(self.profile.home, "obs-output.txt"), "w")
+        command = ["obs", "--disable-updater", "--disable-shutdown-check", "--multi", *self.extra_args]
+        if self.profile.user_home:
+            # In a mount namespace of OBS's own, a tmpfs over the user's home folder's parent holds that folder,
+            # bound to the profile; unshare and sh exec, so the process is OBS's. Inside scripts/root's chroot, /
+            # is no mount point to make private, but every mount there is private already.
+            env["HOME"] = self.profile.user_home
+            command = ["unshare", "--mount", "--propagation", "unchanged", "--", "sh", "-c",
+                       '{ mount --make-rprivate / 2>/dev/null; true; } && mount -t tmpfs tmpfs "${1%/*}" && '
+                       'mkdir "$1" && mount --bind "$2" "$1" && cd "$1" && shift 2 && exec "$@"',
+                       "sh", self.profile.user_home, self.profile.home, *command]
         # A session of its own too: OBS quits on the one SIGINT that stop() sends, not on the terminal's.
         self.process = subprocess.Popen(
-            ["obs", "--disable-updater", "--disable-shutdown-check", "--multi", *self.extra_args],
+            command,
             cwd=self.profile.home,
             env=env,
             stdout=self.output,

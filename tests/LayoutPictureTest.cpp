@@ -5,10 +5,14 @@
 
 #include <QDataStream>
 #include <QDockWidget>
+#include <QGuiApplication>
 #include <QLayout>
 #include <QMainWindow>
+#include <QScreen>
 #include <QWindow>
 #include <QtEndian>
+#include <QtMath>
+#include <QtNumeric>
 
 #include <gtest/gtest.h>
 
@@ -101,14 +105,15 @@ TEST(LayoutPictureTest, EachTestLayoutShowsEveryShownDockInItsPlaceLargeEnoughTo
 	}
 }
 
-// A geometry blob as QWidget::saveGeometry writes it, for a window saved maximized.
-QByteArray maximizedGeometry(const QRect &frame, const QRect &normal, const QRect &client)
+// A geometry blob as QWidget::saveGeometry writes it on the primary screen, for a window saved maximized or not.
+QByteArray savedGeometry(const QRect &frame, const QRect &normal, const QRect &client, bool maximized = true)
 {
 	QByteArray bytes;
 	QDataStream out(&bytes, QIODevice::WriteOnly);
 	out.setVersion(QDataStream::Qt_4_0);
 	out << quint32(windowstate::kGeometryMagic) << quint16(3) << quint16(0) << frame << normal << qint32(0)
-	    << quint8(1) << quint8(0) << qint32(frame.width()) << client;
+	    << quint8(maximized) << quint8(0) << qint32(QGuiApplication::primaryScreen()->availableGeometry().width())
+	    << client;
 	return bytes;
 }
 
@@ -117,7 +122,7 @@ TEST(LayoutPictureTest, AMaximizedSnapshotIsDrawnAtItsMaximizedSize)
 	QMainWindow maker;
 	buildLikeOBS(maker, QRect(100, 80, 800, 500));
 	SnapshotData data = captureLayout(&maker, QStringLiteral("Maximized"));
-	data.geometry = maximizedGeometry(QRect(0, 0, 1920, 1080), QRect(100, 80, 800, 500), QRect(0, 0, 1920, 1080));
+	data.geometry = savedGeometry(QRect(0, 0, 1920, 1080), QRect(100, 80, 800, 500), QRect(0, 0, 1920, 1080));
 	const std::optional<LayoutPictureGeometry> geometry = layoutPictureGeometry(data, titlesOf(maker));
 	ASSERT_TRUE(geometry);
 	EXPECT_EQ(geometry->window, QRect(0, 0, 1920, 1080));
@@ -129,6 +134,52 @@ TEST(LayoutPictureTest, AMaximizedSnapshotIsDrawnAtItsMaximizedSize)
 	EXPECT_GT(right, 1800);
 
 	expectReadableBoxes(*geometry, "maximized");
+}
+
+// Whatever sizes a snapshot gives, its picture is at most the largest extent on each side, at a pixel ratio no
+// larger than the largest, from a stand-in no larger than the largest.
+TEST(LayoutPictureTest, APictureIsBoundedWhateverTheSnapshotSays)
+{
+	QMainWindow maker;
+	buildLikeOBS(maker, QRect(100, 80, 800, 500));
+	const SnapshotData good = captureLayout(&maker, QStringLiteral("Bounded"));
+	const auto standIn = [&](const QRect &client, bool maximized = true) {
+		SnapshotData data = good;
+		data.geometry = maximized ? savedGeometry(QRect(0, 0, 1920, 1080), QRect(100, 80, 800, 500), client)
+					  : savedGeometry(client, client, client, false);
+		return layoutPictureGeometry(data, titlesOf(maker));
+	};
+	const QRect limits(QPoint(-QWIDGETSIZE_MAX, -QWIDGETSIZE_MAX), QPoint(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
+	LayoutPictureGeometry tinyDocks{QRect(0, 0, 1920, 1080), QRect(0, 0, 1920, 1080), {}};
+	for (int i = 0; i < kMaxPictureDocks; ++i) {
+		tinyDocks.docks.append({QStringLiteral("Dock"), QRect(i * 7, 1000, 1, 1)});
+	}
+	const struct {
+		const char *what;
+		std::optional<LayoutPictureGeometry> geometry;
+		qreal ratio;
+	} cases[] = {
+		{"maximized at 500 x 1,000,000", standIn(QRect(0, 0, 500, 1000000)), 1},
+		{"maximized at 1,000,000 x 500", standIn(QRect(0, 0, 1000000, 500)), 2},
+		{"maximized at the limits", standIn(limits), 1},
+		{"a normal window at the limits", standIn(limits, false), 1},
+		{"many tiny docks", tinyDocks, 1},
+		{"a ratio of a million", standIn(QRect(0, 0, 1920, 1080)), 1e6},
+		{"an endless ratio", standIn(QRect(0, 0, 1920, 1080)), qInf()},
+		{"no ratio", standIn(QRect(0, 0, 1920, 1080)), qQNaN()},
+	};
+	const qsizetype largest = qPow(kMaxPictureExtent * kMaxPictureRatio, 2) * 4;
+	for (const auto &c : cases) {
+		ASSERT_TRUE(c.geometry) << c.what;
+		EXPECT_TRUE(QRect(0, 0, kMaxStandInExtent, kMaxStandInExtent).contains(c.geometry->window)) << c.what;
+		LayoutPictureStyle style;
+		style.devicePixelRatio = c.ratio;
+		const QImage picture = drawLayoutPicture(*c.geometry, style);
+		EXPECT_FALSE(picture.isNull()) << c.what;
+		EXPECT_LE(picture.deviceIndependentSize().width(), kMaxPictureExtent) << c.what;
+		EXPECT_LE(picture.deviceIndependentSize().height(), kMaxPictureExtent) << c.what;
+		EXPECT_LE(picture.sizeInBytes(), largest) << c.what;
+	}
 }
 
 // A floating tab group of the Scenes and Sources docks, appended to a saved state.

@@ -118,7 +118,11 @@ TEST_F(LayoutsMenuTest, TwentyRowsAtMostThenMoreAndTheDocksMenuWhenThereIsOne)
 	EXPECT_TRUE(docks->actions().at(1)->isSeparator());
 	EXPECT_EQ(docks->actions().at(2)->menu(), probe(velkin).layoutsSubmenu().data());
 
+	// Opening the submenu keeps the pictures of the manager's rows beyond its own.
+	const QString beyond = path(names.last());
+	probe(velkin).layoutsMenu().pictureHtml(beyond, 1);
 	const QStringList texts = shown();
+	EXPECT_TRUE(probe(velkin).layoutPictures().contains(beyond));
 	EXPECT_EQ(texts.mid(0, 20), names.mid(0, 20));
 	EXPECT_EQ(texts.at(20), localeText("LayoutsMore"));
 	EXPECT_EQ(texts.size(), 21 + tail().size());

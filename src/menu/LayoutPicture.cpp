@@ -86,7 +86,8 @@ std::optional<LayoutPictureGeometry> layoutPictureGeometry(const SnapshotData &d
 	if (saved->maximized || saved->fullScreen) {
 		const QRect size = saved->client.isValid() ? saved->client : saved->frame;
 		standIn.setWindowState(Qt::WindowNoState);
-		standIn.resize(size.size());
+		// Laying out a window of millions of pixels costs time of its own.
+		standIn.resize(size.size().boundedTo(QSize(kMaxStandInExtent, kMaxStandInExtent)));
 	}
 	if (!standIn.restoreState(data.state, 0)) {
 		return std::nullopt;
@@ -141,7 +142,7 @@ LayoutPicturePlan planLayoutPicture(const LayoutPictureGeometry &geometry)
 		return plan;
 	}
 	// At least the least width, and more where a dock would be drawn smaller than the least box; never beyond the
-	// largest extent unless the least width asks for it.
+	// largest extent on either axis, whatever those ask for.
 	qreal scale = qreal(kMinPictureWidth) / all.width();
 	for (const LayoutPictureBox &box : geometry.docks) {
 		if (!box.rect.isEmpty()) {
@@ -150,12 +151,13 @@ LayoutPicturePlan planLayoutPicture(const LayoutPictureGeometry &geometry)
 		}
 	}
 	scale = std::min({scale, qreal(kMaxPictureExtent) / all.width(), qreal(kMaxPictureExtent) / all.height()});
-	scale = std::max(scale, qreal(kMinPictureWidth) / all.width());
 	const auto place = [&](const QRect &rect) {
 		return QRectF((rect.x() - all.x()) * scale, (rect.y() - all.y()) * scale, rect.width() * scale,
 			      rect.height() * scale);
 	};
-	plan.size = QSize(qCeil(all.width() * scale), qCeil(all.height() * scale));
+	// Rounding up never passes the largest extent.
+	plan.size = QSize(qCeil(all.width() * scale), qCeil(all.height() * scale))
+			    .boundedTo(QSize(kMaxPictureExtent, kMaxPictureExtent));
 	plan.window = place(geometry.window);
 	plan.preview = place(geometry.preview).adjusted(kInset, kInset, -kInset, -kInset);
 	for (const LayoutPictureBox &box : geometry.docks) {
@@ -212,7 +214,8 @@ QImage drawLayoutPicture(const LayoutPictureGeometry &geometry, const LayoutPict
 	if (plan.size.isEmpty()) {
 		return QImage();
 	}
-	const qreal ratio = std::max<qreal>(1, style.devicePixelRatio);
+	const qreal ratio =
+		qIsFinite(style.devicePixelRatio) ? std::clamp<qreal>(style.devicePixelRatio, 1, kMaxPictureRatio) : 1;
 	QImage image((QSizeF(plan.size) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
 	image.setDevicePixelRatio(ratio);
 	image.fill(Qt::transparent);

@@ -35,15 +35,18 @@ constexpr qsizetype kMaxPictureDocks = 256;
 
 // Restores the snapshot onto a stand-in main window that holds a dock for each name that the dock state places
 // and that is never shown on screen, nor is any window that the state makes float. A snapshot saved maximized or
-// full screen is laid out at that size. `titles` gives the title of each dock that OBS has now, by object name; the
-// others are marked missing. Nothing when the load would refuse the snapshot, when the stand-in refuses it, or when
-// it places more than kMaxPictureDocks docks.
+// full screen is laid out at that size, up to kMaxStandInExtent pixels on each side (beyond the maximized window of
+// any screen). `titles` gives the title of each dock that OBS has now, by object name; the others are marked
+// missing. Nothing when the load would refuse the snapshot, when the stand-in refuses it, or when it places more
+// than kMaxPictureDocks docks.
+constexpr int kMaxStandInExtent = 16384;
 std::optional<LayoutPictureGeometry> layoutPictureGeometry(const SnapshotData &data,
 							   const QHash<QString, QString> &titles);
 
 // The picture's size in logical pixels and where it draws the window, the preview and each dock (in the order of
 // `geometry.docks`): at the snapshot's own proportions, at least kMinPictureWidth wide, and large enough that every
-// dock's box is at least kMinPictureBox wide and high, up to kMaxPictureExtent. Neighbouring boxes keep a gap.
+// dock's box is at least kMinPictureBox wide and high, but never beyond kMaxPictureExtent on either side, which wins
+// over the other two. Neighbouring boxes keep a gap.
 constexpr int kMinPictureWidth = 360;
 constexpr int kMaxPictureExtent = 720;
 constexpr QSize kMinPictureBox(24, 16);
@@ -66,5 +69,6 @@ struct LayoutPictureStyle {
 };
 
 // The window with its preview and a filled, titled box per dock, floating docks with a dashed outline and a shadow,
-// missing ones hatched; at the style's pixel ratio.
+// missing ones hatched; at the style's pixel ratio, taken from 1 to kMaxPictureRatio (1 when it is not finite).
+constexpr qreal kMaxPictureRatio = 4;
 QImage drawLayoutPicture(const LayoutPictureGeometry &geometry, const LayoutPictureStyle &style);

@@ -93,11 +93,13 @@ void LayoutsMenu::fill()
 	// The list as it is now, in the manager's order: no second copy of it is kept.
 	const QList<SnapshotEntry> catalogue = host.catalogue();
 	const QString last = host.lastSnapshot();
-	QSet<QString> listed;
+	QSet<QString> present;
+	for (const SnapshotEntry &entry : catalogue) {
+		present.insert(host.snapshotPath(entry.fileName));
+	}
 	const QHash<obs_hotkey_id, QString> keys = hotkeyTexts();
 	for (qsizetype i = 0; i < catalogue.size() && i < kRows; ++i) {
 		const QString path = host.snapshotPath(catalogue.at(i).fileName);
-		listed.insert(path);
 		QString text = menuText(catalogue.at(i).name);
 		// The load hotkey's keys stand where menus show shortcuts; OBS's hotkeys do the work, not Qt.
 		const QString combination = keys.value(host.loadHotkeyOf(path));
@@ -113,7 +115,8 @@ void LayoutsMenu::fill()
 		// The row's tool tip as the manager has it; the picture beside the menu adds the layout's picture.
 		action->setToolTip(host.snapshotToolTip(catalogue.at(i)));
 	}
-	keepPictures(listed);
+	// The pictures of the manager's rows beyond the menu's are kept too.
+	keepPictures(present);
 	if (catalogue.size() > kRows) {
 		QObject::connect(menu->addAction(localeText("LayoutsMore")), &QAction::triggered, this,
 				 [this] { host.showManagerDialog(); });

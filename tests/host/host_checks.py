@@ -2300,10 +2300,13 @@ class MenuPictures:
 
     def rest_on(self, row, seconds=0.0):
         """Rests the pointer on a row (from 0) and returns the geometry of its picture's window, which must lie
-        beside the submenu, never over it."""
+        beside the submenu, never over it: level with the row, or moved up to end at the screen's bottom."""
         x, _, _, _ = self.submenu
         top = self.top + row * self.height
-        rect = self.rest_at(x + 30, top + self.height // 2, f"row {row + 1}", lambda rect: rect[1] == top, seconds)
+        bottom = int(subprocess.run(["xdotool", "getdisplaygeometry"], env={**os.environ, "DISPLAY": self.display.name},
+                                    capture_output=True, text=True, check=True).stdout.split()[1])
+        rect = self.rest_at(x + 30, top + self.height // 2, f"row {row + 1}",
+                            lambda rect: rect[1] == top or (rect[1] < top and rect[1] + rect[3] == bottom), seconds)
         expect(side_of(rect, self.submenu),
                f"row {row + 1}'s picture at {rect} lies over the Dock Layouts submenu at {self.submenu}")
         return rect
@@ -2346,10 +2349,11 @@ def use_theme(profile, theme):
 def check_layouts_menu(args, display):
     """The Dock Layouts submenu at the end of OBS's Docks menu loads the snapshot chosen with the mouse; a row's
     picture shows beside the submenu, never over it, in the dark and in a light theme. Screenshots of the submenu
-    with a picture and of a row's tool tip in the manager are kept."""
+    with a picture and of a row's tool tip in the manager are kept, for the README: OBS has its profile in a
+    user's home folder, which the tool tips show."""
     artifacts = os.path.join(args.build_dir, "artifacts")
     for look, theme in THEMES.items():
-        profile = Profile(args.build_dir, f"layouts-menu-{look}")
+        profile = Profile(args.build_dir, f"layouts-menu-{look}", user_home="/home/streamer")
         use_theme(profile, theme)
         paths = {name: layout_document(args, profile.snapshot_dir, f"{name}.json", name, *EXACT_LAYOUTS[name])
                  for name in ("Bottom", "Floating", "Sides")}
@@ -2373,7 +2377,7 @@ def check_layouts_menu(args, display):
             crop(shot, [docks, submenu, shown])
             # The first row is Bottom.
             rows.click(0)
-            wait_for_last(profile, paths["Bottom"])
+            wait_for_last(profile, profile.seen(paths["Bottom"]))
 
             # Studio's tool tip in the manager, with the picture of its layout.
             dialog = open_manager(obs, display)
@@ -2432,6 +2436,17 @@ def many_docks(document):
     document["state"] = base64.b64encode(column_state(names)).decode()
 
 
+def tall_maximized(document):
+    """The geometry saved maximized, with a client area of 500 x 1,000,000 pixels, as a damaged file may say."""
+    geometry = bytearray(base64.b64decode(document["geometry"]))
+    # After the magic number and version, the frame and normal rectangles and the screen's number: whether it is
+    # maximized or full screen, the screen's width and the client rectangle (left, top, right, bottom).
+    expect(struct.unpack_from(">H", geometry, 4)[0] == 3, "the geometry is not of version 3")
+    struct.pack_into(">BB", geometry, 44, 1, 0)
+    struct.pack_into(">iiii", geometry, 50, 0, 0, 499, 999999)
+    document["geometry"] = base64.b64encode(bytes(geometry)).decode()
+
+
 def close_manager(display, dialog):
     """Closes the manager with Escape; a key that comes before Qt has taken the focus is lost, so it is sent again
     while the manager stays open."""
@@ -2470,11 +2485,13 @@ def expect_answering(obs, why):
 def check_picture_safety(args, display):
     """Resting on the row of a snapshot whose dock state Qt would crash on, or of one that places 20,000 docks,
     in the manager and in the Dock Layouts submenu, leaves OBS answering: those rows show their text without a
-    picture, and the other rows keep theirs."""
+    picture, and the other rows keep theirs. So does a row saved maximized at 500 x 1,000,000 pixels, whose picture
+    is bounded."""
     profile = Profile(args.build_dir, "picture-safety")
     # In the list's order; whether each row has a picture.
     rows = [("Alpha", "Bottom", None, True), ("Bravo", "Sides", side_four, False),
-            ("Charlie", "Floating", None, True), ("Delta", "Bottom", many_docks, False)]
+            ("Charlie", "Floating", None, True), ("Delta", "Bottom", many_docks, False),
+            ("Echo", "Bottom", tall_maximized, True)]
     for name, layout, change, _ in rows:
         path = layout_document(args, profile.snapshot_dir, f"{name}.json", name, *EXACT_LAYOUTS[layout])
         if change:
