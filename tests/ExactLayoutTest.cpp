@@ -6,6 +6,7 @@
 #include "support/DockWindow.hpp"
 #include "support/TestHost.hpp"
 
+#include <QDataStream>
 #include <QDockWidget>
 #include <QGuiApplication>
 #include <QMainWindow>
@@ -96,10 +97,13 @@ TEST_F(ExactLayoutTest, ALayoutComesBackTheSameWhateverWasOnScreenBefore)
 	}
 }
 
-TEST(PlaceOnScreensTest, AWindowGoesWhollyOntoTheScreenThatHoldsMostOfItOrTheNearest)
+TEST(PlaceOnScreensTest, AWindowWithinTheScreensStaysAndOneOutsideMovesTheLeast)
 {
 	const QList<QRect> one = {QRect(0, 0, 1600, 1000)};
 	const QList<QRect> two = {QRect(0, 0, 1600, 1000), QRect(1600, 0, 1920, 1080)};
+	const QList<QRect> side = {QRect(0, 0, 1920, 1040), QRect(1920, 0, 1920, 1040)};
+	// An L: the right screen is shorter, and its bounding box holds a gap below it.
+	const QList<QRect> ell = {QRect(0, 0, 1600, 1000), QRect(1600, 0, 1280, 600)};
 	const struct {
 		const char *what;
 		QRect frame;
@@ -113,15 +117,21 @@ TEST(PlaceOnScreensTest, AWindowGoesWhollyOntoTheScreenThatHoldsMostOfItOrTheNea
 		{"on a second monitor that is gone", {2500, 200, 420, 300}, one, {1180, 200, 420, 300}},
 		{"below every screen", {300, 1400, 400, 300}, one, {300, 700, 400, 300}},
 		{"larger than the screen", {-10, 50, 1800, 1200}, one, {0, 0, 1600, 1000}},
-		{"across two screens, mostly on the second", {1500, 100, 400, 300}, two, {1600, 100, 400, 300}},
-		{"across two screens, mostly on the first", {1300, 100, 400, 300}, two, {1200, 100, 400, 300}},
+		{"across the seam of two screens", {1500, 100, 400, 300}, two, {1500, 100, 400, 300}},
+		{"a main window across both screens", {100, 100, 3000, 800}, side, {100, 100, 3000, 800}},
+		{"a dock across the seam", {1700, 200, 420, 300}, side, {1700, 200, 420, 300}},
+		{"across the seam and above the top", {1300, -40, 400, 300}, two, {1300, 0, 400, 300}},
+		{"wider than either screen, beyond the right", {1000, 100, 3000, 800}, side, {840, 100, 3000, 800}},
 		{"on the second screen", {2500, 200, 420, 300}, two, {2500, 200, 420, 300}},
+		{"in the L's bounding box, partly in its gap", {1400, 400, 400, 300}, ell, {1400, 300, 400, 300}},
+		{"on the L's short screen, partly in its gap", {2000, 500, 400, 300}, ell, {2000, 300, 400, 300}},
 		{"no screens", {2500, 200, 420, 300}, {}, {2500, 200, 420, 300}},
-		// Three pixels beside the first screen, two below and two beside the second: the second is nearer.
-		{"nearest by its corner",
+		// 103 pixels beside the first screen; the second lies 102 beside and 102 below it: the first is the
+		// smaller move.
+		{"the smaller move by its corner",
 		 {1003, 0, 100, 100},
 		 {QRect(0, 0, 1000, 1000), QRect(1105, 102, 800, 600)},
-		 {1105, 102, 100, 100}},
+		 {900, 0, 100, 100}},
 	};
 	for (const auto &c : cases) {
 		EXPECT_EQ(placeOnScreens(c.frame, c.screens), c.expected) << c.what;
@@ -220,6 +230,105 @@ TEST_F(ExactLayoutTest, AMainWindowThatItsMinimumSizeHoldsLargerThanTheScreenIsL
 		EXPECT_EQ(testhost::pluginLogLines(), load == 1 ? QStringList{moved} : QStringList())
 			<< "load " << load << ": " << testhost::pluginLogLines().join(QLatin1Char('\n')).toStdString();
 	}
+}
+
+// A window geometry as QWidget::saveGeometry writes it (version 3.0), of a normal window saved on a screen of that
+// width.
+QByteArray savedGeometry(const QRect &rect, int screenWidth)
+{
+	QByteArray blob;
+	QDataStream out(&blob, QIODevice::WriteOnly);
+	out.setVersion(QDataStream::Qt_4_0);
+	out << quint32(0x1D9D0CB) << quint16(3) << quint16(0) << rect << rect << qint32(0) << quint8(0) << quint8(0)
+	    << qint32(screenWidth) << rect;
+	return blob;
+}
+
+// Qt refuses a window saved on a screen half as wide again as this one; the load cuts it down to the screen.
+TEST_F(ExactLayoutTest, TheLogOfAWindowCutDownToTheScreenNamesTheSizeThatItEndsAt)
+{
+	const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+	const QSize saved = screen.size() + QSize(400, 300);
+	SnapshotData large = layoutOf("Large", {120, 100, 1000, 700}, [](QMainWindow &) {});
+	large.geometry = savedGeometry(QRect(QPoint(50, 50), saved), screen.width() * 3 / 2);
+	const QString head = QStringLiteral("[obs-velkin] The snapshot's window of %1x%2 is larger than the screen: ")
+				     .arg(saved.width())
+				     .arg(saved.height());
+	const struct {
+		const char *what;
+		int dockHeight;
+		bool held;
+	} cases[] = {
+		{"the docks fit", 110, false},
+		{"the docks need more height than the screen has", screen.height() + 100, true},
+	};
+	for (const auto &c : cases) {
+		dockOf(window, "scenesDock")->widget()->setMinimumHeight(c.dockHeight);
+		testhost::clearLog();
+		load(large);
+		const QSize now = window.size();
+		EXPECT_EQ(now.width(), screen.width()) << c.what;
+		EXPECT_EQ(now.height() > screen.height(), c.held) << c.what << ": " << now.height();
+		const QString held =
+			QStringLiteral("the docks hold the window at %1x%2 (the screen has room for %3x%4)")
+				.arg(now.width())
+				.arg(now.height())
+				.arg(screen.width())
+				.arg(screen.height());
+		const QString line =
+			head +
+			(c.held ? held : QStringLiteral("it gets %1x%2").arg(screen.width()).arg(screen.height()));
+		EXPECT_EQ(testhost::pluginLogLines(), QStringList{line})
+			<< c.what << ": " << testhost::pluginLogLines().join(QLatin1Char('\n')).toStdString();
+	}
+}
+
+// OBS's window has no minimum size of its own, but a theme or another plug-in may give it one.
+TEST_F(ExactLayoutTest, AMinimumSizeSetOnTheWindowOutlastsALoad)
+{
+	QMainWindow plain;
+	buildDockWindow(&plain, obsCoreDockPlan({80, 80, 900, 600}));
+	plain.setMinimumSize(640, 360);
+	const SnapshotData small = layoutOf("Small", {120, 100, 400, 300}, [](QMainWindow &) {});
+	for (int load = 1; load <= 2; ++load) {
+		ASSERT_TRUE(applyLayout(&plain, small));
+		QTest::qWait(50);
+		EXPECT_EQ(plain.minimumSize(), QSize(640, 360)) << "load " << load;
+		EXPECT_EQ(plain.size(), QSize(640, 360)) << "load " << load;
+	}
+}
+
+// Two screens of 1920x1040 side by side, on Qt's offscreen platform (tests/support/two-screens.json).
+class TwoScreensTest : public ExactLayoutTest {};
+
+// Qt fits a restored window to one screen, and the move onto the screens used to take one screen at a time.
+TEST_F(TwoScreensTest, AWindowAndADockAcrossBothScreensStayWhereTheSnapshotHasThem)
+{
+	ASSERT_EQ(availableScreenAreas(), (QList<QRect>{QRect(0, 0, 1920, 1040), QRect(1920, 0, 1920, 1040)}));
+	const QRect seam(1700, 200, 700, 300);
+	const SnapshotData desk = layoutOf("Desk", {100, 100, 3000, 800}, [seam](QMainWindow &w) {
+		dockOf(w, "statsDock")->show();
+		dockOf(w, "statsDock")->setFloating(true);
+		// The offscreen platform places a window that it has just made.
+		QApplication::processEvents();
+		dockOf(w, "statsDock")->setGeometry(seam);
+		QApplication::processEvents();
+	});
+	const QRect across = savedWindowGeometry(desk.geometry)->normal;
+	ASSERT_GT(across.width(), 1920);
+
+	// Loaded; then at start-up and after a change of the screens.
+	for (const char *when : {"after the load", "after the move onto the screens"}) {
+		if (when == std::string("after the load")) {
+			load(desk);
+		} else {
+			keepWindowsOnScreens(&window);
+		}
+		EXPECT_EQ(window.geometry(), across) << when;
+		EXPECT_EQ(dockOf(window, "statsDock")->geometry(), seam) << when;
+	}
+	EXPECT_TRUE(testhost::pluginLogLines().isEmpty())
+		<< testhost::pluginLogLines().join(QLatin1Char('\n')).toStdString();
 }
 
 } // namespace

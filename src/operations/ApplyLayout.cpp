@@ -65,22 +65,70 @@ bool restoreDockState(QMainWindow *window, const QByteArray &state)
 	return window->restoreState(state, 0);
 }
 
+// Qt's restoreGeometry, then, for a normal window saved wholly within the screens there are now, the saved rectangle
+// itself: Qt fits a restored window to one screen, and cuts down one saved across two. Returns whether the window
+// took the geometry.
+static bool restoreSavedGeometry(QMainWindow *window, const QByteArray &geometry)
+{
+	const bool restored = window->restoreGeometry(geometry);
+	const std::optional<SavedWindowGeometry> saved = savedWindowGeometry(geometry);
+	if (!saved || saved->maximized || saved->fullScreen || saved->normal.isEmpty()) {
+		return restored;
+	}
+	const QMargins frame = marginsAround(saved->client, saved->frame);
+	if (!onScreens(saved->normal.marginsAdded(frame), availableScreenAreas())) {
+		return restored;
+	}
+	window->setWindowState(window->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized |
+							    Qt::WindowFullScreen));
+	if (window->geometry() != saved->normal) {
+		window->setGeometry(saved->normal);
+	}
+	return true;
+}
+
+// Qt puts a restored floating dock wholly onto the screen that holds its top left corner: each one saved wholly
+// within the screens there are now, across two of them too, goes back to its saved rectangle.
+static void putFloatingDocksBack(QMainWindow *window, const QByteArray &state)
+{
+	const QHash<QString, QRect> saved = stateFloatingRects(state);
+	const QList<QRect> screens = availableScreenAreas();
+	QSet<QString> seen;
+	const QList<QDockWidget *> docks = window->findChildren<QDockWidget *>();
+	for (QDockWidget *dock : docks) {
+		const QString name = dock->objectName();
+		const auto rect = saved.constFind(name);
+		if (seen.contains(name) || rect == saved.cend()) {
+			continue;
+		}
+		seen.insert(name);
+		if (dock->isFloating() && dock->isVisible() && dock->geometry() != *rect && onScreens(*rect, screens)) {
+			dock->setGeometry(*rect);
+			// Qt's offscreen platform takes only the size from the rectangle of a shown window.
+			if (dock->geometry().topLeft() != rect->topLeft()) {
+				dock->move(dock->pos() + rect->topLeft() - dock->geometry().topLeft());
+			}
+		}
+	}
+}
+
 // Qt refuses a saved geometry whose window is larger than the available area of its screen (a snapshot of a larger
-// desk on a laptop). The window then takes the saved rectangle cut down to the screen that holds most of it, or the
-// nearest one, so that the docks can be put onto the largest window that the screen allows; its minimum size may
-// still hold it larger. False when the geometry cannot be read or there is no screen.
-static bool fitSavedGeometry(QMainWindow *window, const QByteArray &geometry)
+// desk on a laptop). The window then takes the saved rectangle placed as placeOnScreens says, cut down to one screen
+// where it fits nowhere at its size, so that the docks can be put onto the largest window that the screen allows;
+// its minimum size may still hold it larger. Returns the saved size and the one given, or nothing when the geometry
+// cannot be read or there is no screen.
+static std::optional<std::pair<QSize, QSize>> fitSavedGeometry(QMainWindow *window, const QByteArray &geometry)
 {
 	const std::optional<SavedWindowGeometry> saved = savedWindowGeometry(geometry);
 	const QList<QRect> screens = availableScreenAreas();
 	if (!saved || saved->normal.isEmpty() || screens.isEmpty()) {
-		return false;
+		return std::nullopt;
 	}
 	// The frame around the normal rectangle, as saved.
 	const QMargins frame = marginsAround(saved->client, saved->frame);
 	const QRect placed = placeOnScreens(saved->normal.marginsAdded(frame), screens).marginsRemoved(frame);
 	if (placed.isEmpty()) {
-		return false;
+		return std::nullopt;
 	}
 	window->setWindowState(window->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized |
 							    Qt::WindowFullScreen));
@@ -90,19 +138,34 @@ static bool fitSavedGeometry(QMainWindow *window, const QByteArray &geometry)
 	} else if (saved->maximized) {
 		window->setWindowState(window->windowState() | Qt::WindowMaximized);
 	}
-	velkinLog(LOG_INFO, "The snapshot's window of %dx%d is larger than the screen: it gets %dx%d",
-		  saved->normal.width(), saved->normal.height(), placed.width(), placed.height());
-	return true;
+	return std::pair(saved->normal.size(), placed.size());
 }
 
-// Puts the geometry onto the window, cut down to the screen when Qt refuses it as too large; the reason when
-// neither works.
-static LayoutRefusal restoreWindowGeometry(QMainWindow *window, const QByteArray &geometry)
+// Puts the geometry onto the window, cut down to the screen when Qt refuses it as too large, and then the saved and
+// the given size in `fitted`; the reason when neither works.
+static LayoutRefusal restoreWindowGeometry(QMainWindow *window, const QByteArray &geometry,
+					   std::optional<std::pair<QSize, QSize>> &fitted)
 {
-	if (window->restoreGeometry(geometry) || fitSavedGeometry(window, geometry)) {
+	if (restoreSavedGeometry(window, geometry) || (fitted = fitSavedGeometry(window, geometry))) {
 		return LayoutRefusal::None;
 	}
 	return QGuiApplication::screens().isEmpty() ? LayoutRefusal::NoScreen : LayoutRefusal::Geometry;
+}
+
+// The log line of a window cut down to the screen, with the size that it has once the docks are on.
+static void logFitted(const QMainWindow *window, const std::pair<QSize, QSize> &fitted)
+{
+	const auto [saved, given] = fitted;
+	const QSize now = window->size();
+	if (now.width() > given.width() || now.height() > given.height()) {
+		velkinLog(LOG_INFO,
+			  "The snapshot's window of %dx%d is larger than the screen: the docks hold the window at "
+			  "%dx%d (the screen has room for %dx%d)",
+			  saved.width(), saved.height(), now.width(), now.height(), given.width(), given.height());
+		return;
+	}
+	velkinLog(LOG_INFO, "The snapshot's window of %dx%d is larger than the screen: it gets %dx%d", saved.width(),
+		  saved.height(), now.width(), now.height());
 }
 
 namespace {
@@ -112,20 +175,30 @@ namespace {
 // window (1563 pixels wide for one saved 1100 wide); under X11 the window system answered that growth after the
 // load had set the saved size, and left the window at the larger one. At the end the layout sets the window's
 // minimum again, from the docks as they are then, and grows the window only if the docks need it.
+// A minimum set on the window itself stays throughout. Qt marks such a minimum with a flag that the hold cannot
+// read: once the layout is up to date, the hold takes an axis whose minimum differs from the layout's for one set
+// on the window (one that happens to equal the layout's is left to the layout). Given again at the end, it is
+// marked as set on the window, and the layout keeps it on its axis, larger or smaller than its own, as Qt does.
 class SizeHeld {
 public:
 	explicit SizeHeld(QMainWindow *window) : window(window), layout(window->layout())
 	{
 		if (layout) {
 			constraint = layout->sizeConstraint();
+			layout->activate();
+			const QSize minimum = window->minimumSize();
+			const QSize layoutMinimum = layout->totalMinimumSize();
+			own = QSize(minimum.width() != layoutMinimum.width() ? minimum.width() : 0,
+				    minimum.height() != layoutMinimum.height() ? minimum.height() : 0);
 			layout->setSizeConstraint(QLayout::SetNoConstraint);
-			window->setMinimumSize(0, 0);
+			window->setMinimumSize(own);
 		}
 	}
 	~SizeHeld() { release(); }
 	void release()
 	{
 		if (layout) {
+			window->setMinimumSize(own);
 			layout->setSizeConstraint(constraint);
 			relayout(window);
 			layout = nullptr;
@@ -138,6 +211,8 @@ private:
 	QMainWindow *window;
 	QPointer<QLayout> layout;
 	QLayout::SizeConstraint constraint = QLayout::SetDefaultConstraint;
+	// The window's own minimum, 0 on an axis where the layout set it.
+	QSize own;
 };
 
 } // namespace
@@ -153,11 +228,12 @@ bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotDa
 	// The state is only tried once the window has taken the geometry.
 	const QSet<QDockWidget *> shownBefore = shownDocks(window);
 	LayoutRefusal why = LayoutRefusal::None;
+	std::optional<std::pair<QSize, QSize>> fitted;
 	if (data.state.isEmpty() || data.geometry.isEmpty()) {
 		why = LayoutRefusal::Empty;
 	} else if (!safeToRestore(data.geometry, data.state)) {
 		why = LayoutRefusal::OutOfRange;
-	} else if ((why = restoreWindowGeometry(window, data.geometry)) == LayoutRefusal::None &&
+	} else if ((why = restoreWindowGeometry(window, data.geometry, fitted)) == LayoutRefusal::None &&
 		   !restoreDockState(window, data.state)) {
 		why = stateRefusal(data.state);
 	}
@@ -168,14 +244,18 @@ bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotDa
 		// minimum if need be, and lets the others give.
 		// Either way the docks were fitted in a way that depends on the layout before: restore the state once
 		// more, now that the window and the docks are as the snapshot has them.
-		const QSize fitted = window->size();
-		window->restoreGeometry(data.geometry);
-		if (window->size() != fitted || shownDocks(window) != shownBefore) {
+		const QSize sized = window->size();
+		restoreSavedGeometry(window, data.geometry);
+		if (window->size() != sized || shownDocks(window) != shownBefore) {
 			restoreDockState(window, data.state);
 			relayout(window);
 		}
 		held.release();
+		putFloatingDocksBack(window, data.state);
 		keepWindowsOnScreens(window);
+		if (fitted) {
+			logFitted(window, *fitted);
+		}
 		return true;
 	}
 

@@ -5,6 +5,7 @@
 
 #include <QDataStream>
 #include <QtEndian>
+#include <QHash>
 #include <QRect>
 #include <QSize>
 #include <QWidget>
@@ -62,9 +63,15 @@ bool plausibleGeometry(const QByteArray &geometry)
 // arrangement does (Qt reads them by recursion). Whatever Qt refuses by itself is left to it.
 constexpr int kDeepestNesting = 64;
 
+// What a walk of the records collects: the names of the docks, and the rectangles of the floating ones.
+struct StateDocks {
+	QStringList *names = nullptr;
+	QHash<QString, QRect> *floating = nullptr;
+};
+
 // False when Qt would not get past this sequence either, or when it nests too deep (then *tooDeep). The names of
-// its docks go to `names` when given.
-bool walkSequence(QDataStream &stream, int depth, bool *tooDeep, QStringList *names)
+// its docks, and the rectangles of its floating docks, go to `found`.
+bool walkSequence(QDataStream &stream, int depth, bool *tooDeep, const StateDocks &found)
 {
 	if (depth > kDeepestNesting) {
 		*tooDeep = true;
@@ -90,12 +97,16 @@ bool walkSequence(QDataStream &stream, int depth, bool *tooDeep, QStringList *na
 			QString name;
 			quint8 flags = 0;
 			stream >> name >> flags >> values[0] >> values[1] >> values[2] >> values[3];
-			if (names) {
-				names->append(name);
+			if (found.names) {
+				found.names->append(name);
+			}
+			// A floating dock's x, y, width and height; a docked one's place and size in its row.
+			if (found.floating && (flags & kFloating) && !found.floating->contains(name)) {
+				found.floating->insert(name, QRect(values[0], values[1], values[2], values[3]));
 			}
 		} else if (itemMarker == kSequenceMarker) {
 			stream >> values[0] >> values[1] >> values[2] >> values[3];
-			if (!walkSequence(stream, depth + 1, tooDeep, names)) {
+			if (!walkSequence(stream, depth + 1, tooDeep, found)) {
 				return false;
 			}
 		} else {
@@ -105,9 +116,10 @@ bool walkSequence(QDataStream &stream, int depth, bool *tooDeep, QStringList *na
 	return stream.status() == QDataStream::Ok;
 }
 
-// Whether Qt may be given the state; the names of the docks in its dock areas and floating tab groups go to
-// `names` when given (those of a state that Qt would refuse may be incomplete).
-bool safeDockState(const QByteArray &state, QStringList *names = nullptr)
+// Whether Qt may be given the state; the names of the docks in its dock areas and floating tab groups, and the
+// rectangles of the docks in its dock areas that float, go to `found` (those of a state that Qt would refuse may be
+// incomplete).
+bool safeDockState(const QByteArray &state, const StateDocks &found = {})
 {
 	QDataStream stream(state);
 	stream.setVersion(QDataStream::Qt_5_0);
@@ -128,7 +140,7 @@ bool safeDockState(const QByteArray &state, QStringList *names = nullptr)
 				if (stream.status() == QDataStream::Ok && (side < 0 || side > 3)) {
 					return false;
 				}
-				if (!walkSequence(stream, 0, &tooDeep, names)) {
+				if (!walkSequence(stream, 0, &tooDeep, found)) {
 					return !tooDeep;
 				}
 			}
@@ -138,7 +150,8 @@ bool safeDockState(const QByteArray &state, QStringList *names = nullptr)
 		} else if (marker == kFloatingTabsMarker) {
 			QRect rect;
 			stream >> rect;
-			if (!walkSequence(stream, 0, &tooDeep, names)) {
+			// The docks of a floating tab group lie in the group's window, not in windows of their own.
+			if (!walkSequence(stream, 0, &tooDeep, {found.names, nullptr})) {
 				return !tooDeep;
 			}
 		} else if (marker == kToolBarMarker || marker == kToolBarMarkerEx) {
@@ -199,9 +212,16 @@ bool safeToRestore(const QByteArray &geometry, const QByteArray &state)
 QStringList stateDockNames(const QByteArray &state)
 {
 	QStringList names;
-	safeDockState(state, &names);
+	safeDockState(state, {&names, nullptr});
 	names.removeDuplicates();
 	return names;
+}
+
+QHash<QString, QRect> stateFloatingRects(const QByteArray &state)
+{
+	QHash<QString, QRect> floating;
+	safeDockState(state, {nullptr, &floating});
+	return floating;
 }
 
 std::optional<SavedWindowGeometry> savedWindowGeometry(const QByteArray &geometry)

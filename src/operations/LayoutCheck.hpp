@@ -2,6 +2,7 @@
 
 // Checks of a snapshot's blobs before Qt sees them, what a saved geometry holds, and why a layout is refused.
 #include <QByteArray>
+#include <QHash>
 #include <QRect>
 #include <QStringList>
 
@@ -14,6 +15,9 @@ bool safeToRestore(const QByteArray &geometry, const QByteArray &state);
 
 // The names of the docks that a saved dock state places, each once, in the order it names them.
 QStringList stateDockNames(const QByteArray &state);
+
+// The rectangles of the docks that a saved dock state floats in windows of their own, by name: the first of a name.
+QHash<QString, QRect> stateFloatingRects(const QByteArray &state);
 
 // What a saved window geometry holds: the window's frame and inner rectangle as saved (the maximized or full-screen
 // ones when it was saved so), its normal rectangle, and whether it was maximized or full screen.

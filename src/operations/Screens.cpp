@@ -4,10 +4,12 @@
 #include <QDockWidget>
 #include <QGuiApplication>
 #include <QMainWindow>
+#include <QRegion>
 #include <QScreen>
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -32,8 +34,8 @@ QString rectText(const QRect &rect)
 }
 
 // Moves a window onto the screens by its outer rectangle, and logs the rectangle that it then has; nothing when it
-// lies wholly on one already, or when it cannot change at all. A window whose minimum size is larger than the screen
-// keeps that size, with its top left corner on the screen.
+// lies wholly within the screens already, or when it cannot change at all. A window whose minimum size is larger
+// than the screen keeps that size, with its top left corner on the screen.
 // The outer rectangle comes by value: a widget's geometry() is a reference to the rectangle that moving it changes.
 void keepOnScreens(QWidget *window, const QRect outer, const QString &name, const QList<QRect> &screens)
 {
@@ -74,8 +76,47 @@ QList<QRect> availableScreenAreas()
 	return areas;
 }
 
+bool onScreens(const QRect &frame, const QList<QRect> &screens)
+{
+	QRegion covered;
+	for (const QRect &screen : screens) {
+		covered += screen;
+	}
+	return QRegion(frame).subtracted(covered).isEmpty();
+}
+
 QRect placeOnScreens(const QRect &frame, const QList<QRect> &screens)
 {
+	if (frame.isEmpty() || onScreens(frame, screens)) {
+		return frame;
+	}
+	// The nearest place within the screens keeps each coordinate of the frame, or puts one of its edges onto the
+	// same edge of a screen: one step from any other place towards the frame stays within the screens.
+	QList<int> lefts = {frame.left()};
+	QList<int> tops = {frame.top()};
+	for (const QRect &screen : screens) {
+		if (!screen.isEmpty()) {
+			lefts << screen.left() << screen.right() - frame.width() + 1;
+			tops << screen.top() << screen.bottom() - frame.height() + 1;
+		}
+	}
+	std::optional<QRect> nearest;
+	qint64 nearestDistance = 0;
+	for (const int left : lefts) {
+		for (const int top : tops) {
+			const QRect moved(QPoint(left, top), frame.size());
+			const qint64 dx = left - frame.left();
+			const qint64 dy = top - frame.top();
+			if ((!nearest || dx * dx + dy * dy < nearestDistance) && onScreens(moved, screens)) {
+				nearest = moved;
+				nearestDistance = dx * dx + dy * dy;
+			}
+		}
+	}
+	if (nearest) {
+		return *nearest;
+	}
+	// Too large for the screens at its size: onto the screen that holds most of it, or else the nearest one.
 	const QRect *best = nullptr;
 	qint64 bestOverlap = 0;
 	qint64 bestGap = std::numeric_limits<qint64>::max();
@@ -83,10 +124,6 @@ QRect placeOnScreens(const QRect &frame, const QList<QRect> &screens)
 		if (screen.isEmpty()) {
 			continue;
 		}
-		if (screen.contains(frame)) {
-			return frame;
-		}
-		// The screen that holds most of the window, or else the nearest one.
 		const qint64 overlap = overlapArea(frame, screen);
 		const qint64 gap = gapSquared(frame, screen);
 		if (overlap > bestOverlap || (overlap == 0 && bestOverlap == 0 && gap < bestGap)) {
@@ -95,7 +132,7 @@ QRect placeOnScreens(const QRect &frame, const QList<QRect> &screens)
 			bestGap = gap;
 		}
 	}
-	if (!best || frame.isEmpty()) {
+	if (!best) {
 		return frame;
 	}
 	QRect placed(frame.topLeft(), frame.size().boundedTo(best->size()));

@@ -24,6 +24,9 @@ import websocket
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir, "scripts"))
 from obs_host import (WEBSOCKET_NOT_READY, Display, FileWrites, HostError, Obs, Profile, free_port, key_name, run_main,
                       visible_windows, xdotool)
+# The reader of saved dock states lives with the soak, which uses it too.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "soak"))
+from dock_state import floating_rects
 
 CHECKS = {}
 
@@ -1779,7 +1782,8 @@ def check_monitors(args, display):
     """On a desk of two monitors: a snapshot with the Stats dock floating on the second monitor loads there to the
     pixel and a save keeps it there; when the monitor goes, the dock comes wholly onto the first within two seconds
     and the main window stays; each set of monitors brings back the snapshot last loaded with it; with the option
-    off, only the windows follow."""
+    off, only the windows follow; a main window across both monitors and a dock across their seam load where the
+    snapshot has them and stay there when the screens change."""
     with TwoMonitors() as desk:
         profile = Profile(args.build_dir, "monitors")
         layout_document(args, profile.snapshot_dir, "Road.json", "Road", *EXACT_LAYOUTS["Bottom"])
@@ -1867,6 +1871,33 @@ def check_monitors(args, display):
             desk.right(True)
             time.sleep(2)
             expect(last_and_loads(obs) == before, f"with the option off, a snapshot loaded: {last_and_loads(obs)}")
+
+            # The main window across both monitors and the Stats dock across their seam: a load puts them where
+            # the snapshot has them, and a change of the screens leaves them there.
+            arrange(obs, "float:statsDock:900,150,700,300", "window:80,80,1100,740")
+            arrange(obs, "float:statsDock:1400,150,700,300", "window:100,100,2600,800")
+            expect(vendor_call(obs, "SaveSnapshot", {"name": "Across"}) == {"fileName": "Across.json"}, "Save Across")
+            path = os.path.join(profile.snapshot_dir, "Across.json")
+            with open(path, encoding="utf-8") as f:
+                stored_stats = floating_rects(base64.b64decode(json.load(f)["state"])).get("statsDock")
+            stored = {"client": saved_geometry(path)["client"], "statsDock": (True, stored_stats)}
+            expect(not wholly_within(stored["client"], TwoMonitors.LEFT) and stored_stats
+                   and not wholly_within(stored_stats, TwoMonitors.LEFT), f"Across was saved on one monitor: {stored}")
+            load_layout(obs, "Road.json")
+            for when in ("loaded", "after a change of the screens"):
+                if when == "loaded":
+                    got = load_layout(obs, "Across.json")
+                else:
+                    # The right monitor goes and comes back at once: the screens settle with both.
+                    desk.right(False)
+                    desk.right(True)
+                    time.sleep(1.5)
+                    got = settled_layout(obs)
+                got = {name: got.get(name) for name in stored}
+                print(f"  across both monitors, {when}: {got}", flush=True)
+                worst, differing = layout_difference(stored, got)
+                if differing:
+                    failures.append(f"Across {when}: {worst} px ({'; '.join(differing)})")
 
         in_obs(profile, desk, without_follow)
 

@@ -101,18 +101,32 @@ def rect_of(r):
     return (r["x"], r["y"], r["width"], r["height"])
 
 
-def on_screens(rect, screens):
-    """Where the plug-in puts a window with that rectangle so that it lies wholly on one of the screens: a rectangle
-    on a screen stays; else it goes onto the screen that holds most of it, or the nearest one, keeping its size
-    unless it is larger than that screen."""
+def within_screens(rect, screens):
+    """Whether every pixel of the rectangle lies on one screen or another."""
     x, y, w, h = rect
+    xs = sorted({x, x + w} | {v for sx, _, sw, _ in screens for v in (sx, sx + sw) if x < v < x + w})
+    ys = sorted({y, y + h} | {v for _, sy, _, sh in screens for v in (sy, sy + sh) if y < v < y + h})
+    return all(any(sx <= left and sy <= top and right <= sx + sw and bottom <= sy + sh for sx, sy, sw, sh in screens)
+               for left, right in zip(xs, xs[1:]) for top, bottom in zip(ys, ys[1:]))
+
+
+def on_screens(rect, screens):
+    """Where the plug-in puts a window with that rectangle: a rectangle within the screens taken together stays; else
+    the smallest move at its size that brings it within them; else it goes onto the screen that holds most of it, or
+    the nearest one, cut down to that screen where it is larger."""
+    x, y, w, h = rect
+    screens = [screen for screen in screens if screen[2] > 0 and screen[3] > 0]
+    if w <= 0 or h <= 0 or within_screens(rect, screens):
+        return rect
+    lefts = [x] + [v for sx, _, sw, _ in screens for v in (sx, sx + sw - w)]
+    tops = [y] + [v for _, sy, _, sh in screens for v in (sy, sy + sh - h)]
+    moves = sorted(((left - x) ** 2 + (top - y) ** 2, left, top) for left in lefts for top in tops
+                   if within_screens((left, top, w, h), screens))
+    if moves:
+        return (moves[0][1], moves[0][2], w, h)
     best, best_overlap, best_gap = None, 0, None
     for screen in screens:
         sx, sy, sw, sh = screen
-        if sw <= 0 or sh <= 0:
-            continue
-        if x >= sx and y >= sy and x + w <= sx + sw and y + h <= sy + sh:
-            return rect
         overlap = max(0, min(x + w, sx + sw) - max(x, sx)) * max(0, min(y + h, sy + sh) - max(y, sy))
         dx = max(0, sx - (x + w), x - (sx + sw))
         dy = max(0, sy - (y + h), y - (sy + sh))

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QRect>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -42,4 +44,15 @@ QString scratchDirectory();
 inline void PrintTo(const QString &text, std::ostream *out)
 {
 	*out << '"' << text.toStdString() << '"';
+}
+
+// And rectangles and sizes as x,y WxH and WxH.
+inline void PrintTo(const QRect &rect, std::ostream *out)
+{
+	*out << rect.x() << ',' << rect.y() << ' ' << rect.width() << 'x' << rect.height();
+}
+
+inline void PrintTo(const QSize &size, std::ostream *out)
+{
+	*out << size.width() << 'x' << size.height();
 }
