@@ -49,8 +49,7 @@ public:
 	explicit Automation(AutomationHost &host);
 
 	// automation.json at path, read and kept for the saves. At exit it is saved unless it is a file that could not
-	// be read all: that one stays as the user left it until a rule, the option or the undo binding changes. What a
-	// load changes is saved 100 ms later.
+	// be read all: that one stays as the user left it until a rule, the option or the undo binding changes.
 	void read(const QString &path);
 	void save();
 	void saveAtExit();
