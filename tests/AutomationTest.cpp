@@ -1,5 +1,4 @@
 #include "automation/AutomationText.hpp"
-#include "automation/MonitorSets.hpp"
 #include "module/Keys.hpp"
 #include "operations/LayoutCapture.hpp"
 #include "settings/SettingsFile.hpp"
@@ -320,38 +319,6 @@ TEST_F(AutomationTest, RulesFollowTheirSnapshotAndAreSavedAtOnce)
 	ASSERT_TRUE(QFile::remove(other));
 	velkin->refreshSnapshotList(QString());
 	EXPECT_TRUE(saved().rule(AutomationEvent::StreamingStarted).isEmpty());
-}
-
-// The snapshot of the monitors there are now is remembered at every load; a burst of loads writes automation.json
-// once, after it, and a change still waiting at the exit is written then.
-TEST_F(AutomationTest, TheMonitorsMemoryIsWrittenAfterABurstOfLoadsAndAtTheExit)
-{
-	const QStringList names{QStringLiteral("One"), QStringLiteral("Two"), QStringLiteral("Three")};
-	for (int i = 0; i < names.size(); ++i) {
-		snapshotOfWidth(names.at(i), 600 + 100 * i);
-	}
-	start();
-	ASSERT_FALSE(QFileInfo::exists(automationPath()));
-	const auto remembered = [] {
-		AutomationSettings settings;
-		if (readAutomationFile(automationPath(), settings, nullptr) != AutomationReadResult::Ok) {
-			return QString();
-		}
-		const qsizetype index = indexOfMonitors(settings.monitorLayouts, currentMonitors());
-		return index < 0 ? QString() : settings.monitorLayouts.at(index).snapshot;
-	};
-
-	for (const QString &name : names) {
-		ASSERT_EQ(velkin->loadSnapshot(path(name), LoadSource::Remote), LoadResult::Loaded);
-		EXPECT_FALSE(QFileInfo::exists(automationPath())) << "written at the load of " << name.toStdString();
-	}
-	QTest::qWait(300);
-	EXPECT_EQ(remembered(), QStringLiteral("Three.json"));
-
-	ASSERT_EQ(velkin->loadSnapshot(path(names.first()), LoadSource::Remote), LoadResult::Loaded);
-	EXPECT_EQ(remembered(), QStringLiteral("Three.json"));
-	velkin->shutdown();
-	EXPECT_EQ(remembered(), QStringLiteral("One.json"));
 }
 
 TEST_F(AutomationTest, AnUnusableFileGivesNoRulesOneLineAndIsNotReplacedAtShutdown)

@@ -196,6 +196,11 @@ TEST_F(RenameDeleteTest, EveryHolderFollowsARenameAndLetsGoAtADelete)
 				       LayoutMemento{QByteArray(), QByteArray(), other}};
 		state.layoutsMenu().pictureHtml(live, 1);
 		state.layoutsMenu().pictureHtml(other, 1);
+		const auto set = [](const char *name) {
+			return MonitorSet{{QLatin1String(name), {}, {}, {}, QRect(0, 0, 800, 600)}};
+		};
+		state.monitorSettings().layouts = {MonitorLayout{set("A"), QStringLiteral("Live.json")},
+						   MonitorLayout{set("B"), QStringLiteral("Other.json")}};
 
 		if (c.renamedTo.isEmpty()) {
 			state.forgetSnapshotReferences(live);
@@ -211,6 +216,14 @@ TEST_F(RenameDeleteTest, EveryHolderFollowsARenameAndLetsGoAtADelete)
 		EXPECT_EQ(state.undoHistory().at(1).last, other) << c.what;
 		EXPECT_FALSE(state.layoutPictures().contains(live)) << c.what;
 		EXPECT_EQ(state.layoutPictures().contains(other), c.otherPictureStays) << c.what;
+		// The monitors' memory follows as the rules do: a set whose snapshot goes forgets it.
+		QStringList remembered;
+		for (const MonitorLayout &layout : std::as_const(state.monitorSettings().layouts)) {
+			remembered.append(layout.snapshot);
+		}
+		QStringList expected{c.recordingRule, c.streamingRule};
+		expected.removeAll(QString());
+		EXPECT_EQ(remembered, expected) << c.what;
 	}
 }
 

@@ -1,15 +1,12 @@
 #include "automation/Automation.hpp"
 #include "automation/AutomationText.hpp"
 #include "module/Module.hpp"
-#include "operations/Screens.hpp"
 #include "operations/OperationGuard.hpp"
 #include "store/SnapshotFolder.hpp"
 
 #include <QEvent>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QMainWindow>
-#include <QScreen>
 #include <QSet>
 
 #include <utility>
@@ -40,26 +37,7 @@ QString automationRulesText(const QList<AutomationEvent> &events)
 	return texts.join(QStringLiteral(", "));
 }
 
-// How long the screens must be still before the windows and the monitors' snapshot follow them.
-constexpr int kScreensSettleMs = 500;
-
-// How long the memory of the monitors' snapshots waits after a load before it is written: a burst of loads
-// writes it once.
-constexpr int kMemorySaveDelayMs = 100;
-
-Automation::Automation(AutomationHost &host) : host(host)
-{
-	screensTimer.setSingleShot(true);
-	screensTimer.setInterval(kScreensSettleMs);
-	QObject::connect(&screensTimer, &QTimer::timeout, this, [this] { screensSettled(); });
-	memorySaveTimer.setSingleShot(true);
-	memorySaveTimer.setInterval(kMemorySaveDelayMs);
-	QObject::connect(&memorySaveTimer, &QTimer::timeout, this, [this] {
-		if (!fileKept) {
-			save();
-		}
-	});
-}
+Automation::Automation(AutomationHost &host) : host(host) {}
 
 void Automation::read(const QString &filePath)
 {
@@ -87,8 +65,6 @@ void Automation::read(const QString &filePath)
 
 void Automation::save()
 {
-	// Whatever waits on the timer is written now.
-	memorySaveTimer.stop();
 	if (const std::optional<QJsonArray> bindings = host.undoHotkeyBindings()) {
 		settings.undoHotkey = *bindings;
 	}
@@ -116,7 +92,6 @@ void Automation::start()
 	if (!window) {
 		return;
 	}
-	watchScreens();
 	if (window->isVisible()) {
 		// After the host's own handlers of the finished-loading event, which may still add docks.
 		QMetaObject::invokeMethod(
@@ -131,12 +106,6 @@ void Automation::start()
 void Automation::stop()
 {
 	pendingEvent.reset();
-	for (const QMetaObject::Connection &connection : std::as_const(screenConnections)) {
-		QObject::disconnect(connection);
-	}
-	screenConnections.clear();
-	screensTimer.stop();
-	screensWaiting = false;
 	if (firstShowWindow) {
 		firstShowWindow->removeEventFilter(this);
 	}
@@ -241,106 +210,11 @@ void Automation::operationEnded()
 		QMetaObject::invokeMethod(
 			this, [this] { applyPending(); }, Qt::QueuedConnection);
 	}
-	if (screensWaiting && !host.isShuttingDown()) {
-		QMetaObject::invokeMethod(
-			this, [this] { screensSettled(); }, Qt::QueuedConnection);
-	}
 }
 
-void Automation::watchScreens()
-{
-	settledMonitors = currentMonitors();
-	const auto watch = [this](QScreen *screen) {
-		screenConnections.append(
-			QObject::connect(screen, &QScreen::geometryChanged, this, [this] { screensChanged(); }));
-		screenConnections.append(QObject::connect(screen, &QScreen::availableGeometryChanged, this,
-							  [this] { screensChanged(); }));
-	};
-	for (QScreen *screen : QGuiApplication::screens()) {
-		watch(screen);
-	}
-	auto *application = qGuiApp;
-	screenConnections.append(QObject::connect(application, &QGuiApplication::screenAdded, this,
-						  [this, watch](QScreen *screen) {
-							  watch(screen);
-							  screensChanged();
-						  }));
-	screenConnections.append(QObject::connect(application, &QGuiApplication::screenRemoved, this,
-						  [this](QScreen *) { screensChanged(); }));
-	// Once at start-up, after the host has put its own layout back: a window saved on a monitor that is gone.
-	screensTimer.start();
-}
-
-void Automation::screensChanged()
-{
-	if (host.isActive()) {
-		screensTimer.start();
-	}
-}
-
-void Automation::screensSettled()
-{
-	if (!host.isActive()) {
-		return;
-	}
-	// The windows move and the snapshot loads once a running operation (a question of the manager) has ended.
-	if (!host.canStartOperation()) {
-		screensWaiting = true;
-		return;
-	}
-	screensWaiting = false;
-	if (QMainWindow *window = host.window()) {
-		keepWindowsOnScreens(window);
-	}
-	const MonitorSet now = currentMonitors();
-	const bool changed = now != settledMonitors;
-	settledMonitors = now;
-	if (!changed || !settings.followMonitors) {
-		return;
-	}
-	const qsizetype index = indexOfMonitors(settings.monitorLayouts, now);
-	if (index < 0) {
-		return;
-	}
-	const QString snapshot = host.snapshotPath(settings.monitorLayouts.at(index).snapshot);
-	if (!QFileInfo::exists(snapshot)) {
-		velkinLog(LOG_WARNING, "Forgot the snapshot of these monitors: %s is gone",
-			  settings.monitorLayouts.at(index).snapshot.toUtf8().constData());
-		settings.monitorLayouts.removeAt(index);
-		if (!fileKept) {
-			save();
-		}
-		return;
-	}
-	host.loadSnapshot(snapshot, LoadSource::Monitors, nullptr);
-}
-
-void Automation::layoutLoaded(const LoadedLayout &loaded)
+void Automation::layoutLoaded(const LoadedLayout &)
 {
 	loadedSinceStart = true;
-	const QString fileName = QFileInfo(loaded.path).fileName();
-	if (fileName.isEmpty()) {
-		return;
-	}
-	const MonitorSet now = currentMonitors();
-	const qsizetype index = indexOfMonitors(settings.monitorLayouts, now);
-	if (index >= 0 && settings.monitorLayouts.at(index).snapshot == fileName) {
-		return;
-	}
-	if (index >= 0) {
-		settings.monitorLayouts[index].snapshot = fileName;
-	} else {
-		// The set remembered first goes when the list is full.
-		if (settings.monitorLayouts.size() >= kMaxMonitorLayouts) {
-			settings.monitorLayouts.removeFirst();
-		}
-		settings.monitorLayouts.append(MonitorLayout{now, fileName});
-	}
-	// A file that could not be read all is not replaced for this: the memory lives on until the next change of a
-	// rule or an option, or until the exit.
-	if (!fileKept) {
-		memorySaveTimer.start();
-	}
 }
 
 void Automation::applyPending()
@@ -417,9 +291,6 @@ void Automation::dropRulesOutside(const SnapshotFolder &folder)
 			changed = true;
 		}
 	}
-	changed |= settings.monitorLayouts.removeIf([&present](const MonitorLayout &layout) {
-		return !present.contains(layout.snapshot);
-	}) > 0;
 	if (changed) {
 		save();
 	}
@@ -434,16 +305,6 @@ bool Automation::moveRules(const QString &from, const QString &to)
 			changed = true;
 		}
 	}
-	// The snapshots of the monitors follow the same way; one that goes to none is forgotten.
-	for (MonitorLayout &layout : settings.monitorLayouts) {
-		if (layout.snapshot == from) {
-			layout.snapshot = to;
-			changed = true;
-		}
-	}
-	changed |= settings.monitorLayouts.removeIf([](const MonitorLayout &layout) {
-		return layout.snapshot.isEmpty();
-	}) > 0;
 	return changed;
 }
 

@@ -41,9 +41,7 @@ protected:
 // Rules that load a snapshot when the show changes, kept in automation.json with the option that puts the earlier
 // layout back when streaming or recording stops. It keeps what each start event loaded automatically, the record
 // that a stop has taken of it, and the one event that waits for a running operation to end; in the manager's
-// context menu, the rules of a snapshot and the options. It also follows the monitors: once the screens have been
-// still for half a second after a change, every window is brought onto them, and the snapshot last loaded with the
-// set of monitors there is now loads, when the option is on.
+// context menu, the rules of a snapshot and the option.
 class Automation : public QObject, public SnapshotHolder, public OperationListener {
 	friend struct VelkinProbe;
 
@@ -51,8 +49,7 @@ public:
 	explicit Automation(AutomationHost &host);
 
 	// automation.json at path, read and kept for the saves. At exit it is saved unless it is a file that could not
-	// be read all: that one stays as the user left it until a rule, the option or the undo binding changes. What a
-	// load changes is saved 100 ms later.
+	// be read all: that one stays as the user left it until a rule, the option or the undo binding changes.
 	void read(const QString &path);
 	void save();
 	void saveAtExit();
@@ -66,14 +63,12 @@ public:
 	void frontendEvent(enum obs_frontend_event event);
 	// A waiting event runs after the operation that held it.
 	void operationEnded() override;
-	// A load has happened: the start rule never replaces one, and its snapshot (if any) is the one of the monitors
-	// there are now.
+	// A load has happened: the start rule never replaces one.
 	void layoutLoaded(const LoadedLayout &loaded) override;
 
 	// An event has one rule: enabling it for a file moves it from whichever file held it.
 	void setRule(AutomationEvent event, const QString &fileName, bool enabled);
 	void setRestorePreviousOnStop(bool enabled) { setOption(&AutomationSettings::restorePreviousOnStop, enabled); }
-	void setFollowMonitors(bool enabled) { setOption(&AutomationSettings::followMonitors, enabled); }
 	QList<AutomationEvent> rulesOf(const QString &fileName) const;
 	// The events of every snapshot that has rules, by file name: at most one entry an event.
 	QHash<QString, QList<AutomationEvent>> rulesByFile() const;
@@ -99,9 +94,6 @@ private:
 	void onEvent(AutomationEvent event);
 	// Sets one of the options of automation.json, saves it and checks its entry.
 	void setOption(bool AutomationSettings::*option, bool enabled);
-	void watchScreens();
-	void screensChanged();
-	void screensSettled();
 	void run(AutomationEvent event);
 	void applyPending();
 	void fillMenu();
@@ -128,13 +120,4 @@ private:
 	// moves the selection while the menu is open.
 	QString menuPath;
 	QPointer<QAction> restorePreviousAction;
-	QPointer<QAction> followMonitorsAction;
-	// The screens' changes settle on this timer; the set of monitors when they last settled; whether the follow
-	// waits for a running operation to end.
-	QTimer screensTimer;
-	MonitorSet settledMonitors;
-	bool screensWaiting = false;
-	QList<QMetaObject::Connection> screenConnections;
-	// A load's change of that memory is written when this fires, by any other save, or at the exit.
-	QTimer memorySaveTimer;
 };

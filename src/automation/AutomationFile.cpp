@@ -32,8 +32,8 @@ const QString kEvent = QStringLiteral("event");
 const QString kSnapshot = QStringLiteral("snapshot");
 const QString kRestorePrevious = QStringLiteral("restorePreviousOnStop");
 const QString kUndoHotkey = QStringLiteral("undoHotkey");
-const QString kFollowMonitors = QStringLiteral("followMonitors");
-const QString kMonitorLayouts = QStringLiteral("monitorLayouts");
+// Kept for earlier versions, which follow the monitors from this file.
+const QStringList kOlderKeys{QStringLiteral("followMonitors"), QStringLiteral("monitorLayouts")};
 
 } // namespace
 
@@ -92,8 +92,11 @@ std::optional<AutomationSettings> parseAutomation(const QByteArray &json, Skippe
 	AutomationSettings settings;
 	settings.restorePreviousOnStop = object.value(kRestorePrevious).toBool(false);
 	settings.undoHotkey = object.value(kUndoHotkey).toArray();
-	settings.followMonitors = object.value(kFollowMonitors).toBool(true);
-	settings.monitorLayouts = monitorLayoutsFromJson(object.value(kMonitorLayouts).toArray());
+	for (const QString &key : kOlderKeys) {
+		if (object.contains(key)) {
+			settings.olderKeys.insert(key, object.value(key));
+		}
+	}
 	const QJsonValue rules = object.value(kRules);
 	if (!rules.isUndefined() && !rules.isArray()) {
 		skip([] { return QStringLiteral("\"rules\" is not a list"); });
@@ -183,13 +186,10 @@ QByteArray automationToJson(const AutomationSettings &settings)
 				QJsonObject{{kEvent, QLatin1String(kEvents[size_t(i)].name)}, {kSnapshot, snapshot}});
 		}
 	}
-	const QJsonObject object{
-		{kRules, rules},
-		{kRestorePrevious, settings.restorePreviousOnStop},
-		{kUndoHotkey, settings.undoHotkey},
-		{kFollowMonitors, settings.followMonitors},
-		{kMonitorLayouts, monitorLayoutsToJson(settings.monitorLayouts)},
-	};
+	QJsonObject object = settings.olderKeys;
+	object.insert(kRules, rules);
+	object.insert(kRestorePrevious, settings.restorePreviousOnStop);
+	object.insert(kUndoHotkey, settings.undoHotkey);
 	return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }
 

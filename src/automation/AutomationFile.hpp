@@ -1,9 +1,8 @@
 #pragma once
 
-#include "automation/MonitorSets.hpp"
-
 #include <QByteArray>
 #include <QJsonArray>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
@@ -38,22 +37,20 @@ std::optional<AutomationEvent> automationEventFor(enum obs_frontend_event event)
 std::optional<AutomationEvent> startEventOf(AutomationEvent stopEvent);
 
 // automation.json in memory: the snapshot file name of each event's rule (empty: no rule), the option that
-// puts the earlier layout back when streaming or recording stops, the undo hotkey's bindings, the option that loads
-// the snapshot last used with a set of monitors when that set comes back, and those snapshots.
+// puts the earlier layout back when streaming or recording stops, the undo hotkey's bindings; and, as read, the keys
+// "followMonitors" and "monitorLayouts" that earlier versions keep here, written back unchanged for them.
 struct AutomationSettings {
 	std::array<QString, kAutomationEventCount> rules;
 	bool restorePreviousOnStop = false;
 	QJsonArray undoHotkey;
-	bool followMonitors = true;
-	QList<MonitorLayout> monitorLayouts;
+	QJsonObject olderKeys;
 
 	QString &rule(AutomationEvent event) { return rules[size_t(event)]; }
 	const QString &rule(AutomationEvent event) const { return rules[size_t(event)]; }
 	bool operator==(const AutomationSettings &other) const
 	{
 		return rules == other.rules && restorePreviousOnStop == other.restorePreviousOnStop &&
-		       undoHotkey == other.undoHotkey && followMonitors == other.followMonitors &&
-		       monitorLayouts == other.monitorLayouts;
+		       undoHotkey == other.undoHotkey && olderKeys == other.olderKeys;
 	}
 };
 

@@ -19,12 +19,6 @@ void Automation::addActions(QWidget *list)
 			 [this](bool checked) { setRestorePreviousOnStop(checked); });
 	list->addAction(restorePreviousAction);
 
-	followMonitorsAction = new QAction(localeText("FollowMonitors"), list);
-	followMonitorsAction->setCheckable(true);
-	QObject::connect(followMonitorsAction, &QAction::triggered, this,
-			 [this](bool checked) { setFollowMonitors(checked); });
-	list->addAction(followMonitorsAction);
-
 	updateActions();
 }
 
@@ -55,8 +49,5 @@ void Automation::updateActions()
 	}
 	if (restorePreviousAction) {
 		restorePreviousAction->setChecked(settings.restorePreviousOnStop);
-	}
-	if (followMonitorsAction) {
-		followMonitorsAction->setChecked(settings.followMonitors);
 	}
 }

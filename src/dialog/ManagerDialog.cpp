@@ -142,6 +142,7 @@ void Velkin::buildManagerDialog()
 		snapshotList->addAction(separator);
 	};
 	automation.addActions(snapshotList);
+	monitors.addAction(snapshotList);
 	addSeparator();
 	undo.addAction(snapshotList);
 	addSeparator();

@@ -16,12 +16,13 @@ struct LoadedLayout {
 	LoadSource source = LoadSource::Dialog;
 };
 
-// A feature that reacts to what the controller's operations did. Every load that took effect and the end of every
-// operation reach each listener of operationListeners(), in that list's order, once the controller has set `last`.
+// A feature that reacts to what the controller's operations did. Every load that took effect and the start and end of
+// every operation reach each listener of operationListeners(), in that list's order, once the controller has set `last`.
 class OperationListener {
 public:
 	virtual void layoutLoaded(const LoadedLayout &loaded) = 0;
-	// The operation that held the busy flag has ended.
+	// An operation has set the busy flag; it has ended and cleared it.
+	virtual void operationStarted() {}
 	virtual void operationEnded() {}
 
 protected:

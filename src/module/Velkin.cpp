@@ -1,4 +1,5 @@
 #include "module/Velkin.hpp"
+#include "automation/AutomationFile.hpp"
 #include "module/Module.hpp"
 #include "operations/StudioModeGuard.hpp"
 #include "settings/SettingsFile.hpp"
@@ -27,15 +28,17 @@ void frontendEventCallback(enum obs_frontend_event event, void *data)
 } // namespace
 
 Velkin::Velkin(QMainWindow *window)
-    : QObject(window), mainWindow(window), automation(*this), undo(*this), remote(*this), layoutsMenu(*this),
-      lateDocks(*this)
+    : QObject(window), mainWindow(window), automation(*this), monitors(*this), undo(*this), remote(*this),
+      layoutsMenu(*this), lateDocks(*this)
 {
 	// OBS may hand over a relative path (portable mode), doubled or trailing slashes, or a folder behind a link.
 	// Every path the module holds is derived from these two, in this one spelling.
 	snapshotDirectory = normalizedPath(configPath(kSnapshotDirectoryName));
 	settingsPath = normalizedPath(configPath(kSettingsFileName));
 	readSettings();
-	automation.read(normalizedPath(configPath(kAutomationFileName)));
+	const QString automationPath = normalizedPath(configPath(kAutomationFileName));
+	automation.read(automationPath);
+	monitors.read(normalizedPath(configPath(kMonitorsFileName)), automationPath);
 	registerGlobalHotkeys();
 	settingsSaveTimer.setSingleShot(true);
 	settingsSaveTimer.setInterval(kSettingsSaveDelayMs);
@@ -116,6 +119,7 @@ void Velkin::activate()
 	connectBindingsSignal();
 	remote.open();
 	automation.start();
+	monitors.start();
 	lateDocks.start();
 }
 
@@ -134,12 +138,14 @@ void Velkin::shutdown()
 	remote.close();
 	settingsSaveTimer.stop();
 	automation.stop();
+	monitors.stop();
 	lateDocks.stop();
 	if (ready) {
 		disconnectBindingsSignal();
 		// Before the hotkeys go: the final saves read their bindings from the host.
 		saveSettings();
 		automation.saveAtExit();
+		monitors.saveAtExit();
 	}
 	unregisterHotkeys();
 	obs_frontend_remove_event_callback(frontendEventCallback, this);

@@ -5,6 +5,7 @@
 #include "menu/LayoutsMenu.hpp"
 #include "module/FeatureHost.hpp"
 #include "module/OperationListener.hpp"
+#include "monitors/MonitorFollower.hpp"
 #include "operations/Presses.hpp"
 #include "remote/RemoteControl.hpp"
 #include "store/SnapshotDocument.hpp"
@@ -38,7 +39,7 @@ struct SnapshotFolder;
 // The one controller, a child of the host's main window, deleted by unload or with the main window, whichever comes
 // first. Its operations live in one file per subsystem. Each feature beyond them is an object of its own that keeps
 // its state and reaches the controller through the host interface that it declares (docs/architecture.md).
-class Velkin : public QObject, private AutomationHost, private RemoteHost, private MenuHost {
+class Velkin : public QObject, private AutomationHost, private MonitorsHost, private RemoteHost, private MenuHost {
 	friend struct VelkinProbe;
 
 public:
@@ -133,9 +134,9 @@ private:
 	// snapshotHolders().
 	void moveSnapshotReferences(const QString &oldPath, const QString &newPath);
 	void forgetSnapshotReferences(const QString &path);
-	std::array<SnapshotHolder *, 3> snapshotHolders();
+	std::array<SnapshotHolder *, 4> snapshotHolders();
 	// The features that follow loads and the ends of operations (OperationGuard.cpp), in the order they are told.
-	std::array<OperationListener *, 4> operationListeners();
+	std::array<OperationListener *, 5> operationListeners();
 
 	// Manager dialog (ManagerDialog.cpp, DialogInteractions.cpp; the report of test builds in LayoutReport.cpp)
 	void reportDialogLayout();
@@ -194,6 +195,7 @@ private:
 
 	// The features, each the owner of its state.
 	Automation automation;
+	MonitorFollower monitors;
 	UndoHistory undo;
 	RemoteControl remote;
 	LayoutsMenu layoutsMenu;

@@ -4,10 +4,10 @@
 
 #include <QMainWindow>
 
-std::array<OperationListener *, 4> Velkin::operationListeners()
+std::array<OperationListener *, 5> Velkin::operationListeners()
 {
 	// Undo keeps the layout from before; the remote event comes last, once every feature has taken the load in.
-	return {&undo, &automation, &lateDocks, &remote};
+	return {&undo, &automation, &monitors, &lateDocks, &remote};
 }
 
 bool Velkin::canStartOperation() const
@@ -21,6 +21,9 @@ bool Velkin::beginOperation()
 		return false;
 	}
 	busy = true;
+	for (OperationListener *listener : operationListeners()) {
+		listener->operationStarted();
+	}
 	return true;
 }
 

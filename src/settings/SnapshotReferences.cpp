@@ -13,9 +13,9 @@ QString fileNameOf(const QString &path)
 
 } // namespace
 
-std::array<SnapshotHolder *, 3> Velkin::snapshotHolders()
+std::array<SnapshotHolder *, 4> Velkin::snapshotHolders()
 {
-	return {&automation, &undo, &layoutsMenu};
+	return {&automation, &monitors, &undo, &layoutsMenu};
 }
 
 void Velkin::moveSnapshotReferences(const QString &oldPath, const QString &newPath)

@@ -171,6 +171,7 @@ void Velkin::refreshSnapshotList(const QString &targetPath, const SnapshotFolder
 	pruneLoadHotkeys(presentPaths);
 	layoutsMenu.keepPictures(presentPaths);
 	automation.dropRulesOutside(*looked);
+	monitors.dropSnapshotsOutside(*looked);
 	remote.noteCatalogue(fingerprint);
 
 	if (unreadable != 0) {

@@ -1847,17 +1847,17 @@ def check_monitors(args, display):
                    f"the dock's move was not logged: {plugin_lines(obs)}")
 
         in_obs(profile, desk, follow)
-        with open(os.path.join(profile.plugin_config, "automation.json"), encoding="utf-8") as f:
+        with open(os.path.join(profile.plugin_config, "monitors.json"), encoding="utf-8") as f:
             automation = json.load(f)
         remembered = {tuple(sorted(screen["name"] for screen in entry["screens"])): entry["snapshot"]
                       for entry in automation.get("monitorLayouts", [])}
         expect(automation.get("followMonitors") is True and remembered == {("LEFT", "RIGHT"): "Desk.json",
                                                                            ("LEFT",): "Road.json"},
-               f"automation.json remembers {automation}")
+               f"monitors.json remembers {automation}")
 
         # With the option off, the windows still come onto the screens, and nothing loads by itself.
         automation["followMonitors"] = False
-        with open(os.path.join(profile.plugin_config, "automation.json"), "w", encoding="utf-8") as f:
+        with open(os.path.join(profile.plugin_config, "monitors.json"), "w", encoding="utf-8") as f:
             json.dump(automation, f)
         desk.right(True)
 

@@ -73,6 +73,13 @@ struct VelkinProbe {
 	QPointer<QMenu> &automationMenu() { return velkin.automation.menu; }
 	QPointer<QAction> &restorePreviousAction() { return velkin.automation.restorePreviousAction; }
 
+	// Following the monitors: the settings, the screens it sees (the tests give their own) and a change of them.
+	MonitorFollower &monitors() { return velkin.monitors; }
+	MonitorSettings &monitorSettings() { return velkin.monitors.settings; }
+	std::function<MonitorSet()> &monitorsNow() { return velkin.monitors.monitorsNow; }
+	void screensChanged() { velkin.monitors.screensChanged(); }
+	QPointer<QAction> &followMonitorsAction() { return velkin.monitors.followAction; }
+
 	// The Dock Layouts menu and the pictures
 	LayoutsMenu &layoutsMenu() { return velkin.layoutsMenu; }
 	QPointer<QMenu> &layoutsSubmenu() { return velkin.layoutsMenu.menu; }
