@@ -144,7 +144,7 @@ TEST(LateDocksTest, ALateDockTakesThePlaceThatALoadWithItThereGivesIt)
 	}
 }
 
-TEST(LateDocksTest, WhatTheLoadDoesNotPlaceOrTheUserHasArrangedSinceIsLeftAlone)
+TEST(LateDocksTest, ALateDockIsPlacedOnlyWhileTheNamedDocksAreAsTheLoadLeftThem)
 {
 	const TestLayout &sides = testLayouts().at(3);
 	ASSERT_STREQ(sides.name, "Sides");
@@ -175,8 +175,33 @@ TEST(LateDocksTest, WhatTheLoadDoesNotPlaceOrTheUserHasArrangedSinceIsLeftAlone)
 			 lateDocks.layoutLoaded(LoadedLayout{{}, {}, now});
 		 },
 		 false, nullptr},
-		{"the user moved the main window", "statsDock", [](QMainWindow &window, LateDocks &) { window.move(140, 120); },
-		 true, "LateDocks: took their place: statsDock"},
+		{"the user swapped two docks of a side", "statsDock",
+		 [](QMainWindow &window, LateDocks &) {
+			 window.splitDockWidget(window.findChild<QDockWidget *>(QStringLiteral("transitionsDock")),
+						window.findChild<QDockWidget *>(QStringLiteral("mixerDock")),
+						Qt::Vertical);
+		 },
+		 false, "LateDocks: the docks have been arranged since the load"},
+		{"the user put two docks into a tab group", "statsDock",
+		 [](QMainWindow &window, LateDocks &) {
+			 window.tabifyDockWidget(window.findChild<QDockWidget *>(QStringLiteral("mixerDock")),
+						 window.findChild<QDockWidget *>(QStringLiteral("transitionsDock")));
+		 },
+		 false, "LateDocks: the docks have been arranged since the load"},
+		{"the user floated a dock", "statsDock",
+		 [](QMainWindow &window, LateDocks &) {
+			 window.findChild<QDockWidget *>(QStringLiteral("mixerDock"))->setFloating(true);
+		 },
+		 false, "LateDocks: the docks have been arranged since the load"},
+		{"the user moved the main window", "statsDock",
+		 [](QMainWindow &window, LateDocks &) { window.move(140, 120); }, true,
+		 "LateDocks: took their place: statsDock"},
+		{"the main window was made 120 pixels wider", "statsDock",
+		 [](QMainWindow &window, LateDocks &) { window.resize(window.width() + 120, window.height()); }, true,
+		 "LateDocks: took their place: statsDock"},
+		{"a dock that the snapshot does not name came first", "statsDock",
+		 [](QMainWindow &window, LateDocks &) { addAsObsDoes(window, QStringLiteral("browserDock")); }, true,
+		 "LateDocks: took their place: statsDock"},
 	};
 	for (const auto &c : cases) {
 		QMainWindow window;
@@ -203,6 +228,22 @@ TEST(LateDocksTest, WhatTheLoadDoesNotPlaceOrTheUserHasArrangedSinceIsLeftAlone)
 		if (!c.placed) {
 			after.erase(c.arriving);
 			EXPECT_EQ(after, before) << c.what;
+		} else {
+			// What a load with the dock there gives, at the window's place and size of the moment.
+			QMainWindow reference;
+			buildWithout(reference, QString());
+			ASSERT_TRUE(applyLayout(&reference, data)) << c.what;
+			settle();
+			WindowHost referenceHost(&reference);
+			LateDocks unused(referenceHost);
+			c.between(reference, unused);
+			settle();
+			SnapshotData here = data;
+			here.geometry = reference.saveGeometry();
+			ASSERT_TRUE(applyLayout(&reference, here)) << c.what;
+			settle();
+			EXPECT_EQ(window.geometry(), reference.geometry()) << c.what;
+			EXPECT_EQ(after, allDocks(&reference)) << c.what;
 		}
 		if (c.logged) {
 			EXPECT_TRUE(testhost::pluginLogLines().join(QLatin1Char('\n')).contains(QLatin1String(c.logged)))

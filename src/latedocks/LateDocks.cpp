@@ -10,6 +10,20 @@
 #include <QMainWindow>
 #include <QTimer>
 
+#include <iterator>
+#include <utility>
+
+bool LateDocks::Place::operator==(const Place &other) const
+{
+	return area == other.area && floating == other.floating && hidden == other.hidden &&
+	       floatingRect == other.floatingRect && tabs == other.tabs;
+}
+
+bool LateDocks::Before::operator==(const Before &other) const
+{
+	return first == other.first && second == other.second && above == other.above;
+}
+
 LateDocks::LateDocks(FeatureHost &host) : host(host) {}
 
 void LateDocks::start()
@@ -32,6 +46,92 @@ void LateDocks::stop()
 	seen.clear();
 }
 
+LateDocks::Arrangement LateDocks::arrangementOf(QMainWindow *window, const QStringList &names)
+{
+	Arrangement arrangement;
+	QMap<QString, QDockWidget *> docks;
+	const QList<QDockWidget *> children = window->findChildren<QDockWidget *>();
+	for (QDockWidget *dock : children) {
+		if (names.contains(dock->objectName())) {
+			docks.insert(dock->objectName(), dock);
+		}
+	}
+	// Each shown docked dock or tab group, by the first name in the group: its side and rectangle.
+	QMap<QString, std::pair<Qt::DockWidgetArea, QRect>> shown;
+	for (auto it = docks.cbegin(); it != docks.cend(); ++it) {
+		QDockWidget *dock = it.value();
+		Place place;
+		place.area = window->dockWidgetArea(dock);
+		place.hidden = dock->isHidden();
+		// A dock in a floating tab group has the group's window for parent.
+		QWidget *parent = dock->parentWidget();
+		place.floating = dock->isFloating() || parent != window;
+		if (place.floating) {
+			place.floatingRect = dock->isFloating() || !parent ? dock->geometry() : parent->geometry();
+		}
+		const QList<QDockWidget *> tabbed = window->tabifiedDockWidgets(dock);
+		for (const QDockWidget *other : tabbed) {
+			if (docks.contains(other->objectName())) {
+				place.tabs.append(other->objectName());
+			}
+		}
+		place.tabs.sort();
+		arrangement.docks.insert(it.key(), place);
+		// Qt moves the docks of a tab group that are not its current tab out of the window.
+		if (!place.floating && !place.hidden && window->rect().intersects(dock->geometry())) {
+			const bool firstOfGroup = place.tabs.isEmpty() || it.key() < place.tabs.constFirst();
+			shown.insert(firstOfGroup ? it.key() : place.tabs.constFirst(), {place.area, dock->geometry()});
+		}
+	}
+	// Which lies before which does not change with the window's or the sides' sizes.
+	for (auto a = shown.cbegin(); a != shown.cend(); ++a) {
+		for (auto b = std::next(a); b != shown.cend(); ++b) {
+			if (a->first != b->first) {
+				continue;
+			}
+			const QRect &ra = a->second;
+			const QRect &rb = b->second;
+			const bool beside = ra.right() < rb.left() || rb.right() < ra.left();
+			const bool aFirst = beside ? ra.right() < rb.left() : ra.bottom() < rb.top();
+			if (beside || ra.bottom() < rb.top() || rb.bottom() < ra.top()) {
+				arrangement.order.append(
+					{aFirst ? a.key() : b.key(), aFirst ? b.key() : a.key(), !beside});
+			}
+		}
+	}
+	return arrangement;
+}
+
+QStringList LateDocks::changedDocks(const Arrangement &was, const Arrangement &now)
+{
+	// A dock that its plug-in has removed since was not arranged by hand.
+	const auto present = [&](const QString &name) { return was.docks.contains(name) && now.docks.contains(name); };
+	QStringList changed;
+	for (auto it = was.docks.cbegin(); it != was.docks.cend(); ++it) {
+		if (present(it.key()) && now.docks.value(it.key()) != it.value()) {
+			changed.append(it.key());
+		}
+	}
+	for (const Before &before : was.order + now.order) {
+		if (present(before.first) && present(before.second) &&
+		    was.order.contains(before) != now.order.contains(before)) {
+			changed << before.first << before.second;
+		}
+	}
+	changed.removeDuplicates();
+	changed.sort();
+	return changed;
+}
+
+QStringList LateDocks::placedDocks() const
+{
+	QStringList placed = layout.docks;
+	for (const QString &name : waiting) {
+		placed.removeAll(name);
+	}
+	return placed;
+}
+
 void LateDocks::layoutLoaded(const LoadedLayout &loadedLayout)
 {
 	const SnapshotData &loaded = loadedLayout.layout;
@@ -43,25 +143,21 @@ void LateDocks::layoutLoaded(const LoadedLayout &loadedLayout)
 	}
 	layout = loaded;
 	waiting = missingDocks(window, loaded);
-	stateAfter = waiting.isEmpty() ? QByteArray() : window->saveState(0);
+	reference = waiting.isEmpty() ? Arrangement() : arrangementOf(window, placedDocks());
 }
 
 bool LateDocks::eventFilter(QObject *object, QEvent *event)
 {
-	// The children that Qt makes while a layout is applied (a probe, a floating tab group) are no late docks, and
-	// the window's state cannot be read in the middle of a restore.
+	// The children that Qt makes while this plug-in applies a layout (a probe, a floating tab group) are no late
+	// docks. Nothing of the window is read here: another plug-in may be in the middle of a restoreState.
 	if (object != watched || event->type() != QEvent::ChildAdded || waiting.isEmpty() || placing ||
 	    applyingLayout()) {
 		return false;
 	}
-	if (QMainWindow *window = host.window()) {
-		// The child is still being made: what it is and its name are known once its maker is done, on the next
-		// turn of the event loop. The docks are compared now, before the maker adds it to them.
-		Arrival arrival{static_cast<QChildEvent *>(event)->child(), false, window->saveGeometry()};
-		arrival.asLoaded = window->saveState(0) == stateAfter;
-		arrivals.append(arrival);
-		queuePlacement();
-	}
+	// The child is still being made: what it is and its name are known once its maker is done, on the next turn of
+	// the event loop.
+	arrivals.append(static_cast<QChildEvent *>(event)->child());
+	queuePlacement();
 	return false;
 }
 
@@ -90,14 +186,13 @@ void LateDocks::place()
 	if (!watched || !window || host.isShuttingDown()) {
 		return;
 	}
-	for (const Arrival &arrival : std::as_const(arrivals)) {
-		auto *dock = qobject_cast<QDockWidget *>(arrival.child.data());
+	for (const QPointer<QObject> &child : std::as_const(arrivals)) {
+		auto *dock = qobject_cast<QDockWidget *>(child.data());
 		if (!dock || !waiting.contains(dock->objectName())) {
 			continue;
 		}
 		waiting.removeAll(dock->objectName());
-		seen.append(Seen{dock, dock->isFloating(), dock->isVisible(), dock->geometry(), arrival.asLoaded,
-				 arrival.geometry});
+		seen.append(Seen{dock, dock->isFloating(), dock->isVisible(), dock->geometry()});
 	}
 	arrivals.clear();
 	if (seen.isEmpty()) {
@@ -110,7 +205,6 @@ void LateDocks::place()
 	}
 	QStringList names;
 	QStringList moved;
-	bool asLoaded = true;
 	for (const Seen &one : std::as_const(seen)) {
 		if (!one.dock) {
 			continue;
@@ -121,9 +215,7 @@ void LateDocks::place()
 			continue;
 		}
 		names.append(one.dock->objectName());
-		asLoaded = asLoaded && one.asLoaded;
 	}
-	const QByteArray geometry = seen.constFirst().geometryBefore;
 	seen.clear();
 	if (!moved.isEmpty()) {
 		velkinLog(LOG_INFO, "LateDocks: moved by hand already, left where they are: %s",
@@ -133,15 +225,21 @@ void LateDocks::place()
 		return;
 	}
 	const QByteArray joined = names.join(QStringLiteral(", ")).toUtf8();
-	if (!asLoaded) {
-		velkinLog(LOG_INFO, "LateDocks: the docks have been arranged since the load; left where they were put: %s",
-			  joined.constData());
+	// Compared now, not as the dock arrived: the reference leaves out the docks that waited when it was taken, the
+	// arriving ones among them, which OBS adds on the right and then floats and hides; the order of the others in
+	// a side stays as it was when one is added to it.
+	const QStringList changed = changedDocks(reference, arrangementOf(window, reference.docks.keys()));
+	if (!changed.isEmpty()) {
+		velkinLog(LOG_INFO,
+			  "LateDocks: the docks have been arranged since the load; left where they were put: %s "
+			  "(arranged: %s)",
+			  joined.constData(), changed.join(QStringLiteral(", ")).toUtf8().constData());
 		return;
 	}
-	// The window keeps the place and size it has now (the user may have moved it since the load); the docks are
-	// put as the snapshot has them.
+	// The window keeps the place and size it has now (the user may have moved or resized it since the load); the
+	// docks are put as the snapshot has them.
 	SnapshotData again = layout;
-	again.geometry = geometry;
+	again.geometry = window->saveGeometry();
 	placing = true;
 	LayoutRefusal refusal = LayoutRefusal::None;
 	const bool placed = applyLayout(window, again, nullptr, &refusal);
@@ -151,6 +249,6 @@ void LateDocks::place()
 			  localeText(refusalKey(refusal)).toUtf8().constData(), joined.constData());
 		return;
 	}
-	stateAfter = window->saveState(0);
+	reference = arrangementOf(window, placedDocks());
 	velkinLog(LOG_INFO, "LateDocks: took their place: %s", joined.constData());
 }

@@ -4,8 +4,8 @@
 #include "module/OperationListener.hpp"
 #include "store/SnapshotDocument.hpp"
 
-#include <QByteArray>
 #include <QList>
+#include <QMap>
 #include <QObject>
 #include <QPointer>
 #include <QRect>
@@ -15,10 +15,11 @@ class QDockWidget;
 class QMainWindow;
 
 // Docks that a load's snapshot names but that were not there at the load take their place when they appear, until
-// the next load: the snapshot's layout is applied once more with them there, which gives what a load made with them
-// there gives. It happens only while the docks are as the load (or the last such placement) left them when the new
-// dock arrives; otherwise the user has arranged them since, and the new dock is left where its maker put it. New
-// docks are noticed by the child events of the main window.
+// the next load: the snapshot's layout is applied once more with them there, at the window's size and place of the
+// moment, which gives what a load made with them there gives. It happens only while the docks that the snapshot
+// names are as the load (or the last such placement) left them: in the side, order, tab group, floating rectangle
+// and visibility that the user can change by hand. Otherwise the user has arranged them since, and the new dock is
+// left where its maker put it. New docks are noticed by the child events of the main window.
 class LateDocks : public QObject, public OperationListener {
 public:
 	explicit LateDocks(FeatureHost &host);
@@ -26,7 +27,9 @@ public:
 	// Watching the host's main window, from activation to shutdown.
 	void start();
 	void stop();
-	// A load or an undo has applied this layout; the docks that it names and that the window lacks now wait.
+	// A load, an undo or a layout put back has applied this layout. The docks that it names and that the window
+	// lacks now wait, and those that waited before no longer do; an undo or a layout put back names no docks, so
+	// none wait after it.
 	void layoutLoaded(const LoadedLayout &loaded) override;
 	// A placement that waited for a running operation happens now.
 	void operationEnded() override;
@@ -36,33 +39,57 @@ public:
 	bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-	// A child of the main window, noticed as it was made: whether the docks were then as the load left them.
-	struct Arrival {
-		QPointer<QObject> child;
-		bool asLoaded = false;
-		QByteArray geometry;
+	// Where a dock is, as far as the user can change it by hand.
+	struct Place {
+		Qt::DockWidgetArea area = Qt::NoDockWidgetArea;
+		bool floating = false;
+		bool hidden = false;
+		// A floating dock's rectangle, or that of its floating tab group.
+		QRect floatingRect;
+		// The other docks of its tab group, of those compared, sorted.
+		QStringList tabs;
+		bool operator==(const Place &other) const;
+		bool operator!=(const Place &other) const { return !(*this == other); }
 	};
+	// Of two shown docked docks (or tab groups) in one side, the one that lies wholly left of or above the other.
+	struct Before {
+		QString first;
+		QString second;
+		bool above = false;
+		bool operator==(const Before &other) const;
+	};
+	// The docks by name, and their order within their sides.
+	struct Arrangement {
+		QMap<QString, Place> docks;
+		QList<Before> order;
+	};
+
 	// A waiting dock as first seen once its maker had done with it, to tell whether the user moved it since.
 	struct Seen {
 		QPointer<QDockWidget> dock;
 		bool floating = false;
 		bool visible = false;
 		QRect geometry;
-		bool asLoaded = false;
-		QByteArray geometryBefore;
 	};
+
+	// The named docks' arrangement now, and the names of those whose place or order differs between two.
+	static Arrangement arrangementOf(QMainWindow *window, const QStringList &names);
+	static QStringList changedDocks(const Arrangement &was, const Arrangement &now);
 
 	void queuePlacement();
 	void place();
+	// The named docks present now that do not wait.
+	QStringList placedDocks() const;
 
 	FeatureHost &host;
 	// The main window being watched, as a plain QObject pointer: it is read while the window may be half destroyed.
 	QPointer<QObject> watched;
 	SnapshotData layout;
 	QStringList waiting;
-	// The window's dock state right after the load or the last placement.
-	QByteArray stateAfter;
-	QList<Arrival> arrivals;
+	// The named docks as the load or the last placement left them, taken right after it.
+	Arrangement reference;
+	// Children of the main window noticed as they were made; what they are is known on the next turn.
+	QList<QPointer<QObject>> arrivals;
 	QList<Seen> seen;
 	bool placementQueued = false;
 	bool placing = false;

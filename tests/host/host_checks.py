@@ -1563,6 +1563,7 @@ def check_exact_layouts(args, display):
               f"differ, by up to {worst} px" + "".join(f"\n  {line}" for line in differing), flush=True)
 
 LATE_DOCK = "velkinLateDock"
+OTHER_DOCK = "velkinOtherDock"
 # Layouts that place a dock which a plug-in adds when it is ready: docked on the left, floating, and in a tab group.
 LATE_LAYOUTS = {
     "Late Left": ("left:velkinLateDock", "show:velkinLateDock", "width:velkinLateDock:300",
@@ -1600,14 +1601,18 @@ def wait_for_load_count(obs, count, timeout=20):
 @check
 def check_late_docks(args, display):
     """A dock that a snapshot places but that a plug-in adds only after the snapshot was loaded takes the place, to
-    the pixel, that a load made with the dock there gives it: after a remote load and after the obsStarted rule's
-    load at start-up. A dock that the snapshot does not name stays where OBS puts it, and the others stay put."""
+    the pixel, that a load made with the dock there gives it: after a remote load, after another plug-in's dock came
+    first, after the window was made 120 pixels wider (compared with a load of the snapshot's docks at that size), and
+    after the obsStarted rule's load at start-up. A dock that the snapshot does not name stays where OBS puts it, and
+    the others stay put."""
     profile = Profile(args.build_dir, "late-docks")
     layout_document(args, profile.snapshot_dir, "Bottom.json", "Bottom", *EXACT_LAYOUTS["Bottom"])
     install_arrange_module(args, profile)
+    wider = "window:80,80,1220,740"
 
     def references(obs):
-        """Each layout arranged through Qt with the dock there, saved, and loaded after Bottom with the dock there."""
+        """Each layout arranged through Qt with the dock there, saved, and loaded after Bottom with the dock there;
+        Late Left also with the other dock added before, and at the wider window."""
         add_dock(obs, LATE_DOCK)
         result = {}
         for name, words in LATE_LAYOUTS.items():
@@ -1617,39 +1622,75 @@ def check_late_docks(args, display):
             load_layout(obs, "Bottom.json")
             result[name] = load_layout(obs, f"{name}.json")
             expect(result[name].get(LATE_DOCK), f"{name}: the dock is not shown in the load made with it there")
+        add_dock(obs, OTHER_DOCK)
+        load_layout(obs, "Bottom.json")
+        result["Late Left, other first"] = load_layout(obs, "Late Left.json")
+        # Late Left's dock state with the geometry that the plug-in saves of the window made wider.
+        answer = vendor_call(obs, "Arrange", {"words": wider}, vendor="velkin-arrange")
+        expect(answer == {"arranged": True}, f"Arrange {wider} answered {answer}")
+        settled_layout(obs)
+        saved = vendor_call(obs, "SaveSnapshot", {"name": "Wider"})
+        expect(saved == {"fileName": "Wider.json"}, f"SaveSnapshot answered {saved}")
+        documents = {}
+        for name in ("Late Left", "Wider"):
+            with open(os.path.join(profile.snapshot_dir, f"{name}.json"), encoding="utf-8") as f:
+                documents[name] = json.load(f)
+        documents["Late Left"].update(name="Late Left Wider", geometry=documents["Wider"]["geometry"])
+        with open(os.path.join(profile.snapshot_dir, "Late Left Wider.json"), "w", encoding="utf-8") as f:
+            json.dump(documents["Late Left"], f, indent=4)
+        load_layout(obs, "Bottom.json")
+        result["Late Left, wider"] = load_layout(obs, "Late Left Wider.json")
+        expect(result["Late Left, wider"]["client"][2] == result["Late Left"]["client"][2] + 120,
+               f"the window was not made 120 pixels wider: {result['Late Left, wider']}")
         return result
 
     reference = in_obs(profile, display, references)
     failures = []
 
+    def compare(obs, name, what):
+        got = settled_layout(obs)
+        worst, differing = layout_difference(reference[name], got)
+        print(f"  {name}, {what}: {dock_entry(obs, LATE_DOCK)}; the load with it there: "
+              f"{reference[name].get(LATE_DOCK)}", flush=True)
+        if differing:
+            failures.append(f"{name}, {what}: {worst} px ({'; '.join(differing)})")
+
+    def load_without_dock(obs, name):
+        load_layout(obs, "Bottom.json")
+        answer = vendor_call(obs, "LoadSnapshot", {"fileName": f"{name}.json"})
+        expect(answer.get("loaded") and answer.get("missingDocks") == [{"name": LATE_DOCK}],
+               f"{name} without the dock answered {answer}")
+        return settled_layout(obs)
+
     def late(obs):
         for name in LATE_LAYOUTS:
-            load_layout(obs, "Bottom.json")
-            answer = vendor_call(obs, "LoadSnapshot", {"fileName": f"{name}.json"})
-            expect(answer.get("loaded") and answer.get("missingDocks") == [{"name": LATE_DOCK}],
-                   f"{name} without the dock answered {answer}")
-            settled_layout(obs)
+            load_without_dock(obs, name)
             add_dock(obs, LATE_DOCK)
-            got = settled_layout(obs)
-            worst, differing = layout_difference(reference[name], got)
-            print(f"  {name}, remote load, dock added after it: {dock_entry(obs, LATE_DOCK)}; "
-                  f"the load with it there: {reference[name][LATE_DOCK]}", flush=True)
-            if differing:
-                failures.append(f"{name}, dock added after a remote load: {worst} px ({'; '.join(differing)})")
+            compare(obs, name, "dock added after a remote load")
             remove_dock(obs, LATE_DOCK)
-        # A dock that the snapshot does not name is left to OBS, and the others do not move.
-        load_layout(obs, "Late Left.json")
-        before = settled_layout(obs)
-        add_dock(obs, "velkinOtherDock")
+        # A dock that the snapshot does not name is left to OBS, and the others do not move; the named one that
+        # comes after it still takes its place.
+        before = load_without_dock(obs, "Late Left")
+        add_dock(obs, OTHER_DOCK)
         after = settled_layout(obs)
-        entry = dock_entry(obs, "velkinOtherDock")
+        entry = dock_entry(obs, OTHER_DOCK)
         print(f"  a dock that the snapshot does not name, as OBS leaves it: {entry}", flush=True)
-        after.pop("velkinOtherDock", None)
+        after.pop(OTHER_DOCK, None)
         worst, differing = layout_difference(before, after)
         if differing:
             failures.append(f"a dock the snapshot does not name moved the others: {'; '.join(differing)}")
         if not entry or entry[0]:
             failures.append(f"a dock the snapshot does not name was not left hidden where OBS puts it: {entry}")
+        add_dock(obs, LATE_DOCK)
+        compare(obs, "Late Left, other first", "dock added after a dock that the snapshot does not name")
+        remove_dock(obs, LATE_DOCK)
+        # The window made wider after the load.
+        load_without_dock(obs, "Late Left")
+        answer = vendor_call(obs, "Arrange", {"words": wider}, vendor="velkin-arrange")
+        expect(answer == {"arranged": True}, f"Arrange {wider} answered {answer}")
+        settled_layout(obs)
+        add_dock(obs, LATE_DOCK)
+        compare(obs, "Late Left, wider", "dock added after the window was made 120 pixels wider")
         if not obs.log_lines("[obs-velkin] LateDocks: took their place: velkinLateDock"):
             failures.append(f"no late dock was logged: {plugin_lines(obs)}")
 
