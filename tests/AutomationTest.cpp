@@ -20,28 +20,8 @@
 
 namespace {
 
-// Every snapshot here differs from the others by the window's width, so the width tells which one is on screen.
-class AutomationTest : public ControllerTest {
+class AutomationTest : public WidthSnapshotTest {
 protected:
-	void SetUp() override
-	{
-		ControllerTest::SetUp();
-		addTestDocks(window, false);
-		QDir().mkpath(snapshotDirectory());
-	}
-
-	QString snapshotOfWidth(const QString &name, int width, const QStringList &extraDocks = {})
-	{
-		window->resize(width, 500);
-		QApplication::processEvents();
-		SnapshotData data = captureLayout(window, name);
-		data.docks.append(extraDocks);
-		EXPECT_EQ(writeSnapshotFile(path(name), data), SnapshotIoResult::Ok);
-		window->resize(500, 500);
-		QApplication::processEvents();
-		return path(name);
-	}
-
 	static QString automationPath() { return moduleConfigDirectory() + QStringLiteral("/automation.json"); }
 
 	static void writeRules(const QList<std::pair<const char *, QString>> &rules, bool restorePrevious = false)

@@ -153,29 +153,9 @@ TEST(MonitorSetsTest, TheMemoryKeepsOnlyWhatItCanUse)
 
 namespace {
 
-// A controller whose follower sees the monitors the test gives it. Every snapshot here differs from the others by
-// the window's width.
-class MonitorFollowerTest : public ControllerTest {
+// A controller whose follower sees the monitors the test gives it.
+class MonitorFollowerTest : public WidthSnapshotTest {
 protected:
-	void SetUp() override
-	{
-		ControllerTest::SetUp();
-		addTestDocks(window, false);
-		QDir().mkpath(snapshotDirectory());
-	}
-
-	QString snapshotOfWidth(const QString &name, int width, const QStringList &extraDocks = {})
-	{
-		window->resize(width, 500);
-		QApplication::processEvents();
-		SnapshotData data = captureLayout(window, name);
-		data.docks.append(extraDocks);
-		EXPECT_EQ(writeSnapshotFile(path(name), data), SnapshotIoResult::Ok);
-		window->resize(500, 500);
-		QApplication::processEvents();
-		return path(name);
-	}
-
 	static QString monitorsPath() { return moduleConfigDirectory() + QStringLiteral("/monitors.json"); }
 	static QString automationPath() { return moduleConfigDirectory() + QStringLiteral("/automation.json"); }
 

@@ -3,10 +3,13 @@
 #include "module/Module.hpp"
 #include "module/Velkin.hpp"
 #include "store/SnapshotDocument.hpp"
+#include "operations/LayoutCapture.hpp"
+#include "support/DockWindow.hpp"
 #include "support/FrontendStandIn.hpp"
 #include "support/TestHost.hpp"
 #include "support/VelkinProbe.hpp"
 
+#include <QApplication>
 #include <QDir>
 #include <QMainWindow>
 #include <QPointer>
@@ -60,4 +63,28 @@ protected:
 
 	QPointer<QMainWindow> window;
 	QPointer<Velkin> velkin;
+};
+
+// A controller over the test docks, where every snapshot differs from the others by the window's width: the width
+// tells which one is on screen.
+class WidthSnapshotTest : public ControllerTest {
+protected:
+	void SetUp() override
+	{
+		ControllerTest::SetUp();
+		addTestDocks(window, false);
+		QDir().mkpath(snapshotDirectory());
+	}
+
+	QString snapshotOfWidth(const QString &name, int width, const QStringList &extraDocks = {})
+	{
+		window->resize(width, 500);
+		QApplication::processEvents();
+		SnapshotData data = captureLayout(window, name);
+		data.docks.append(extraDocks);
+		EXPECT_EQ(writeSnapshotFile(path(name), data), SnapshotIoResult::Ok);
+		window->resize(500, 500);
+		QApplication::processEvents();
+		return path(name);
+	}
 };
