@@ -29,10 +29,17 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.p
 from dock_state import floating_rects
 
 CHECKS = {}
+# The README's screenshots that are taken again with --shot, not checks: no ctest runs them.
+SHOTS = {}
 
 
 def check(function):
     CHECKS[function.__name__.replace("check_", "")] = function
+    return function
+
+
+def shot(function):
+    SHOTS[function.__name__.replace("shot_", "")] = function
     return function
 
 
@@ -2470,6 +2477,54 @@ def check_layouts_menu(args, display):
         expect_clean_exit(obs, code)
 
 
+@shot
+def shot_automation_rules_row(args, display):
+    """docs/images/automation-rules-row.png: the manager with three snapshots whose rows show their events beside the
+    time, and the last row's tool tip below the rows, with the profile in a user's home folder. Taken into
+    BUILD_DIR/artifacts by host_checks.py --build-dir BUILD_DIR --plugin-version VERSION --shot automation_rules_row."""
+    profile = Profile(args.build_dir, "shot-automation-rules-row", user_home="/home/streamer")
+    # The layout tool's documents, loaded in OBS and saved under the shot's names, so that the pictures show the
+    # layouts as OBS itself lays them out; then the documents go, and the rules come for the second start.
+    saved = {"Audio Mixing": "Right", "Going Live": "Bottom", "Scene Building": "Sides"}
+    for layout in saved.values():
+        layout_document(args, profile.snapshot_dir, f"{layout}.json", layout, *EXACT_LAYOUTS[layout])
+
+    def save(obs):
+        for name, layout in saved.items():
+            load_layout(obs, f"{layout}.json")
+            answer = vendor_call(obs, "SaveSnapshot", {"name": name})
+            expect(answer.get("fileName") == f"{name}.json", f"SaveSnapshot answered {answer}")
+
+    in_obs(profile, display, save)
+    for layout in saved.values():
+        os.remove(os.path.join(profile.snapshot_dir, f"{layout}.json"))
+    with open(profile.settings_path, "w", encoding="utf-8") as f:
+        json.dump({"snapshotOrder": [f"{name}.json" for name in saved]}, f)
+    write_automation(profile, [("obsStarted", "Audio Mixing"), ("streamingStarted", "Going Live"),
+                               ("studioModeEnabled", "Scene Building")])
+    obs = Obs(profile, display).start()
+    try:
+        obs.connect()
+        wait_for_last(profile, profile.seen(os.path.join(profile.snapshot_dir, "Audio Mixing.json")), 20)
+        dialog = open_manager(obs, display)
+        time.sleep(0.5)
+        # The last row's tool tip opens below it, over the empty part of the list.
+        before = set(visible_windows(display, "", top_level=True))
+        x, y = MANAGER_FIRST_ROW
+        xdotool(display, "mousemove", "--window", dialog, str(x), str(y + 2 * MANAGER_ROW_HEIGHT - 4))
+        time.sleep(0.3)
+        xdotool(display, "mousemove", "--window", dialog, str(x + 5), str(y + 2 * MANAGER_ROW_HEIGHT))
+        time.sleep(2)
+        shown = [window_geometry(display, window) for window in new_windows(display, before)]
+        expect(len(shown) == 1, f"resting on the last row of the manager shows {shown}, not one tool tip")
+        path = obs.screenshot(os.path.join(args.build_dir, "artifacts", "automation-rules-row.png"))
+        crop(path, [window_geometry(display, dialog), shown[0]])
+        print(f"  {path}", flush=True)
+    finally:
+        code = obs.stop()
+    expect_clean_exit(obs, code)
+
+
 def qt_string(text):
     """A QString as QDataStream writes it: its length in bytes, then UTF-16 big-endian."""
     data = text.encode("utf-16-be")
@@ -2827,10 +2882,15 @@ def main():
     parser.add_argument("--plugin-version", required=True, help="the version the plug-in's load line names")
     parser.add_argument("--asan-build-dir", help="the plug-in built with AddressSanitizer, for the check asan")
     parser.add_argument("--check", action="append", choices=sorted(CHECKS), default=[])
+    parser.add_argument("--shot", action="append", choices=sorted(SHOTS), default=[],
+                        help="takes a README screenshot into BUILD_DIR/artifacts instead of running checks")
     args = parser.parse_args()
     args.build_dir = os.path.abspath(args.build_dir)
     with Display() as display:
-        for name in args.check or sorted(CHECKS):
+        for name in args.shot:
+            print(f"shot {name}: {SHOTS[name].__doc__}", flush=True)
+            SHOTS[name](args, display)
+        for name in [] if args.shot and not args.check else args.check or sorted(CHECKS):
             print(f"host check {name}: {CHECKS[name].__doc__}", flush=True)
             CHECKS[name](args, display)
             print(f"host check {name}: passed", flush=True)
