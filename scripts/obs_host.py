@@ -163,7 +163,7 @@ class Obs:
         self.settings_before = self.profile.settings_identity()
         self.output = open(os.path.join(self.profile.home, "obs-output.txt"), "w")
         command = ["obs", "--disable-updater", "--disable-shutdown-check", "--multi", *self.extra_args]
-        if self.profile.user_home:
+        if getattr(self.profile, "user_home", None):
             # In a mount namespace of OBS's own, a tmpfs over the user's home folder's parent holds that folder,
             # bound to the profile; unshare and sh exec, so the process is OBS's. Inside scripts/root's chroot, /
             # is no mount point to make private, but every mount there is private already.
