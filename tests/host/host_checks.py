@@ -2424,6 +2424,18 @@ def use_theme(profile, theme):
             f.write(f"\n[Appearance]\nTheme={theme}\n")
 
 
+def rest_on_manager_row(display, dialog, row):
+    """Rests the pointer on the manager's row (0 is the first), coming from just above it, and returns the
+    rectangles of the top-level windows that showed meanwhile."""
+    before = set(visible_windows(display, "", top_level=True))
+    x, y = MANAGER_FIRST_ROW
+    xdotool(display, "mousemove", "--window", dialog, str(x), str(y + row * MANAGER_ROW_HEIGHT - 4))
+    time.sleep(0.3)
+    xdotool(display, "mousemove", "--window", dialog, str(x + 5), str(y + row * MANAGER_ROW_HEIGHT))
+    time.sleep(2)
+    return [window_geometry(display, window) for window in new_windows(display, before)]
+
+
 @check
 def check_layouts_menu(args, display):
     """The Dock Layouts submenu at the end of OBS's Docks menu loads the snapshot chosen with the mouse; a row's
@@ -2461,13 +2473,7 @@ def check_layouts_menu(args, display):
             # Studio's tool tip in the manager, with the picture of its layout.
             dialog = open_manager(obs, display)
             time.sleep(0.5)
-            before = set(visible_windows(display, "", top_level=True))
-            x, y = MANAGER_FIRST_ROW
-            xdotool(display, "mousemove", "--window", dialog, str(x), str(y + 3 * MANAGER_ROW_HEIGHT - 4))
-            time.sleep(0.3)
-            xdotool(display, "mousemove", "--window", dialog, str(x + 5), str(y + 3 * MANAGER_ROW_HEIGHT))
-            time.sleep(2)
-            shown = [window_geometry(display, window) for window in new_windows(display, before)]
+            shown = rest_on_manager_row(display, dialog, 3)
             expect(len(shown) == 1 and shown[0][3] >= PICTURE_LEAST_HEIGHT,
                    f"resting on a row of the manager shows {shown}, not one tool tip with a picture")
             shot = obs.screenshot(os.path.join(artifacts, f"layout-tooltip-{look}.png"))
@@ -2509,13 +2515,7 @@ def shot_automation_rules_row(args, display):
         dialog = open_manager(obs, display)
         time.sleep(0.5)
         # The last row's tool tip opens below it, over the empty part of the list.
-        before = set(visible_windows(display, "", top_level=True))
-        x, y = MANAGER_FIRST_ROW
-        xdotool(display, "mousemove", "--window", dialog, str(x), str(y + 2 * MANAGER_ROW_HEIGHT - 4))
-        time.sleep(0.3)
-        xdotool(display, "mousemove", "--window", dialog, str(x + 5), str(y + 2 * MANAGER_ROW_HEIGHT))
-        time.sleep(2)
-        shown = [window_geometry(display, window) for window in new_windows(display, before)]
+        shown = rest_on_manager_row(display, dialog, 2)
         expect(len(shown) == 1, f"resting on the last row of the manager shows {shown}, not one tool tip")
         path = obs.screenshot(os.path.join(args.build_dir, "artifacts", "automation-rules-row.png"))
         crop(path, [window_geometry(display, dialog), shown[0]])
