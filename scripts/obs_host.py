@@ -443,3 +443,10 @@ def key_name(display, name):
 def xdotool(display, *args):
     subprocess.run(["xdotool", *args], env={**os.environ, "DISPLAY": display.name}, check=True,
                    capture_output=True)
+
+
+def xdotool_output(display, *args):
+    """What xdotool prints, stripped; empty where it fails."""
+    result = subprocess.run(["xdotool", *args], env={**os.environ, "DISPLAY": display.name},
+                            capture_output=True, text=True)
+    return result.stdout.strip() if result.returncode == 0 else ""

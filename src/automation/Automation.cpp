@@ -212,9 +212,11 @@ void Automation::operationEnded()
 	}
 }
 
-void Automation::layoutLoaded(const LoadedLayout &)
+void Automation::layoutLoaded(const LoadedLayout &loaded)
 {
-	loadedSinceStart = true;
+	if (loaded.source != LoadSource::Kept) {
+		loadedSinceStart = true;
+	}
 }
 
 void Automation::applyPending()

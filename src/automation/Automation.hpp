@@ -63,12 +63,15 @@ public:
 	void frontendEvent(enum obs_frontend_event event);
 	// A waiting event runs after the operation that held it.
 	void operationEnded() override;
-	// A load has happened: the start rule never replaces one.
+	// A load has happened: the start rule never replaces one. The layout kept across restarts is no load.
 	void layoutLoaded(const LoadedLayout &loaded) override;
 
 	// An event has one rule: enabling it for a file moves it from whichever file held it.
 	void setRule(AutomationEvent event, const QString &fileName, bool enabled);
 	void setRestorePreviousOnStop(bool enabled) { setOption(&AutomationSettings::restorePreviousOnStop, enabled); }
+	// The option of keeping the layout on screen across restarts, which the layout keeper follows.
+	bool keepsLayout() const { return settings.keepLayout; }
+	void setKeepLayout(bool enabled) { setOption(&AutomationSettings::keepLayout, enabled); }
 	QList<AutomationEvent> rulesOf(const QString &fileName) const;
 	// The events of every snapshot that has rules, by file name: at most one entry an event.
 	QHash<QString, QList<AutomationEvent>> rulesByFile() const;

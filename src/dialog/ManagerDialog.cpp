@@ -143,6 +143,7 @@ void Velkin::buildManagerDialog()
 	};
 	automation.addActions(snapshotList);
 	monitors.addAction(snapshotList);
+	keeper.addAction(snapshotList);
 	addSeparator();
 	undo.addAction(snapshotList);
 	addSeparator();

@@ -28,8 +28,8 @@ public:
 	void start();
 	void stop();
 	// A load, an undo or a layout put back has applied this layout. The docks that it names and that the window
-	// lacks now wait, and those that waited before no longer do; an undo or a layout put back names no docks, so
-	// none wait after it.
+	// lacks now wait, and those that waited before no longer do; an undo or a stop's layout put back names no
+	// docks, so none wait after it.
 	void layoutLoaded(const LoadedLayout &loaded) override;
 	// A placement that waited for a running operation happens now.
 	void operationEnded() override;

@@ -129,4 +129,8 @@ void LayoutsMenu::fill()
 	QObject::connect(undo, &QAction::triggered, this, [this] { host.undoLastLoad(); });
 	QObject::connect(menu->addAction(localeText("LayoutsManage")), &QAction::triggered, this,
 			 [this] { host.showManagerDialog(); });
+	QAction *keep = menu->addAction(localeText("KeepLayout"));
+	keep->setCheckable(true);
+	keep->setChecked(host.keepsLayout());
+	QObject::connect(keep, &QAction::triggered, this, [this](bool checked) { host.setKeepsLayout(checked); });
 }

@@ -20,6 +20,9 @@ public:
 	virtual QString snapshotToolTip(const SnapshotEntry &entry) const = 0;
 	virtual void showManagerDialog() = 0;
 	virtual void saveNewSnapshot() = 0;
+	// The option of keeping the layout on screen across restarts.
+	virtual bool keepsLayout() const = 0;
+	virtual void setKeepsLayout(bool enabled) = 0;
 
 protected:
 	~MenuHost() = default;

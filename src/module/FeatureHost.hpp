@@ -11,9 +11,9 @@
 
 class QMainWindow;
 
-// Where a load comes from. An automatic load (of a rule or of the monitors) or a remote load never asks and never
-// shows a box: missing docks are not asked about and failures are only logged.
-enum class LoadSource { Dialog, Hotkey, Automation, Remote, Undo, Menu, Monitors };
+// Where a load comes from. An automatic load (of a rule or of the monitors), a remote load or the layout kept across
+// restarts never asks and never shows a box: missing docks are not asked about and failures are only logged.
+enum class LoadSource { Dialog, Hotkey, Automation, Remote, Undo, Menu, Monitors, Kept };
 enum class LoadResult { Loaded, NotStarted, Cancelled, ReadFailed, RestoreFailed };
 
 // The layout before a load, kept so that it can be put back: geometry, dock state and `last` as they were.

@@ -68,3 +68,14 @@ std::optional<QJsonArray> Velkin::undoHotkeyBindings() const
 {
 	return undo.hotkeyBindings();
 }
+
+bool Velkin::keepsLayout() const
+{
+	return automation.keepsLayout();
+}
+
+void Velkin::setKeepsLayout(bool enabled)
+{
+	automation.setKeepLayout(enabled);
+	keeper.setEnabled(automation.keepsLayout());
+}

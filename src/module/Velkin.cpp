@@ -29,7 +29,7 @@ void frontendEventCallback(enum obs_frontend_event event, void *data)
 
 Velkin::Velkin(QMainWindow *window)
     : QObject(window), mainWindow(window), automation(*this), monitors(*this), undo(*this), remote(*this),
-      layoutsMenu(*this), lateDocks(*this)
+      layoutsMenu(*this), lateDocks(*this), keeper(*this)
 {
 	// OBS may hand over a relative path (portable mode), doubled or trailing slashes, or a folder behind a link.
 	// Every path the module holds is derived from these two, in this one spelling.
@@ -39,6 +39,7 @@ Velkin::Velkin(QMainWindow *window)
 	const QString automationPath = normalizedPath(configPath(kAutomationFileName));
 	automation.read(automationPath);
 	monitors.read(normalizedPath(configPath(kMonitorsFileName)), automationPath);
+	keeper.setPath(normalizedPath(configPath(kKeptLayoutFileName)));
 	registerGlobalHotkeys();
 	settingsSaveTimer.setSingleShot(true);
 	settingsSaveTimer.setInterval(kSettingsSaveDelayMs);
@@ -121,6 +122,7 @@ void Velkin::activate()
 	automation.start();
 	monitors.start();
 	lateDocks.start();
+	keeper.start();
 }
 
 void Velkin::shutdown()
@@ -140,6 +142,7 @@ void Velkin::shutdown()
 	automation.stop();
 	monitors.stop();
 	lateDocks.stop();
+	keeper.stop();
 	if (ready) {
 		disconnectBindingsSignal();
 		// Before the hotkeys go: the final saves read their bindings from the host.

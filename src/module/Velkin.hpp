@@ -1,6 +1,7 @@
 #pragma once
 
 #include "automation/Automation.hpp"
+#include "keeper/LayoutKeeper.hpp"
 #include "latedocks/LateDocks.hpp"
 #include "menu/LayoutsMenu.hpp"
 #include "module/FeatureHost.hpp"
@@ -39,7 +40,12 @@ struct SnapshotFolder;
 // The one controller, a child of the host's main window, deleted by unload or with the main window, whichever comes
 // first. Its operations live in one file per subsystem. Each feature beyond them is an object of its own that keeps
 // its state and reaches the controller through the host interface that it declares (docs/architecture.md).
-class Velkin : public QObject, private AutomationHost, private MonitorsHost, private RemoteHost, private MenuHost {
+class Velkin : public QObject,
+	       private AutomationHost,
+	       private MonitorsHost,
+	       private RemoteHost,
+	       private MenuHost,
+	       private KeeperHost {
 	friend struct VelkinProbe;
 
 public:
@@ -85,6 +91,8 @@ private:
 	LoadResult undoLastLoad() override;
 	QStringList ruleEventNames(const QString &fileName) const override;
 	std::optional<QJsonArray> undoHotkeyBindings() const override;
+	bool keepsLayout() const override;
+	void setKeepsLayout(bool enabled) override;
 
 	// The list's rows (SnapshotCatalogue.cpp)
 	QString selectedSnapshotPath() const override;
@@ -123,6 +131,7 @@ private:
 	// Sets `last` and tells every listener of operationListeners(), in order.
 	void finishLoad(const LoadedLayout &loaded);
 	LoadResult putLayoutBack(const LayoutMemento &layout, LoadSource source) override;
+	LoadResult putKeptLayout(const SnapshotData &kept, bool *changed) override;
 	void selectSnapshotRow(const QString &path);
 
 	// Export and import (Transfer.cpp)
@@ -136,7 +145,7 @@ private:
 	void forgetSnapshotReferences(const QString &path);
 	std::array<SnapshotHolder *, 4> snapshotHolders();
 	// The features that follow loads and the ends of operations (OperationGuard.cpp), in the order they are told.
-	std::array<OperationListener *, 5> operationListeners();
+	std::array<OperationListener *, 6> operationListeners();
 
 	// Manager dialog (ManagerDialog.cpp, DialogInteractions.cpp; the report of test builds in LayoutReport.cpp)
 	void reportDialogLayout();
@@ -201,6 +210,7 @@ private:
 	LayoutsMenu layoutsMenu;
 	LoadPresses presses;
 	LateDocks lateDocks;
+	LayoutKeeper keeper;
 	// Each load hotkey's name and description as last given: a refresh renames only what changed.
 	QHash<obs_hotkey_id, QByteArray> loadHotkeyLabels;
 };

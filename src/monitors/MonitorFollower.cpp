@@ -188,8 +188,9 @@ void MonitorFollower::layoutLoaded(const LoadedLayout &loaded)
 	if (changePending) {
 		loadedWhilePending = true;
 	}
+	// The layout kept across restarts loads no snapshot: `last` stays what it was.
 	const QString fileName = QFileInfo(loaded.path).fileName();
-	if (!fileName.isEmpty()) {
+	if (!fileName.isEmpty() && loaded.source != LoadSource::Kept) {
 		remember(operationMonitors.value_or(monitorsNow()), fileName);
 	}
 }

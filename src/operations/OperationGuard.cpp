@@ -4,10 +4,10 @@
 
 #include <QMainWindow>
 
-std::array<OperationListener *, 5> Velkin::operationListeners()
+std::array<OperationListener *, 6> Velkin::operationListeners()
 {
 	// Undo keeps the layout from before; the remote event comes last, once every feature has taken the load in.
-	return {&undo, &automation, &monitors, &lateDocks, &remote};
+	return {&undo, &automation, &monitors, &lateDocks, &keeper, &remote};
 }
 
 bool Velkin::canStartOperation() const

@@ -18,7 +18,8 @@ namespace {
 // Nobody watches an automatic or a remote load: it never asks and never shows a box.
 bool unattended(LoadSource source)
 {
-	return source == LoadSource::Automation || source == LoadSource::Remote || source == LoadSource::Monitors;
+	return source == LoadSource::Automation || source == LoadSource::Remote || source == LoadSource::Monitors ||
+	       source == LoadSource::Kept;
 }
 
 // A kept layout as a record to apply; the kept layout of now doubles as the way back when the window refuses.
@@ -125,6 +126,36 @@ LoadResult Velkin::putLayoutBack(const LayoutMemento &layout, LoadSource source)
 		readSnapshotFile(path, named);
 	}
 	finishLoad(LoadedLayout{path, named.name, layoutOf(layout), before, source});
+	return LoadResult::Loaded;
+}
+
+LoadResult Velkin::putKeptLayout(const SnapshotData &kept, bool *changed)
+{
+	const OperationGuard guard(*this);
+	if (!guard || !mainWindow) {
+		return LoadResult::NotStarted;
+	}
+	const LayoutMemento before = currentLayout();
+	const SnapshotData now = layoutOf(before);
+	LayoutRefusal refusal = LayoutRefusal::None;
+	if (!applyLayout(mainWindow, kept, &now, &refusal)) {
+		logError("RestoreFailed", QStringLiteral("%1: %2").arg(kept.name, localeText(refusalKey(refusal))));
+		return LoadResult::RestoreFailed;
+	}
+	// OBS's own restore may have given the same layout already: then nothing was loaded, and there is nothing to
+	// undo.
+	const LayoutMemento after = currentLayout();
+	const bool differs = after.geometry != before.geometry || after.state != before.state;
+	if (changed) {
+		*changed = differs;
+	}
+	if (differs) {
+		SnapshotData named;
+		if (!last.isEmpty()) {
+			readSnapshotFile(last, named);
+		}
+		finishLoad(LoadedLayout{last, named.name, kept, before, LoadSource::Kept});
+	}
 	return LoadResult::Loaded;
 }
 

@@ -190,6 +190,8 @@ const char *sourceName(LoadSource source)
 		return "menu";
 	case LoadSource::Monitors:
 		return "monitors";
+	case LoadSource::Kept:
+		return "kept";
 	}
 	return "";
 }
@@ -255,9 +257,10 @@ void RemoteControl::answer(const char *type, obs_data_t *request, obs_data_t *re
 
 void RemoteControl::layoutLoaded(const LoadedLayout &loaded)
 {
-	// A layout put back from before any snapshot, or from one that is gone, names none.
+	// A layout put back from before any snapshot, or from one that is gone, names none; nor does the layout kept
+	// across restarts, which is no snapshot.
 	QJsonObject event{{QStringLiteral("source"), QLatin1String(sourceName(loaded.source))}};
-	if (!loaded.path.isEmpty()) {
+	if (!loaded.path.isEmpty() && loaded.source != LoadSource::Kept) {
 		event.insert(QStringLiteral("name"), loaded.name);
 		event.insert(QStringLiteral("fileName"), QFileInfo(loaded.path).fileName());
 	}

@@ -23,7 +23,7 @@ import websocket
 # The OBS launcher lives with the scripts, which start OBS for a person with it too (scripts/run).
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir, "scripts"))
 from obs_host import (WEBSOCKET_NOT_READY, Display, FileWrites, HostError, Obs, Profile, free_port, key_name, run_main,
-                      visible_windows, xdotool)
+                      visible_windows, xdotool, xdotool_output)
 # The reader of saved dock states lives with the soak, which uses it too.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "soak"))
 from dock_state import floating_rects
@@ -516,10 +516,13 @@ def type_in_manager(display, dialog, *sequence):
 
 
 def until_new_window(display, before, pattern, message):
-    """Waits for a window that was not there before and gives it the keyboard."""
+    """Waits for a window that was not there before and gives it the keyboard: typing starts only once the X server
+    says that it has the focus, and Qt had a moment to take it."""
     window = sorted(wait_for(lambda: set(visible_windows(display, pattern)) - before, 10, message))[-1]
     settle(0.3)
     xdotool(display, "windowfocus", "--sync", window)
+    wait_for(lambda: xdotool_output(display, "getwindowfocus") == window, 5, f"{message}: the window took no focus")
+    settle(0.3)
     return window
 
 
@@ -538,17 +541,20 @@ def answer_window(display, before, pattern, message, sequence, done, failure, fi
     lost without a trace, so while the window is still open the same keys are typed again. In a file dialog, a
     path's completion list may pop up and take the first Return: a second Return is tried before all again."""
     window = until_new_window(display, before, pattern, message)
+    # The failure names what is there: keys lost on their way leave a file under another name.
+    failed = lambda: HostError(failure() if callable(failure) else failure)
     for attempt in range(3):
         if attempt:
             xdotool(display, "windowfocus", "--sync", window)
+            settle(0.3)
         for typed in (sequence, ("<Return>",)) if file_dialog else (sequence,):
             keys(display, *typed)
             try:
-                return wait_for(done, 5, failure)
+                return wait_for(done, 5, "")
             except HostError:
                 if window not in visible_windows(display, pattern):
-                    raise
-    raise HostError(failure)
+                    raise failed()
+    raise failed()
 
 
 def load_hotkey_names(obs):
@@ -584,7 +590,7 @@ def check_manage(args, display):
         in_dialog("Beta", "<Tab>", "<F2>")
         answer(before, title, "F2 opened no prompt", ("<ctrl+a>", "Gamma", "<Return>"),
                lambda: os.path.exists(snapshot("Gamma.json")) and not os.path.exists(snapshot("Beta.json")),
-               "the rename did not move Beta.json to Gamma.json")
+               lambda: f"the rename did not move Beta.json to Gamma.json: {sorted(os.listdir(profile.snapshot_dir))}")
         settings = read_settings(profile)
         expect(settings["snapshotOrder"] == ["Alpha.json", "Gamma.json"], f"order {settings['snapshotOrder']}")
         expect(settings["snapshotHotkeys"].get("Gamma.json") == f10, f"bindings {settings['snapshotHotkeys']}")
@@ -1252,7 +1258,7 @@ def check_remote(args, display):
         in_dialog("Gamma", "<Tab>", "<F2>")
         answer_window(display, before, title, "F2 opened no prompt", ("<ctrl+a>", "Omega", "<Return>"),
                       lambda: os.path.exists(snapshot("Omega.json")) and not os.path.exists(snapshot("Gamma.json")),
-                      "the rename did not move Gamma.json to Omega.json")
+                      lambda: f"the rename did not move Gamma.json to Omega.json: {sorted(os.listdir(profile.snapshot_dir))}")
         events.expect("a rename in the dialog", LIST_CHANGED)
         before = set(visible_windows(display, title))
         in_dialog("Epsilon", "<Tab>", "<Delete>")
@@ -1812,6 +1818,93 @@ class TwoMonitors:
         self.x11.XCloseDisplay(self.connection)
         self.process.terminate()
         self.process.wait(10)
+
+
+def remove_obs_layout(profile):
+    """Takes OBS's own saved dock layout (DockState and the window's geometry of [BasicWindow]) out of its
+    configuration, as an update or a reset of its interface leaves it."""
+    for name in ("global.ini", "user.ini"):
+        path = os.path.join(profile.obs_config, name)
+        if not os.path.exists(path):
+            continue
+        with open(path, encoding="utf-8-sig") as f:
+            lines = f.read().splitlines()
+        section, kept = None, []
+        for line in lines:
+            if line.startswith("["):
+                section = line.strip()
+            elif section == "[BasicWindow]" and line.split("=", 1)[0] in ("DockState", "geometry"):
+                continue
+            kept.append(line)
+        with open(path, "w", encoding="utf-8") as f:
+            f.write("\n".join(kept) + "\n")
+
+
+@check
+def check_kept_layout(args, display):
+    """The layout on screen outlives a crash: a dock floated through Qt alone, the window moved, OBS killed with
+    SIGKILL, and at the next start every dock and the main window are back to the pixel; again with OBS's own saved
+    layout taken out of its configuration. With the option off, OBS's own layout comes back, and how far it is is
+    printed."""
+    profile = Profile(args.build_dir, "kept-layout")
+    layout_document(args, profile.snapshot_dir, "Road.json", "Road", *EXACT_LAYOUTS["Bottom"])
+    install_arrange_module(args, profile)
+    kept = os.path.join(profile.plugin_config, "layout-on-screen.json")
+    automation = os.path.join(profile.plugin_config, "automation.json")
+    changes = [("float:statsDock:900,150,700,300", "window:80,80,1100,740"),
+               ("right:mixerDock", "float:sourcesDock:700,120,320,260", "window:60,70,1200,760")]
+
+    def arrange_and_kill(obs, words):
+        """Arranges through Qt alone, waits for the kept file, kills OBS and returns the layout it had."""
+        load_layout(obs, "Road.json")
+        written = os.path.getmtime(kept) if os.path.exists(kept) else 0
+        arranged = arrange(obs, *words)
+        if keep:
+            wait_for(lambda: os.path.exists(kept) and os.path.getmtime(kept) > written, 10,
+                     f"the layout of {words} was not kept")
+        settle(1.5)
+        obs.ws.close()
+        obs.ws = None
+        obs.process.kill()
+        obs.process.wait()
+        obs.output.close()
+        return arranged
+
+    failures = []
+    for keep in (False, True):
+        with open(automation, "w") as f:
+            json.dump({"keepLayoutAcrossRestarts": keep}, f)
+        if keep:
+            # OBS's own layout at its last clean exit: Road.
+            in_obs(profile, display, lambda obs: load_layout(obs, "Road.json"))
+        for words, reset in zip(changes, (False, True)) if keep else [(changes[0], False)]:
+            obs = Obs(profile, display).start()
+            obs.connect()
+            arranged = arrange_and_kill(obs, words)
+            if reset:
+                remove_obs_layout(profile)
+            obs = Obs(profile, display).start()
+            try:
+                obs.connect()
+                worst, differing = layout_difference(arranged, settled_layout(obs))
+                what = f"{'kept' if keep else 'OBS alone'}, after SIGKILL{' and a reset' if reset else ''}"
+                got = settled_layout(obs)
+                shown = [name for name in arranged if name in got]
+                farthest = max((max(abs(a - b) for a, b in zip(*(r if name in ("window", "client") else r[1]
+                                                                 for r in (arranged[name], got[name]))))
+                                for name in shown), default=0)
+                print(f"  {what}: {len(differing)} rectangles differ, up to {farthest} px; shown before, not after: "
+                      f"{sorted(set(arranged) - set(got)) or 'none'}", flush=True)
+                if keep and differing:
+                    failures.append(f"{what}: {worst} px ({'; '.join(differing)})")
+                elif not keep:
+                    expect(differing, "with the option off the layout came back all the same: the check proves nothing")
+                put_back = obs.log_lines("Put back the layout on screen at the last exit or crash")
+                expect(bool(put_back) == keep, f"{what}: the log says {put_back}")
+            finally:
+                code = obs.stop()
+            expect_clean_exit(obs, code)
+    expect(not failures, "the kept layout did not come back: " + " | ".join(failures))
 
 
 def wholly_within(rect, area):

@@ -1,0 +1,284 @@
+#include "keeper/LayoutKeeper.hpp"
+#include "module/Module.hpp"
+#include "operations/LayoutCapture.hpp"
+
+#include <QAction>
+#include <QDockWidget>
+#include <QEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMainWindow>
+#include <QWidget>
+
+namespace {
+
+// The name that the kept document carries; it is never listed among the snapshots.
+const QString kKeptName = QStringLiteral("Layout on screen");
+
+bool sameLayout(const SnapshotData &a, const SnapshotData &b)
+{
+	return a.geometry == b.geometry && a.state == b.state && a.docks == b.docks;
+}
+
+// The widgets whose own events tell of a change: the docks and the windows of floating tab groups.
+bool watchedChild(const QObject *child)
+{
+	return qobject_cast<const QDockWidget *>(child) || child->inherits("QDockWidgetGroupWindow");
+}
+
+} // namespace
+
+LayoutKeeper::LayoutKeeper(KeeperHost &host) : host(host)
+{
+	stillTimer.setSingleShot(true);
+	stillTimer.setInterval(kStillMs);
+	QObject::connect(&stillTimer, &QTimer::timeout, this, [this] {
+		// A drag goes on while a button is held, even a still one: the write waits for its end.
+		if (QGuiApplication::mouseButtons() != Qt::NoButton) {
+			stillTimer.start();
+			return;
+		}
+		writeNow();
+	});
+}
+
+void LayoutKeeper::setPath(const QString &keptPath)
+{
+	path = keptPath;
+	markPath = keptPath + QStringLiteral(".putting-back");
+	asidePath = keptPath + QStringLiteral(".set-aside");
+}
+
+void LayoutKeeper::start()
+{
+	window = host.window();
+	started = true;
+	if (!window || path.isEmpty() || !host.keepsLayout()) {
+		return;
+	}
+	// Queued behind the start rule's own turn, which the host's finished-loading event queued first.
+	QMetaObject::invokeMethod(
+		this,
+		[this] {
+			if (!started || !host.isActive() || !host.keepsLayout()) {
+				return;
+			}
+			putBack();
+			watch();
+		},
+		Qt::QueuedConnection);
+}
+
+void LayoutKeeper::stop()
+{
+	// A change of the last second, unless OBS is taking the window down already.
+	if (stillTimer.isActive() && !closing) {
+		writeNow();
+	}
+	unwatch();
+	started = false;
+}
+
+void LayoutKeeper::setEnabled(bool enabled)
+{
+	if (keepAction) {
+		keepAction->setChecked(enabled);
+	}
+	if (!started) {
+		return;
+	}
+	if (enabled) {
+		watch();
+		writeNow();
+	} else {
+		unwatch();
+	}
+}
+
+void LayoutKeeper::addAction(QWidget *list)
+{
+	keepAction = new QAction(localeText("KeepLayout"), list);
+	keepAction->setCheckable(true);
+	keepAction->setChecked(host.keepsLayout());
+	QObject::connect(keepAction, &QAction::triggered, this, [this](bool checked) { host.setKeepsLayout(checked); });
+	list->addAction(keepAction);
+}
+
+void LayoutKeeper::putBack()
+{
+	const QByteArray file = QFile::encodeName(path);
+	if (QFileInfo::exists(markPath)) {
+		// The last start went down while it put the kept layout back: it is not tried again.
+		QFile::remove(markPath);
+		setAside("OBS stopped while it was put back at the last start");
+		return;
+	}
+	if (!QFileInfo::exists(path)) {
+		return;
+	}
+	SnapshotData data;
+	if (readSnapshotFile(path, data) != SnapshotIoResult::Ok) {
+		setAside("it cannot be read");
+		return;
+	}
+	kept = data;
+	if (loadedSinceStart) {
+		velkinLog(LOG_INFO, "The snapshot loaded at start stands; the layout on screen at the last exit or crash "
+				    "is not put back");
+		return;
+	}
+	QFile mark(markPath);
+	if (!mark.open(QIODevice::WriteOnly | QIODevice::Truncate) || mark.write("1", 1) != 1 || !mark.flush()) {
+		velkinLog(LOG_WARNING, "The layout on screen at the last exit or crash is not put back: %s cannot be written",
+			  QFile::encodeName(markPath).constData());
+		return;
+	}
+	mark.close();
+	bool changed = false;
+	const LoadResult result = host.putKeptLayout(data, &changed);
+	QFile::remove(markPath);
+	if (result == LoadResult::RestoreFailed) {
+		kept.reset();
+		setAside("the window refused it");
+	} else if (result == LoadResult::Loaded) {
+		velkinLog(LOG_INFO, changed ? "Put back the layout on screen at the last exit or crash (%s)"
+					    : "The layout on screen at the last exit or crash is on screen already (%s)",
+			  file.constData());
+	}
+}
+
+void LayoutKeeper::setAside(const char *why)
+{
+	QFile::remove(asidePath);
+	const bool moved = QFile::rename(path, asidePath);
+	velkinLog(LOG_WARNING, "The layout on screen at the last exit or crash is not put back, %s: %s %s", why,
+		  QFile::encodeName(path).constData(),
+		  moved ? ("set aside as " + QFile::encodeName(asidePath)).constData() : "left as it is");
+	kept.reset();
+}
+
+void LayoutKeeper::watch()
+{
+	if (watching || !window) {
+		return;
+	}
+	watching = true;
+	closing = false;
+	window->installEventFilter(this);
+	watchDocks();
+	// What came on screen before the watching began (a load at start, the layout put back) is kept too.
+	changed();
+}
+
+void LayoutKeeper::watchDocks()
+{
+	if (!watching || !window) {
+		return;
+	}
+	// Installing a filter again moves it to the front: no widget is watched twice.
+	for (QObject *child : window->findChildren<QObject *>()) {
+		if (watchedChild(child)) {
+			child->installEventFilter(this);
+		}
+	}
+}
+
+void LayoutKeeper::unwatch()
+{
+	stillTimer.stop();
+	if (!watching) {
+		return;
+	}
+	watching = false;
+	if (window) {
+		window->removeEventFilter(this);
+		for (QObject *child : window->findChildren<QObject *>()) {
+			if (watchedChild(child)) {
+				child->removeEventFilter(this);
+			}
+		}
+	}
+}
+
+bool LayoutKeeper::eventFilter(QObject *watched, QEvent *event)
+{
+	switch (event->type()) {
+	case QEvent::ChildAdded:
+		if (watched == window) {
+			// The child is still being made: whether it is a dock shows on the next turn of the event loop.
+			QMetaObject::invokeMethod(this, [this] { watchDocks(); }, Qt::QueuedConnection);
+		}
+		break;
+	case QEvent::Close:
+		if (watched == window && watching) {
+			// What follows an accepted close is OBS taking the window down, not the user's layout.
+			if (stillTimer.isActive()) {
+				writeNow();
+			}
+			closing = true;
+			QMetaObject::invokeMethod(
+				this,
+				[this] {
+					if (window && window->isVisible()) {
+						closing = false;
+					}
+				},
+				Qt::QueuedConnection);
+		}
+		break;
+	case QEvent::Move:
+	case QEvent::Resize:
+	case QEvent::Show:
+	case QEvent::Hide:
+	case QEvent::WindowStateChange:
+		changed();
+		break;
+	default:
+		break;
+	}
+	return QObject::eventFilter(watched, event);
+}
+
+void LayoutKeeper::layoutLoaded(const LoadedLayout &loaded)
+{
+	if (loaded.source != LoadSource::Kept) {
+		loadedSinceStart = true;
+	}
+	changed();
+}
+
+void LayoutKeeper::changed()
+{
+	if (!watching || closing) {
+		return;
+	}
+	++events;
+	stillTimer.start();
+}
+
+void LayoutKeeper::writeNow()
+{
+	stillTimer.stop();
+	// A hidden main window shows no layout: it is in the tray, or OBS is taking it down.
+	if (!watching || closing || !window || !window->isVisible()) {
+		return;
+	}
+	const SnapshotData now = captureLayout(window, kKeptName);
+	if (kept && sameLayout(*kept, now)) {
+		return;
+	}
+	const SnapshotIoResult result = writeSnapshotFile(path, now);
+	if (result != SnapshotIoResult::Ok) {
+		// Said once until a write succeeds again; the file there stays as it was.
+		if (!writeFailing) {
+			velkinLog(LOG_WARNING, "The layout on screen cannot be kept in %s (error %d)",
+				  QFile::encodeName(path).constData(), int(result));
+		}
+		writeFailing = true;
+		return;
+	}
+	writeFailing = false;
+	kept = now;
+	++writes;
+}

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "module/FeatureHost.hpp"
+#include "module/OperationListener.hpp"
+#include "store/SnapshotDocument.hpp"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <optional>
+
+class QAction;
+class QMainWindow;
+class QWidget;
+
+// What keeping the layout asks of the controller besides the window.
+class KeeperHost : public virtual FeatureHost {
+public:
+	// The option "Keep the layout across restarts", kept with automation's options, and changing it.
+	virtual bool keepsLayout() const = 0;
+	virtual void setKeepsLayout(bool enabled) = 0;
+	// Puts the kept layout onto the window as a load does, as an operation of its own, and leaves `last` as it is.
+	// `changed` tells whether the window's saved geometry or state differ from before.
+	virtual LoadResult putKeptLayout(const SnapshotData &kept, bool *changed) = 0;
+
+protected:
+	~KeeperHost() = default;
+};
+
+constexpr char kKeptLayoutFileName[] = "layout-on-screen.json";
+
+// Keeps the layout on screen in a snapshot document of its own, so that a crash, an update or a reset of OBS's
+// interface does not take it: written atomically once the window and its docks have been still for a second after a
+// change (never while a mouse button is held), and when the main window is asked to close. At start-up it is put back
+// unless a snapshot was loaded first; a mark beside it says that this is being done, and a start that finds the mark
+// sets the file aside instead. Only the main window's and its docks' own events are watched.
+class LayoutKeeper : public QObject, public OperationListener {
+	friend struct VelkinProbe;
+
+public:
+	static constexpr int kStillMs = 1000;
+
+	explicit LayoutKeeper(KeeperHost &host);
+
+	// The kept file; the mark and the file set aside lie beside it.
+	void setPath(const QString &path);
+	// At activation: the kept layout goes back on the next turn of the event loop, after the start rule had its
+	// turn, and the watching starts then. At shutdown the watching ends; nothing is written any more.
+	void start();
+	void stop();
+	// The option changed: on, the layout of now is kept at once; off, nothing is watched or written.
+	void setEnabled(bool enabled);
+	// The option in the manager list's context menu.
+	void addAction(QWidget *list);
+
+	void layoutLoaded(const LoadedLayout &loaded) override;
+	bool eventFilter(QObject *watched, QEvent *event) override;
+
+	// For the benchmarks: the events seen and the files written since start.
+	qint64 eventsSeen() const { return events; }
+	qint64 filesWritten() const { return writes; }
+
+private:
+	void putBack();
+	void watch();
+	void watchDocks();
+	void unwatch();
+	// A change: the file is written once everything has been still for kStillMs.
+	void changed();
+	// Writes the layout of now unless it is what the file holds already.
+	void writeNow();
+	// Moves the kept file out of the way, with a warning that says why.
+	void setAside(const char *why);
+
+	KeeperHost &host;
+	QString path;
+	QString markPath;
+	QString asidePath;
+	QPointer<QMainWindow> window;
+	QTimer stillTimer;
+	// The layout that the file holds, as written or read.
+	std::optional<SnapshotData> kept;
+	bool watching = false;
+	bool started = false;
+	bool loadedSinceStart = false;
+	// The main window was asked to close: what happens to it from then on is OBS taking it down.
+	bool closing = false;
+	bool writeFailing = false;
+	qint64 events = 0;
+	qint64 writes = 0;
+	QPointer<QAction> keepAction;
+};
