@@ -22,6 +22,7 @@
 #include <QJsonObject>
 #include <QListWidget>
 #include <QMainWindow>
+#include <QMoveEvent>
 
 #include <benchmark/benchmark.h>
 
@@ -302,6 +303,45 @@ void BM_DrawLayoutPicture(benchmark::State &state)
 	}
 }
 
+// A floating dock dragged: the move events that it gets, each handled by whatever watches it. Without the watching of
+// the layout to keep, then with it.
+void dragEvents(benchmark::State &state, bool watched)
+{
+	auto velkin = controllerFor(snapshotDirectory(10));
+	if (watched) {
+		probe(velkin.get()).watchForKeeping();
+	}
+	auto *dock = window->findChild<QDockWidget *>(QStringLiteral("statsDock"));
+	int step = 0;
+	for (auto _ : state) {
+		const QPoint at(300 + (step++ & 63), 200);
+		QMoveEvent move(at, at - QPoint(1, 0));
+		QCoreApplication::sendEvent(dock, &move);
+	}
+	state.SetItemsProcessed(state.iterations());
+}
+
+void BM_DragEventsFloor(benchmark::State &state)
+{
+	dragEvents(state, false);
+}
+
+void BM_DragEventsWatched(benchmark::State &state)
+{
+	dragEvents(state, true);
+}
+
+// One write of the layout on screen: taken from the window and written atomically.
+void BM_KeepLayoutWrite(benchmark::State &state)
+{
+	auto velkin = controllerFor(snapshotDirectory(10));
+	const QString path = testhost::scratchDirectory() + QStringLiteral("/layout-on-screen.json");
+	for (auto _ : state) {
+		probe(velkin.get()).forgetKeptLayout();
+		probe(velkin.get()).keepLayoutNow(path);
+	}
+}
+
 } // namespace
 
 BENCHMARK(BM_Floor)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
@@ -317,6 +357,9 @@ BENCHMARK(BM_ReadOne)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadSnapshot)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadSnapshotShowingADock)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DrawLayoutPicture)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DragEventsFloor)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DragEventsWatched)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KeepLayoutWrite)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {

@@ -71,8 +71,8 @@ protected:
 // What follows the snapshots in the submenu.
 QStringList tail()
 {
-	return {QStringLiteral("---"), localeText("LayoutsSaveAs"), localeText("UndoLoad"),
-		localeText("LayoutsManage")};
+	return {QStringLiteral("---"), localeText("LayoutsSaveAs"), localeText("UndoLoad"), localeText("LayoutsManage"),
+		QStringLiteral("[x] ") + localeText("KeepLayout")};
 }
 
 TEST_F(LayoutsMenuTest, TheSubmenuListsTheSnapshotsInOrderWithTheLastCheckedAndItsKeys)

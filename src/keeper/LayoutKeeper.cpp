@@ -34,9 +34,15 @@ LayoutKeeper::LayoutKeeper(KeeperHost &host) : host(host)
 	stillTimer.setSingleShot(true);
 	stillTimer.setInterval(kStillMs);
 	QObject::connect(&stillTimer, &QTimer::timeout, this, [this] {
+		// Changes came since the timer started: it runs on until a second after the last one.
+		const qint64 remaining = kStillMs - lastChange.elapsed();
+		if (remaining > 0) {
+			stillTimer.start(int(remaining));
+			return;
+		}
 		// A drag goes on while a button is held, even a still one: the write waits for its end.
 		if (QGuiApplication::mouseButtons() != Qt::NoButton) {
-			stillTimer.start();
+			stillTimer.start(kStillMs);
 			return;
 		}
 		writeNow();
@@ -72,10 +78,8 @@ void LayoutKeeper::start()
 
 void LayoutKeeper::stop()
 {
-	// A change of the last second, unless OBS is taking the window down already.
-	if (stillTimer.isActive() && !closing) {
-		writeNow();
-	}
+	// Nothing is read from the window here: it may be in the middle of its destruction. The close of the main
+	// window wrote what was pending.
 	unwatch();
 	started = false;
 }
@@ -124,13 +128,15 @@ void LayoutKeeper::putBack()
 	}
 	kept = data;
 	if (loadedSinceStart) {
-		velkinLog(LOG_INFO, "The snapshot loaded at start stands; the layout on screen at the last exit or crash "
-				    "is not put back");
+		velkinLog(LOG_INFO,
+			  "The snapshot loaded at start stands; the layout on screen at the last exit or crash "
+			  "is not put back");
 		return;
 	}
 	QFile mark(markPath);
 	if (!mark.open(QIODevice::WriteOnly | QIODevice::Truncate) || mark.write("1", 1) != 1 || !mark.flush()) {
-		velkinLog(LOG_WARNING, "The layout on screen at the last exit or crash is not put back: %s cannot be written",
+		velkinLog(LOG_WARNING,
+			  "The layout on screen at the last exit or crash is not put back: %s cannot be written",
 			  QFile::encodeName(markPath).constData());
 		return;
 	}
@@ -141,10 +147,8 @@ void LayoutKeeper::putBack()
 	if (result == LoadResult::RestoreFailed) {
 		kept.reset();
 		setAside("the window refused it");
-	} else if (result == LoadResult::Loaded) {
-		velkinLog(LOG_INFO, changed ? "Put back the layout on screen at the last exit or crash (%s)"
-					    : "The layout on screen at the last exit or crash is on screen already (%s)",
-			  file.constData());
+	} else if (result == LoadResult::Loaded && changed) {
+		velkinLog(LOG_INFO, "Put back the layout on screen at the last exit or crash (%s)", file.constData());
 	}
 }
 
@@ -166,6 +170,7 @@ void LayoutKeeper::watch()
 	watching = true;
 	closing = false;
 	window->installEventFilter(this);
+	watchedObjects.append(window.data());
 	watchDocks();
 	// What came on screen before the watching began (a load at start, the layout put back) is kept too.
 	changed();
@@ -176,12 +181,13 @@ void LayoutKeeper::watchDocks()
 	if (!watching || !window) {
 		return;
 	}
-	// Installing a filter again moves it to the front: no widget is watched twice.
 	for (QObject *child : window->findChildren<QObject *>()) {
-		if (watchedChild(child)) {
+		if (watchedChild(child) && !watchedObjects.contains(child)) {
 			child->installEventFilter(this);
+			watchedObjects.append(child);
 		}
 	}
+	watchedObjects.removeAll(nullptr);
 }
 
 void LayoutKeeper::unwatch()
@@ -191,14 +197,13 @@ void LayoutKeeper::unwatch()
 		return;
 	}
 	watching = false;
-	if (window) {
-		window->removeEventFilter(this);
-		for (QObject *child : window->findChildren<QObject *>()) {
-			if (watchedChild(child)) {
-				child->removeEventFilter(this);
-			}
+	// The widgets as they were watched: a window being destroyed has no children to look for any more.
+	for (const QPointer<QObject> &object : std::as_const(watchedObjects)) {
+		if (object) {
+			object->removeEventFilter(this);
 		}
 	}
+	watchedObjects.clear();
 }
 
 bool LayoutKeeper::eventFilter(QObject *watched, QEvent *event)
@@ -207,7 +212,8 @@ bool LayoutKeeper::eventFilter(QObject *watched, QEvent *event)
 	case QEvent::ChildAdded:
 		if (watched == window) {
 			// The child is still being made: whether it is a dock shows on the next turn of the event loop.
-			QMetaObject::invokeMethod(this, [this] { watchDocks(); }, Qt::QueuedConnection);
+			QMetaObject::invokeMethod(
+				this, [this] { watchDocks(); }, Qt::QueuedConnection);
 		}
 		break;
 	case QEvent::Close:
@@ -253,8 +259,12 @@ void LayoutKeeper::changed()
 	if (!watching || closing) {
 		return;
 	}
+	// A drag sends hundreds of events a second: each takes the time, and only the first starts the timer.
 	++events;
-	stillTimer.start();
+	lastChange.start();
+	if (!stillTimer.isActive()) {
+		stillTimer.start(kStillMs);
+	}
 }
 
 void LayoutKeeper::writeNow()

@@ -4,6 +4,8 @@
 #include "module/OperationListener.hpp"
 #include "store/SnapshotDocument.hpp"
 
+#include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -33,7 +35,7 @@ constexpr char kKeptLayoutFileName[] = "layout-on-screen.json";
 
 // Keeps the layout on screen in a snapshot document of its own, so that a crash, an update or a reset of OBS's
 // interface does not take it: written atomically once the window and its docks have been still for a second after a
-// change (never while a mouse button is held), and when the main window is asked to close. At start-up it is put back
+// change (never while a mouse button is held), and, when a change waits, as the main window is asked to close. At start-up it is put back
 // unless a snapshot was loaded first; a mark beside it says that this is being done, and a start that finds the mark
 // sets the file aside instead. Only the main window's and its docks' own events are watched.
 class LayoutKeeper : public QObject, public OperationListener {
@@ -47,7 +49,8 @@ public:
 	// The kept file; the mark and the file set aside lie beside it.
 	void setPath(const QString &path);
 	// At activation: the kept layout goes back on the next turn of the event loop, after the start rule had its
-	// turn, and the watching starts then. At shutdown the watching ends; nothing is written any more.
+	// turn, and the watching starts then. At shutdown the watching ends; nothing is written any more: a change that
+	// waited was written when the main window was asked to close.
 	void start();
 	void stop();
 	// The option changed: on, the layout of now is kept at once; off, nothing is watched or written.
@@ -79,7 +82,10 @@ private:
 	QString markPath;
 	QString asidePath;
 	QPointer<QMainWindow> window;
+	// The main window and the docks whose events are watched.
+	QList<QPointer<QObject>> watchedObjects;
 	QTimer stillTimer;
+	QElapsedTimer lastChange;
 	// The layout that the file holds, as written or read.
 	std::optional<SnapshotData> kept;
 	bool watching = false;

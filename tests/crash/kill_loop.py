@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Kills a writer that saves snapshots and settings.json in a loop with SIGKILL at random moments, and checks
+"""Kills a writer that saves snapshots, settings.json and the kept layout in a loop with SIGKILL at random moments, and checks
 after every kill that each file holds a whole generation, old or new, and that nothing piles up."""
 
 import argparse
@@ -45,8 +45,14 @@ def check(folder):
     if sorted(settings) != ["cycleHotkey", "last", "openHotkey", "previousHotkey", "snapshotHotkeys",
                             "snapshotOrder"] or not settings["last"].endswith(".json"):
         return f"settings.json holds {settings}"
+    with open(os.path.join(folder, "layout-on-screen.json"), "rb") as f:
+        kept = json.loads(f.read())
+    if kept["name"] != "Layout on screen" or not base64.b64decode(kept["geometry"], validate=True).startswith(
+            b"\x01\xd9\xd0\xcb"):
+        return f"layout-on-screen.json holds {kept}"
     names = os.listdir(folder)
-    extra = sorted(set(names) - {"snapshots", "settings.json"} - set(leftovers(names, "settings.json")))
+    extra = sorted(set(names) - {"snapshots", "settings.json", "layout-on-screen.json"}
+                   - set(leftovers(names, "settings.json")) - set(leftovers(names, "layout-on-screen.json")))
     if extra:
         return f"left behind: {extra}"
     return None
@@ -77,7 +83,8 @@ def main():
             print(f"FAILED after kill {kill}: {problem}")
             return 1
     temporary = sum(len(leftovers(os.listdir(d), n)) for d, n in [(os.path.join(args.folder, "snapshots"), f"S{k}.json")
-                                                                  for k in (1, 2, 3)] + [(args.folder, "settings.json")])
+                                                                  for k in (1, 2, 3)] + [(args.folder, "settings.json"),
+                                                                                         (args.folder, "layout-on-screen.json")])
     print(f"{args.kills} kills survived in {time.time() - started:.0f} s: every file whole, the catalogue never saw a"
           f" stray file; {temporary} temporary files of interrupted writes lie beside their targets")
     print(f"1 passed, 0 failed")

@@ -92,6 +92,24 @@ struct VelkinProbe {
 	static QList<LayoutMemento> &undoHistoryOf(UndoHistory &undo) { return undo.history; }
 	obs_hotkey_id undoHotkeyId() { return velkin.undo.hotkeyId; }
 	QPointer<QAction> &undoAction() { return velkin.undo.action; }
+
+	// The layout kept across restarts: its file, and a write of the layout of now there, as the still timer does.
+	LayoutKeeper &keeper() { return velkin.keeper; }
+	QString &keptPath() { return velkin.keeper.path; }
+	QTimer &keeperStillTimer() { return velkin.keeper.stillTimer; }
+	void watchForKeeping()
+	{
+		velkin.keeper.window = velkin.mainWindow;
+		velkin.keeper.watch();
+	}
+	void forgetKeptLayout() { velkin.keeper.kept.reset(); }
+	void keepLayoutNow(const QString &path)
+	{
+		velkin.keeper.setPath(path);
+		velkin.keeper.window = velkin.mainWindow;
+		velkin.keeper.watching = true;
+		velkin.keeper.writeNow();
+	}
 };
 
 inline VelkinProbe probe(Velkin *velkin)

@@ -1,5 +1,5 @@
-// Saves three snapshot documents and settings.json through the controller, generation after generation,
-// until it is killed: velkin-crash-writer FOLDER [--once]. It prints "ready" once it starts writing.
+// Saves three snapshot documents, settings.json and the kept layout on screen through the controller, generation after
+// generation, until it is killed: velkin-crash-writer FOLDER [--once]. It prints "ready" once it starts writing.
 #include "module/Velkin.hpp"
 #include "store/SnapshotDocument.hpp"
 #include "support/FrontendStandIn.hpp"
@@ -29,6 +29,8 @@ int main(int argc, char **argv)
 	state.settingsPath() = folder + QStringLiteral("/settings.json");
 	state.ready() = true;
 	QDir().mkpath(state.snapshotDirectory());
+	// The kept layout is the window's: a shown window whose width tells the generation.
+	window->show();
 
 	printf("ready\n");
 	fflush(stdout);
@@ -48,6 +50,8 @@ int main(int argc, char **argv)
 		state.snapshotOrder() = {QStringLiteral("S1.json"), QStringLiteral("S2.json"),
 					 QStringLiteral("S3.json")};
 		controller->saveSettings();
+		window->resize(400 + int(generation % 1000), 300);
+		state.keepLayoutNow(folder + QStringLiteral("/layout-on-screen.json"));
 		if (args.contains(QStringLiteral("--once"))) {
 			break;
 		}
