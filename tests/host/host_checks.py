@@ -1844,8 +1844,8 @@ def remove_obs_layout(profile):
 def check_kept_layout(args, display):
     """The layout on screen outlives a crash: a dock floated through Qt alone, the window moved, OBS killed with
     SIGKILL, and at the next start every dock and the main window are back to the pixel; again with OBS's own saved
-    layout taken out of its configuration. With the option off, OBS's own layout comes back, and how far it is is
-    printed."""
+    layout taken out of its configuration, and after a clean exit. With the option off, OBS's own layout comes back,
+    and how far it is is printed."""
     profile = Profile(args.build_dir, "kept-layout")
     layout_document(args, profile.snapshot_dir, "Road.json", "Road", *EXACT_LAYOUTS["Bottom"])
     install_arrange_module(args, profile)
@@ -1870,6 +1870,12 @@ def check_kept_layout(args, display):
         obs.output.close()
         return arranged
 
+    def farthest(expected, got):
+        """How far the rectangles shown in both lie apart, in pixels at most."""
+        rect = lambda name, entry: entry if name in ("window", "client") else entry[1]
+        return max((max(abs(a - b) for a, b in zip(rect(name, expected[name]), rect(name, got[name])))
+                    for name in expected if name in got), default=0)
+
     failures = []
     for keep in (False, True):
         with open(automation, "w") as f:
@@ -1877,30 +1883,33 @@ def check_kept_layout(args, display):
         if keep:
             # OBS's own layout at its last clean exit: Road.
             in_obs(profile, display, lambda obs: load_layout(obs, "Road.json"))
+        before_exit = None
         for words, reset in zip(changes, (False, True)) if keep else [(changes[0], False)]:
             obs = Obs(profile, display).start()
             obs.connect()
+            if before_exit:
+                # After a clean exit the layout comes back as it was, floating docks too.
+                worst, differing = layout_difference(before_exit, settled_layout(obs))
+                if differing:
+                    failures.append(f"after a clean exit: {worst} px ({'; '.join(differing)})")
             arranged = arrange_and_kill(obs, words)
             if reset:
                 remove_obs_layout(profile)
             obs = Obs(profile, display).start()
             try:
                 obs.connect()
-                worst, differing = layout_difference(arranged, settled_layout(obs))
-                what = f"{'kept' if keep else 'OBS alone'}, after SIGKILL{' and a reset' if reset else ''}"
                 got = settled_layout(obs)
-                shown = [name for name in arranged if name in got]
-                farthest = max((max(abs(a - b) for a, b in zip(*(r if name in ("window", "client") else r[1]
-                                                                 for r in (arranged[name], got[name]))))
-                                for name in shown), default=0)
-                print(f"  {what}: {len(differing)} rectangles differ, up to {farthest} px; shown before, not after: "
-                      f"{sorted(set(arranged) - set(got)) or 'none'}", flush=True)
+                worst, differing = layout_difference(arranged, got)
+                what = f"{'kept' if keep else 'OBS alone'}, after SIGKILL{' and a reset' if reset else ''}"
+                print(f"  {what}: {len(differing)} rectangles differ, up to {farthest(arranged, got)} px; shown "
+                      f"before, not after: {sorted(set(arranged) - set(got)) or 'none'}", flush=True)
                 if keep and differing:
                     failures.append(f"{what}: {worst} px ({'; '.join(differing)})")
                 elif not keep:
                     expect(differing, "with the option off the layout came back all the same: the check proves nothing")
                 put_back = obs.log_lines("Put back the layout on screen at the last exit or crash")
                 expect(bool(put_back) == keep, f"{what}: the log says {put_back}")
+                before_exit = got
             finally:
                 code = obs.stop()
             expect_clean_exit(obs, code)
