@@ -9,6 +9,7 @@
 #include <QDataStream>
 #include <QDockWidget>
 #include <QGuiApplication>
+#include <QHash>
 #include <QMainWindow>
 #include <QResizeEvent>
 #include <QScreen>
@@ -81,14 +82,19 @@ protected:
 TEST_F(ExactLayoutTest, ALayoutComesBackTheSameWhateverWasOnScreenBefore)
 {
 	QList<SnapshotData> layouts;
+	QHash<QString, QRect> places;
 	for (const TestLayout &layout : testLayouts()) {
 		layouts.append(layoutOf(layout.name, layout.place, layout.arrange));
+		places.insert(layouts.last().name, layout.place);
 	}
 	for (const SnapshotData &target : layouts) {
 		std::optional<DockRects> first;
 		for (const SnapshotData &before : layouts) {
+			// Every load puts the window where its layout was made.
 			load(before);
+			EXPECT_EQ(window.geometry(), places.value(before.name)) << before.name.toStdString();
 			const DockRects got = load(target);
+			EXPECT_EQ(window.geometry(), places.value(target.name)) << target.name.toStdString();
 			if (!first) {
 				first = got;
 			}

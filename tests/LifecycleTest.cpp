@@ -242,6 +242,7 @@ TEST_F(LifecycleTest, QuittingWhileAQuestionWaitsKeepsTheControllerUntilUnload)
 TEST_F(LifecycleTest, LocaleTextFallsBackToTheKey)
 {
 	EXPECT_EQ(localeText("NoSuchKey"), QStringLiteral("NoSuchKey"));
+	EXPECT_EQ(testhost::takeMissingTexts(), QStringList{QStringLiteral("\"NoSuchKey\"")});
 	const char *keys[] = {
 		"Title",
 		"Help",
@@ -305,6 +306,8 @@ TEST_F(LifecycleTest, LocaleTextFallsBackToTheKey)
 	EXPECT_EQ(toolsActions().first()->text(), QStringLiteral("Title"));
 	obs_module_set_locale("xx-XX");
 	EXPECT_NE(localeText("Title"), QStringLiteral("Title")) << "an unknown locale falls back to en-US";
+	// Without the table every text was missing, and the log said so.
+	EXPECT_TRUE(testhost::takeMissingTexts().contains(QStringLiteral("\"Title\"")));
 }
 
 TEST_F(LifecycleTest, ModuleReportsItsIdentityAndTheLibobsItWasBuiltFor)

@@ -37,7 +37,11 @@ void velkinLog(int level, const char *format, ...)
 QString localeText(const char *key)
 {
 	const char *result = key;
-	text_lookup_getstr(localeTable, key, &result);
+	if (!text_lookup_getstr(localeTable, key, &result)) {
+		// Not even en-US has it: the key itself shows.
+		velkinLog(LOG_WARNING, "No text for the key \"%s\"", key);
+		result = key;
+	}
 	return QString::fromUtf8(result);
 }
 

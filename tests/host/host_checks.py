@@ -1510,13 +1510,16 @@ def check_exact_layouts(args, display):
     obs = Obs(profile, display).start()
     try:
         obs.connect()
-        # Each layout after each of the others, and after itself.
+        # Each layout after each of the others, and after itself; every load's main window as its snapshot holds it.
         reference = {}
         failures = []
         for target in names:
             for before in names:
-                load_layout(obs, f"{before}.json")
-                got = load_layout(obs, f"{target}.json")
+                for name, got in ((before, load_layout(obs, f"{before}.json")),
+                                  (target, load_layout(obs, f"{target}.json"))):
+                    differing = geometry_difference(os.path.join(profile.snapshot_dir, f"{name}.json"), got)
+                    if differing:
+                        failures.append(f"{name}'s window, loaded before {target}: {'; '.join(differing)}")
                 reference.setdefault(target, got)
                 worst, differing = layout_difference(reference[target], got)
                 if differing:
@@ -1943,27 +1946,35 @@ def check_monitors(args, display):
         def stats_rect(layout):
             return layout.get("statsDock", (None, None))[1]
 
+        def load_checked(obs, file_name):
+            """A load whose main window must be the one that the snapshot holds."""
+            got = load_layout(obs, file_name)
+            differing = geometry_difference(os.path.join(profile.snapshot_dir, file_name), got)
+            if differing:
+                failures.append(f"{file_name}'s window: {'; '.join(differing)}")
+            return got
+
         def follow(obs):
             _, screens = dock_layout(obs)
             expect(len(screens) == 2, f"Qt sees the screens {screens}, not two")
             # The first time the Stats dock floats, Qt places it itself whatever rectangle it is given, when that
             # lies on the second monitor: floated on the first monitor once before, it takes the rectangle.
             arrange(obs, "float:statsDock:900,150,700,300", "window:80,80,1100,740")
-            desk_layout = arrange(obs, "float:statsDock:1900,150,700,300", "window:80,80,1100,740")
+            desk_layout = arrange(obs, "float:statsDock:1900,150,700,300", "window:90,70,1180,760")
             expect(wholly_within(stats_rect(desk_layout), TwoMonitors.RIGHT),
                    f"the Stats dock was not arranged on the second monitor: {desk_layout}")
             expect(vendor_call(obs, "SaveSnapshot", {"name": "Desk"}) == {"fileName": "Desk.json"}, "Save Desk")
-            load_layout(obs, "Road.json")
-            worst, differing = layout_difference(desk_layout, load_layout(obs, "Desk.json"))
+            load_checked(obs, "Road.json")
+            worst, differing = layout_difference(desk_layout, load_checked(obs, "Desk.json"))
             if differing:
                 failures.append(f"Desk loaded after Road: {worst} px ({'; '.join(differing)})")
             expect(vendor_call(obs, "SaveSnapshot", {"name": "Desk Again"}) == {"fileName": "Desk Again.json"},
                    "Save Desk Again")
-            load_layout(obs, "Road.json")
-            worst, differing = layout_difference(desk_layout, load_layout(obs, "Desk Again.json"))
+            load_checked(obs, "Road.json")
+            worst, differing = layout_difference(desk_layout, load_checked(obs, "Desk Again.json"))
             if differing:
                 failures.append(f"Desk saved again and loaded: {worst} px ({'; '.join(differing)})")
-            load_layout(obs, "Desk.json")
+            load_checked(obs, "Desk.json")
             _, loads = last_and_loads(obs)
 
             # The second monitor goes: the dock comes onto the first within two seconds; the window stays.
@@ -1981,7 +1992,7 @@ def check_monitors(args, display):
                                                                  f"{last_and_loads(obs)}")
 
             # With one monitor, the user loads Road; the second monitor comes back: Desk comes back by itself.
-            load_layout(obs, "Road.json")
+            load_checked(obs, "Road.json")
             _, loads = last_and_loads(obs)
             desk.right(True)
             wait_for(lambda: last_and_loads(obs) == ("Desk.json", loads + 1), 10,
@@ -2012,7 +2023,7 @@ def check_monitors(args, display):
         desk.right(True)
 
         def without_follow(obs):
-            load_layout(obs, "Desk.json")
+            load_checked(obs, "Desk.json")
             before = last_and_loads(obs)
             desk.right(False)
             wait_for(lambda: stats_rect(dock_layout(obs)[0]) and wholly_within(stats_rect(dock_layout(obs)[0]),
@@ -2033,10 +2044,10 @@ def check_monitors(args, display):
             stored = {"client": saved_geometry(path)["client"], "statsDock": (True, stored_stats)}
             expect(not wholly_within(stored["client"], TwoMonitors.LEFT) and stored_stats
                    and not wholly_within(stored_stats, TwoMonitors.LEFT), f"Across was saved on one monitor: {stored}")
-            load_layout(obs, "Road.json")
+            load_checked(obs, "Road.json")
             for when in ("loaded", "after a change of the screens"):
                 if when == "loaded":
-                    got = load_layout(obs, "Across.json")
+                    got = load_checked(obs, "Across.json")
                 else:
                     # The right monitor goes and comes back at once: the screens settle with both.
                     desk.right(False)
@@ -2109,12 +2120,17 @@ def check_small_screen(args, display):
             for name in EXACT_LAYOUTS:
                 answer = vendor_call(obs, "LoadSnapshot", {"fileName": f"{name}.json"})
                 expect(answer.get("loaded"), f"{name} did not load on the small screen: {answer}")
+                window, screens = settled_layout(obs)["window"], dock_layout(obs)[1]
                 report = vendor_call(obs, "ReportLayout")
-                window = report["window"]
-                # The main window of Sides needs more height than the screen has: its minimum size holds it.
-                expect(window["width"] <= SmallScreen.SIZE[0] and (name == "Sides" or window["height"] <=
-                                                                   SmallScreen.SIZE[1]),
-                       f"{name}: the window {window} is larger than the screen")
+                # The saved window cut down to the screen and moved onto it by the least; the main window of Sides
+                # needs more height than the screen has: its minimum size holds it, from the screen's top.
+                sx, sy, sw, sh = screens[0]
+                x, y, w, h = saved_geometry(os.path.join(profile.snapshot_dir, f"{name}.json"))["frame"]
+                w, h = min(w, sw), min(h, sh)
+                expected = (min(max(x, sx), sx + sw - w), min(max(y, sy), sy + sh - h), w, h)
+                got = window if name != "Sides" else (*window[:3], h)
+                expect(got == expected and (name != "Sides" or window[3] > sh),
+                       f"{name}: the window is at {window}, not at {expected} on the screen {screens[0]}")
                 docks = {dock["name"]: (dock["shown"], dock["floating"]) for dock in report["docks"]}
                 # As the layout's words arrange them: hidden, or behind another tab.
                 hidden = {"Bottom": {"statsDock"}, "Right": {"statsDock"},
@@ -2324,8 +2340,12 @@ def check_wayland(args, display):
             failures = []
             for target in docked:
                 for before in docked:
-                    load_layout(obs, f"{before}.json")
-                    got = docked_layout(load_layout(obs, f"{target}.json"))
+                    # Every load's window at the size that its snapshot holds.
+                    for name in (before, target):
+                        got = docked_layout(load_layout(obs, f"{name}.json"))
+                        differing = saved_size_difference(os.path.join(profile.snapshot_dir, f"{name}.json"), got)
+                        if differing:
+                            failures.append(f"{name}'s window, loaded before {target}: {'; '.join(differing)}")
                     trigger(obs, f"obs-velkin.load.{before}.json")
                     wait_for(lambda: docked_layout(settled_layout(obs)) == reference[before], 10,
                              f"the load hotkey of {before} did not bring it back")
@@ -2373,7 +2393,10 @@ def check_wayland(args, display):
         finally:
             code = obs.stop()
         expect_clean_exit(obs, code)
-        expect(plugin_lines(obs) == [load_line(args)], f"unexpected plug-in log lines: {plugin_lines(obs)}")
+        # The layout kept at the exit of OBS under X11 goes back where OBS's own restore on Wayland differs from it.
+        lines = [line for line in plugin_lines(obs)
+                 if not line.startswith("[obs-velkin] Put back the layout on screen at the last exit or crash")]
+        expect(lines == [load_line(args)], f"unexpected plug-in log lines: {plugin_lines(obs)}")
 
     # And Wayland's snapshot under X11.
     worst, differing = layout_difference(
@@ -2554,8 +2577,9 @@ def check_layouts_menu(args, display):
         try:
             obs.connect()
             # Snapshots of layouts as OBS itself lays them out, for the screenshots.
+            loaded = {}
             for name, saved in (("Sides", "Studio"), ("Floating", "Stats aside")):
-                load_layout(obs, f"{name}.json")
+                loaded[name] = load_layout(obs, f"{name}.json")
                 answer = vendor_call(obs, "SaveSnapshot", {"name": saved})
                 expect(answer.get("fileName") == f"{saved}.json", f"SaveSnapshot answered {answer}")
             load_layout(obs, "Bottom.json")
@@ -2568,9 +2592,11 @@ def check_layouts_menu(args, display):
             shown = rows.rest_on(3, 1)
             shot = obs.screenshot(os.path.join(artifacts, f"layout-picture-{look}.png"))
             crop(shot, [docks, submenu, shown])
-            # The first row is Bottom.
-            rows.click(0)
-            wait_for_last(profile, profile.seen(paths["Bottom"]))
+            # The third row is Sides: the click loads it over Bottom, and the screen shows it.
+            rows.click(2)
+            wait_for_last(profile, profile.seen(paths["Sides"]))
+            worst, differing = layout_difference(loaded["Sides"], settled_layout(obs))
+            expect(not differing, f"the click on Sides loaded another layout: {worst} px ({'; '.join(differing)})")
 
             # Studio's tool tip in the manager, with the picture of its layout.
             dialog = open_manager(obs, display)

@@ -11,6 +11,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 // The plug-in's own entry points, linked into this test binary.
 extern "C" void obs_module_set_pointer(obs_module_t *module);
@@ -21,6 +22,7 @@ namespace {
 
 QMutex logMutex;
 QStringList capturedLog;
+QStringList missingTexts;
 std::unique_ptr<QTemporaryDir> configDir;
 std::unique_ptr<QTemporaryDir> scratchDir;
 obs_module_t *moduleHandle = nullptr;
@@ -31,6 +33,10 @@ void captureLog(int level, const char *format, va_list args, void *)
 	vsnprintf(buffer, sizeof(buffer), format, args);
 	QMutexLocker lock(&logMutex);
 	capturedLog.append(QString::fromUtf8(buffer));
+	static const QString missing = QStringLiteral("[obs-velkin] No text for the key ");
+	if (capturedLog.last().startsWith(missing)) {
+		missingTexts.append(capturedLog.last().mid(missing.size()));
+	}
 	if (level <= LOG_WARNING || qEnvironmentVariableIsSet("VELKIN_TEST_VERBOSE")) {
 		fprintf(stderr, "log %d: %s\n", level, buffer);
 	}
@@ -54,6 +60,12 @@ QStringList logLines()
 {
 	QMutexLocker lock(&logMutex);
 	return capturedLog;
+}
+
+QStringList takeMissingTexts()
+{
+	QMutexLocker lock(&logMutex);
+	return std::exchange(missingTexts, {});
 }
 
 void clearLog()

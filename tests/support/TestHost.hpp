@@ -32,6 +32,10 @@ int countLogLines(const QString &line);
 // process that has no obs-websocket.
 QStringList pluginLogLines();
 
+// The keys that the plug-in asked a text for and that en-US lacks, since the last take; the log keeps them even when
+// a test clears it. The test program fails when any are left at its end.
+QStringList takeMissingTexts();
+
 // A scratch directory under VELKIN_TEST_SCRATCH, which the test command puts on a disk file system where chattr
 // works (the system's temporary folder otherwise); stop() removes it.
 QString scratchDirectory();
