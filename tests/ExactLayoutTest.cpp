@@ -1,6 +1,7 @@
 #include "operations/LayoutCapture.hpp"
 #include "operations/LayoutCheck.hpp"
 #include "operations/ApplyLayout.hpp"
+#include "operations/LayoutHold.hpp"
 #include "operations/Screens.hpp"
 #include "support/Arrangement.hpp"
 #include "support/DockWindow.hpp"
@@ -16,6 +17,7 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
 
 #include <map>
 
@@ -350,9 +352,11 @@ public:
 		if (event->type() == QEvent::Resize) {
 			sizes.append(static_cast<QResizeEvent *>(event)->size());
 		}
+		moved = moved || event->type() == QEvent::Move;
 		return false;
 	}
 	QList<QSize> sizes;
+	bool moved = false;
 };
 
 } // namespace
@@ -393,4 +397,57 @@ TEST_F(ExactLayoutTest, ALoadGivesTheWindowItsSavedSizeAloneAndTheWindowKeepsIt)
 		}
 	}
 	EXPECT_EQ(passing, 0) << "sizes that the window passed through while a layout was put on";
+}
+
+namespace {
+
+// What the X server sends once it has moved or resized a native window, sent here with a rectangle that the window
+// had earlier: an answer that comes after the last one.
+void answerLate(QWidget *widget, const QRect &rect)
+{
+	auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+	ASSERT_NE(x11, nullptr) << "the tests run on X11";
+	xcb_configure_notify_event_t answer{};
+	answer.response_type = XCB_CONFIGURE_NOTIFY;
+	answer.event = answer.window = static_cast<xcb_window_t>(widget->winId());
+	answer.x = static_cast<int16_t>(rect.x());
+	answer.y = static_cast<int16_t>(rect.y());
+	answer.width = static_cast<uint16_t>(rect.width());
+	answer.height = static_cast<uint16_t>(rect.height());
+	xcb_send_event(x11->connection(), false, answer.window, XCB_EVENT_MASK_STRUCTURE_NOTIFY,
+		       reinterpret_cast<const char *>(&answer));
+	xcb_flush(x11->connection());
+}
+
+} // namespace
+
+// In OBS the docked docks are native child windows, as the preview's siblings. A restore takes them through other
+// rectangles on the way, and the X server's answer to one of those may come last: after a load, the dock goes back
+// where the layout has it.
+TEST_F(ExactLayoutTest, AnAnswerOfTheWindowSystemThatComesLateLeavesNoDockOutOfPlace)
+{
+	window.centralWidget()->winId();
+	window.show();
+	ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+	const SnapshotData layout = captureLayout(&window, QStringLiteral("On screen"));
+	LayoutHold hold;
+	const struct {
+		const char *dock;
+		QMargins late;
+	} rows[] = {{"statsDock", QMargins(-300, 0, 300, 0)}, {"controlsDock", QMargins(0, 0, 200, 40)}};
+	for (const auto &row : rows) {
+		ASSERT_TRUE(applyLayout(&window, layout));
+		hold.hold(&window);
+		QTest::qWait(50);
+		const DockRects placed = shownDocks(&window);
+		QDockWidget *dock = dockOf(window, row.dock);
+		ASSERT_TRUE(placed.count(row.dock)) << row.dock;
+		const QRect late = dock->geometry().marginsAdded(row.late);
+		SizesSeen seen(dock);
+		answerLate(dock, late);
+		// Qt takes the answer as the dock's rectangle (a resize, or a move alone), and the hold puts it back.
+		ASSERT_TRUE(QTest::qWaitFor([&] { return seen.moved || !seen.sizes.isEmpty(); })) << row.dock;
+		QTest::qWaitFor([&] { return shownDocks(&window) == placed; }, 2000);
+		EXPECT_EQ(shownDocks(&window), placed) << row.dock;
+	}
 }

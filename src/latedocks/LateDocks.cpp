@@ -44,6 +44,7 @@ void LateDocks::stop()
 	waiting.clear();
 	arrivals.clear();
 	seen.clear();
+	hold.release();
 }
 
 LateDocks::Arrangement LateDocks::arrangementOf(QMainWindow *window, const QStringList &names)
@@ -249,6 +250,7 @@ void LateDocks::place()
 			  localeText(refusalKey(refusal)).toUtf8().constData(), joined.constData());
 		return;
 	}
+	hold.hold(window);
 	reference = arrangementOf(window, placedDocks());
 	velkinLog(LOG_INFO, "LateDocks: took their place: %s", joined.constData());
 }

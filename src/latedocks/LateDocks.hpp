@@ -2,6 +2,7 @@
 
 #include "module/FeatureHost.hpp"
 #include "module/OperationListener.hpp"
+#include "operations/LayoutHold.hpp"
 #include "store/SnapshotDocument.hpp"
 
 #include <QList>
@@ -93,4 +94,6 @@ private:
 	QList<Seen> seen;
 	bool placementQueued = false;
 	bool placing = false;
+	// Keeps the window system's late answers from moving the docks after a placement.
+	LayoutHold hold;
 };

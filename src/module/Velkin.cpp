@@ -143,6 +143,7 @@ void Velkin::shutdown()
 	monitors.stop();
 	lateDocks.stop();
 	keeper.stop();
+	layoutHold.release();
 	if (ready) {
 		disconnectBindingsSignal();
 		// Before the hotkeys go: the final saves read their bindings from the host.

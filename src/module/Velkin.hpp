@@ -7,6 +7,7 @@
 #include "module/FeatureHost.hpp"
 #include "module/OperationListener.hpp"
 #include "monitors/MonitorFollower.hpp"
+#include "operations/LayoutHold.hpp"
 #include "operations/Presses.hpp"
 #include "remote/RemoteControl.hpp"
 #include "store/SnapshotDocument.hpp"
@@ -201,6 +202,8 @@ private:
 	bool shuttingDown = false;
 	bool busy = false;
 	QList<QPointer<QPushButton>> selectionButtons;
+	// Keeps the window system's late answers from moving the docks after a load.
+	LayoutHold layoutHold;
 
 	// The features, each the owner of its state.
 	Automation automation;

@@ -98,6 +98,7 @@ LayoutMemento Velkin::currentLayout() const
 void Velkin::finishLoad(const LoadedLayout &loaded)
 {
 	last = loaded.path;
+	layoutHold.hold(mainWindow);
 	settingsSaveTimer.start(kSettingsSaveDelayMs);
 	selectSnapshotRow(loaded.path);
 	for (OperationListener *listener : operationListeners()) {

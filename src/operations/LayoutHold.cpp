@@ -1,0 +1,72 @@
+#include "operations/LayoutHold.hpp"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QLayout>
+#include <QMainWindow>
+
+namespace {
+
+// The window system answers within milliseconds; a busy machine may take longer.
+constexpr int kHoldMs = 2000;
+
+} // namespace
+
+LayoutHold::LayoutHold()
+{
+	ends.setSingleShot(true);
+	ends.setInterval(kHoldMs);
+	connect(&ends, &QTimer::timeout, this, &LayoutHold::release);
+}
+
+void LayoutHold::hold(QMainWindow *target)
+{
+	release();
+	if (!target) {
+		return;
+	}
+	window = target;
+	const QList<QWidget *> children = target->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+	for (QWidget *child : children) {
+		if (!child->isWindow()) {
+			child->installEventFilter(this);
+			watched.append(child);
+		}
+	}
+	ends.start();
+}
+
+void LayoutHold::release()
+{
+	ends.stop();
+	for (const QPointer<QWidget> &child : std::as_const(watched)) {
+		if (child) {
+			child->removeEventFilter(this);
+		}
+	}
+	watched.clear();
+	window.clear();
+}
+
+bool LayoutHold::eventFilter(QObject *watchedObject, QEvent *event)
+{
+	// Only the window system's answers: the layout's own moves are not spontaneous.
+	if ((event->type() == QEvent::Move || event->type() == QEvent::Resize) && event->spontaneous() && !queued) {
+		queued = true;
+		QMetaObject::invokeMethod(this, &LayoutHold::layOutAgain, Qt::QueuedConnection);
+	}
+	return QObject::eventFilter(watchedObject, event);
+}
+
+void LayoutHold::layOutAgain()
+{
+	queued = false;
+	// A widget that floats or docks under the mouse is the user's, and Qt's own animation puts it in place.
+	if (!window || QGuiApplication::mouseButtons() != Qt::NoButton) {
+		return;
+	}
+	if (QLayout *layout = window->layout()) {
+		layout->invalidate();
+		layout->activate();
+	}
+}
