@@ -80,6 +80,7 @@ class Profile:
         user_home (such as /home/streamer), OBS alone sees the profile there, as a user's home folder, and shows
         its paths so in screenshots; the checks keep using self.home."""
         self.home = os.path.join(build_dir, "host", name)
+        self.build_dir = build_dir
         self.user_home = user_home
         if not keep and os.path.exists(self.home):
             shutil.rmtree(self.home)
@@ -159,6 +160,11 @@ class Obs:
             "QT_QPA_PLATFORM": "xcb",
             **self.extra_env,
         }
+        # A crash leaves its stack in the output (a test build's velkin-crash-trace.so), unless something else is
+        # preloaded already (AddressSanitizer reports its own).
+        trace = os.path.join(self.profile.build_dir, "tests", "velkin-crash-trace.so")
+        if os.path.exists(trace) and "LD_PRELOAD" not in env:
+            env["LD_PRELOAD"] = trace
         self.started = time.time()
         self.settings_before = self.profile.settings_identity()
         self.output = open(os.path.join(self.profile.home, "obs-output.txt"), "w")
@@ -215,7 +221,26 @@ class Obs:
 
     def check_alive(self):
         if self.process.poll() is not None:
-            raise HostError(f"OBS ended early with code {self.process.returncode}")
+            raise HostError(f"OBS ended early with code {self.process.returncode}{self.crash_trace()}")
+
+    def crash_trace(self):
+        """The stack that a crash left in OBS's output, each frame of the plug-in with its function and line; empty
+        when OBS did not crash."""
+        path = os.path.join(self.profile.home, "obs-output.txt")
+        with open(path, encoding="utf-8", errors="replace") as f:
+            output = f.read()
+        begin = output.rfind("==== OBS crashed")
+        if begin < 0:
+            return ""
+        lines = []
+        for line in output[begin:].splitlines()[:70]:
+            frame = re.search(r"^(\S*obs-velkin\.so)\(\+(0x[0-9a-f]+)\)", line)
+            if frame and shutil.which("addr2line"):
+                where = subprocess.run(["addr2line", "-f", "-C", "-i", "-e", frame[1], frame[2]],
+                                       capture_output=True, text=True).stdout.split("\n")
+                line += "  " + " at ".join(part for part in where[:2] if part)
+            lines.append(line)
+        return "\n" + "\n".join(lines)
 
     def connect(self, timeout=60, event_subscriptions=0):
         """Connects to obs-websocket and waits until OBS has finished loading and the plug-in is active. The client

@@ -111,7 +111,7 @@ def plugin_lines(obs):
 
 
 def expect_clean_exit(obs, code, codes=(0,)):
-    expect(code in codes, f"OBS exited with code {code}")
+    expect(code in codes, f"OBS exited with code {code}{obs.crash_trace()}")
     lines = obs.log_lines()
     expect(any(line.startswith("==== Shutting down") for line in lines), "the log has no shut-down section")
     leaks = [line for line in lines if line.startswith("Number of memory leaks:")]
@@ -2727,7 +2727,7 @@ def expect_answering(obs, why):
     except (HostError, OSError, websocket.WebSocketException) as error:
         code = obs.process.poll()
         raise HostError(f"{why}: OBS does not answer " +
-                        (f"(it ended with code {code})" if code is not None else f"({error or type(error).__name__})"))
+                        (f"(it ended with code {code}){obs.crash_trace()}" if code is not None else f"({error or type(error).__name__})"))
     status, _ = answers[version]
     expect(status["result"], f"{why}: GetVersion failed: {status}")
     status, response = answers[listing]
