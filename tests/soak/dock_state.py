@@ -50,7 +50,7 @@ def read_group(reader, docks, floating_group=False):
     if marker not in (SEQUENCE, TABS):
         raise StateError(f"marker {marker:#x} at byte {reader.at - 1}")
     current = reader.take("i") if marker == TABS else None
-    _orientation, count = reader.take("Bi")
+    orientation, count = reader.take("Bi")
     members = []
     for index in range(count):
         kind = reader.take("B")
@@ -61,7 +61,10 @@ def read_group(reader, docks, floating_group=False):
             numbers = reader.take("iiii")
             # A dock in a floating tab group is neither docked nor a window of its own: left unjudged.
             floating = None if floating_group else bool(flags & FLOATING)
-            docks[name] = [bool(flags & VISIBLE), floating, True, numbers if floating else None]
+            # A docked dock alone in its place: its width in a row (Qt::Horizontal), else its height.
+            extent = None if floating or floating_group or marker == TABS else (
+                "width" if orientation == 1 else "height", numbers[1])
+            docks[name] = [bool(flags & VISIBLE), floating, True, numbers if floating else None, extent]
             members.append((index, name))
         elif kind == SEQUENCE:
             reader.take("iiii")
@@ -100,7 +103,7 @@ def dock_states(state):
     a visible dock in a tab group is on top when the state names no tab on top, and both for a dock in a floating
     tab group."""
     result = {}
-    for name, (visible, floating, on_top, _) in read_state(state).items():
+    for name, (visible, floating, on_top, _, _) in read_state(state).items():
         if floating is None:
             result[name] = (None, None)
         elif not visible:
@@ -114,7 +117,13 @@ def dock_states(state):
 
 def floating_rects(state):
     """{dock name: (x, y, width, height)} of the floating docks of a saved window state."""
-    return {name: rect for name, (_, floating, _, rect) in read_state(state).items() if floating}
+    return {name: rect for name, (_, floating, _, rect, _) in read_state(state).items() if floating}
+
+
+def docked_extents(state):
+    """{dock name: ("width" or "height", pixels)} of the shown docks that a saved window state docks alone in
+    their place, along the row or column that holds them."""
+    return {name: extent for name, (visible, _, _, _, extent) in read_state(state).items() if visible and extent}
 
 
 def window_rects(geometry):

@@ -3,7 +3,8 @@
 two monitors whose second one is unplugged and plugged in again every minute or so, driven as a streamer, a Stream
 Deck and automation drive it, at a person's pace with bursts. Fails on a crash or a hang (every
 request answered within 2 s), on more than 5 % of the plug-in's requests answered Busy, on a load answered as loaded
-that did not put its snapshot's docks on the screen or name it as last, on a save that did not keep the docks on the
+or seen after a hotkey's press that did not put its snapshot's docks on the screen or name it as last, on fewer than
+80 % of the loads checked so (the others came beside another change), on a save that did not keep the docks on the
 screen, on OBS's memory growing by more than 10 MiB after the warm-up (the pictures that OBS's own studio mode leaves
 behind counted apart), on leaks or hotkeys left at exit, on a file that does not read back, and at the end on a
 snapshot file whose state or geometry is not what its last writer wrote, an order that is not the one the evening
@@ -26,7 +27,7 @@ from host_checks import (EXACT_LAYOUTS, SETTINGS_KEYS, VENDOR, VENDOR_EVENTS, Tw
                          layout_document, plugin_lines, read_settings, type_in_manager, until_new_window, wait_for,
                          write_automation)
 from obs_host import HostError, Obs, Profile, run_main, visible_windows, xdotool
-from dock_state import dock_states, floating_rects, window_rects
+from dock_state import docked_extents, dock_states, floating_rects, window_rects
 
 ANSWER_LIMIT = 2.0
 GROWTH_LIMIT_MIB = 10
@@ -37,6 +38,8 @@ SETTLE_SECONDS = 3
 # The share of the plug-in's requests that may be answered Busy: it is busy while an error box of a hotkey load is
 # open, and a deck that presses meanwhile hears Busy.
 BUSY_LIMIT = 0.05
+# The share of the loads that took effect that must be checked: the others came beside another change.
+CHECKED_FLOOR = 0.8
 # The test build's requests, which measure rather than use the plug-in.
 PROBES = ("ReportLayout", "SetHotkeyBindings")
 GLOBAL_HOTKEYS = {"cycleHotkey": "obs-velkin.cycle", "previousHotkey": "obs-velkin.previous",
@@ -110,37 +113,12 @@ def within_screens(rect, screens):
                for left, right in zip(xs, xs[1:]) for top, bottom in zip(ys, ys[1:]))
 
 
-def on_screens(rect, screens):
-    """Where the plug-in puts a window with that rectangle: a rectangle within the screens taken together stays; else
-    the smallest move at its size that brings it within them; else it goes onto the screen that holds most of it, or
-    the nearest one, cut down to that screen where it is larger."""
+def on_one_screen(rect, screens):
     x, y, w, h = rect
-    screens = [screen for screen in screens if screen[2] > 0 and screen[3] > 0]
-    if w <= 0 or h <= 0 or within_screens(rect, screens):
-        return rect
-    lefts = [x] + [v for sx, _, sw, _ in screens for v in (sx, sx + sw - w)]
-    tops = [y] + [v for _, sy, _, sh in screens for v in (sy, sy + sh - h)]
-    moves = sorted(((left - x) ** 2 + (top - y) ** 2, left, top) for left in lefts for top in tops
-                   if within_screens((left, top, w, h), screens))
-    if moves:
-        return (moves[0][1], moves[0][2], w, h)
-    best, best_overlap, best_gap = None, 0, None
-    for screen in screens:
-        sx, sy, sw, sh = screen
-        overlap = max(0, min(x + w, sx + sw) - max(x, sx)) * max(0, min(y + h, sy + sh) - max(y, sy))
-        dx = max(0, sx - (x + w), x - (sx + sw))
-        dy = max(0, sy - (y + h), y - (sy + sh))
-        gap = dx * dx + dy * dy
-        if overlap > best_overlap or (overlap == 0 and best_overlap == 0 and (best_gap is None or gap < best_gap)):
-            best, best_overlap, best_gap = screen, overlap, gap
-    if best is None:
-        return rect
-    sx, sy, sw, sh = best
-    w, h = min(w, sw), min(h, sh)
-    return (min(max(x, sx), sx + sw - w), min(max(y, sy), sy + sh - h), w, h)
+    return any(sx <= x and sy <= y and x + w <= sx + sw and y + h <= sy + sh for sx, sy, sw, sh in screens)
 
 
-def layout_differs(content, report, sizes=False):
+def layout_differs(content, report, sizes=False, docked=False):
     """What of a snapshot's layout (its state and geometry) the report of the screen does not show: docks shown or
     floating otherwise, floating docks elsewhere, the window elsewhere. A dock that OBS lacks is left out. A floating
     dock's size only with sizes: OBS's docks keep to minimum sizes of their own, which a layout made elsewhere may
@@ -156,15 +134,24 @@ def layout_differs(content, report, sizes=False):
     for name, place in sorted(floating_rects(state).items()):
         if name not in shown:
             continue
-        # Where the saved place lies off the screens there are now (the second monitor unplugged), the plug-in
-        # moves the dock, at the size it has, onto a screen.
-        if not sizes:
-            place = on_screens((*place[:2], *shown[name][2:]), screens)
+        # Where the saved place, at the dock's size, lies off the screens there are now (the second monitor
+        # unplugged, or a dock that needs more room than it was saved with), the dock comes wholly onto one of them.
+        if not sizes and not within_screens((*place[:2], *shown[name][2:]), screens):
+            if not on_one_screen(shown[name], screens):
+                differing.append(f"{name} floats at {shown[name]}, saved off the screens {screens}, and is not on one")
+            continue
         if shown[name][:kept] != place[:kept]:
             differing.append(f"{name} floats at {shown[name][:kept]}, not {place[:kept]}")
     client = window_rects(geometry)[1]
     if rect_of(report["client"]) != client:
         differing.append(f"the window is at {rect_of(report['client'])}, not {client}")
+    elif docked:
+        # In the window that the snapshot was saved from, at its size, each docked dock is as wide or as high
+        # along its row or column as the state has it.
+        on_screen = {dock["name"]: dock for dock in report["docks"] if dock["shown"] and not dock["floating"]}
+        for name, (dimension, pixels) in sorted(docked_extents(state).items()):
+            if name in on_screen and on_screen[name][dimension] != pixels:
+                differing.append(f"{name} is {on_screen[name][dimension]} pixels in {dimension}, not {pixels}")
     return differing
 
 
@@ -320,6 +307,8 @@ class Soak:
         # plug-in refreshes it) and, by file name, the state and geometry of each file's last writer.
         self.order = []
         self.content = {}
+        # The files whose content the plug-in saved from the screen.
+        self.from_screen = set()
         # For each thing that the main client changes besides loads (the files, the order, `last`): odd while it
         # changes. A load's check that saw one that it depends on change cannot tell what to expect.
         self.epoch = collections.Counter()
@@ -376,13 +365,15 @@ class Soak:
             kept = [file_name for file_name in self.order if file_name in present]
             self.order = kept + sorted(present - set(kept), key=lambda file_name: file_name[:-5])
 
-    def remember(self, file_name, document=None):
-        """Records what a file holds now: the document written to it, or else the file as it is."""
+    def remember(self, file_name, document=None, from_screen=False):
+        """Records what a file holds now: the document written to it, or else the file as it is, and whether the
+        plug-in saved it from the screen."""
         if document is None:
             with open(os.path.join(self.folder, file_name), encoding="utf-8") as f:
                 document = json.load(f)
         with self.lock:
             self.content[file_name] = (document["state"], document["geometry"])
+            (self.from_screen.add if from_screen else self.from_screen.discard)(file_name)
 
     # ---- the profile
 
@@ -417,17 +408,34 @@ class Soak:
         self.count("hotkeys")
         self.main.call("TriggerHotkeyByName", {"hotkeyName": name})
 
-    def press_any(self):
+    def press_any(self, checked=False):
+        """A press of one of the plug-in's hotkeys; checked, the load that it gives is judged as a request's is."""
         roll = self.random.random()
+        data = {}
         if roll < 0.55:
-            hotkey_files = self.core + self.saved
-            self.hotkey(f"obs-velkin.load.{self.random.choice(hotkey_files)}")
+            data = {"fileName": self.random.choice(self.core + self.saved)}
+            name, request_type = f"obs-velkin.load.{data['fileName']}", "LoadSnapshot"
         elif roll < 0.75:
-            self.hotkey("obs-velkin.cycle")
+            name, request_type = "obs-velkin.cycle", "LoadNextSnapshot"
         elif roll < 0.9:
-            self.hotkey("obs-velkin.previous")
+            name, request_type = "obs-velkin.previous", "LoadPreviousSnapshot"
         else:
-            self.hotkey("obs-velkin.undo")
+            name, request_type = "obs-velkin.undo", "UndoLoad"
+        epoch, before = self.epoch_now(), self.main.report() if checked else None
+        self.hotkey(name)
+        if before is None:
+            return
+        # The presses of a moment are gathered into one load, which comes a little later.
+        deadline = time.monotonic() + SETTLE_SECONDS
+        after = before
+        while after is not None and after["loads"] == before["loads"] and time.monotonic() < deadline:
+            time.sleep(0.1)
+            after = self.main.report()
+        if after is None or after["loads"] == before["loads"]:
+            self.count("hotkey presses that loaded nothing (a question, nothing to undo)")
+            return
+        answer = {"loaded": True, "fileName": after["last"]}
+        self.judge_load(self.main, request_type, data, answer, epoch, before, by="hotkey")
 
     def save(self):
         if self.random.random() < 0.4 and len(self.saved) < 40:
@@ -445,7 +453,7 @@ class Soak:
                 with self.lock:
                     self.saved.append(file_name)
             # Nothing but the main client writes snapshot files: this is what the save wrote.
-            self.remember(file_name)
+            self.remember(file_name, from_screen=True)
             self.refresh_order()
             after = self.main.report(patience=30)
         self.count("overwritten" if overwrite else "saved new")
@@ -476,10 +484,12 @@ class Soak:
                                                   f"{rect_of(after['window'])}")
         self.count("saves compared with the screen")
 
-    def judge_load(self, client, request_type, data, answer, epoch, before):
-        """A load answered as loaded took effect: once no other load and no change of the main client's came
-        between, `last` names the snapshot that the request leads to and the screen shows its docks."""
-        self.count("answered loaded")
+    def judge_load(self, client, request_type, data, answer, epoch, before, by="request"):
+        """A load answered as loaded (by a request, or seen after a hotkey's press) took effect: once no other load
+        and no change of the main client's came between, `last` names the snapshot that the request leads to and
+        the screen shows its docks."""
+        count = lambda what: self.count(what if by == "request" else f"{by}: {what}")
+        count("answered loaded")
         after = client.report(patience=30)
         expect(after is not None, f"{client.name}: the plug-in answered Busy for 30 s after {request_type}")
         file_name = answer.get("fileName", "")
@@ -489,10 +499,11 @@ class Soak:
             steady = all(epoch[thing] == self.epoch[thing] and epoch[thing] % 2 == 0 for thing in needs)
             order = self.order[:]
             content = self.content.get(file_name)
+            from_screen = file_name in self.from_screen
         what = f"{client.name}: {request_type} {data or ''} answered {answer}"
         if before is None or not steady or after["loads"] != before["loads"] + 1:
             expect(before is None or after["loads"] > before["loads"], f"{what}, and no load took effect")
-            self.count("loaded beside another change")
+            count("loaded beside another change")
             return
         expect(after["last"] == file_name, f"{what}, and the last snapshot is {after['last']!r}")
         if request_type == "LoadSnapshot":
@@ -501,24 +512,26 @@ class Soak:
             wanted = cycle_target(order, before["last"], 1 if request_type == "LoadNextSnapshot" else -1)
             expect(file_name == wanted, f"{what} after {before['last']!r}, not {wanted!r} of the order {order}")
         if request_type == "UndoLoad":
-            self.count("loaded undo checked")
+            count("loaded undo checked")
             return
         expect(content is not None, f"{what}: a file that the soak does not know")
-        after = self.settled(client, content, after)
+        after = self.settled(client, content, after, docked=from_screen)
         if after["loads"] != before["loads"] + 1:
-            self.count("loaded beside another change")
+            count("loaded beside another change")
             return
-        differing = layout_differs(content, after)
+        differing = layout_differs(content, after, docked=from_screen)
         expect(not differing, f"{what}, and the screen differs from the file: {differing}")
-        self.count("loaded checked on the screen")
+        count("loaded checked on the screen")
+        if from_screen:
+            count("loaded with the docked docks' sizes checked")
 
-    def settled(self, client, content, report):
+    def settled(self, client, content, report, docked=False):
         """The report once the screen shows the snapshot's layout, or once another load came, or as it is after a
         few seconds: the window system takes the window's new place and size later, and Qt lays the docks out anew
         then."""
         deadline = time.monotonic() + SETTLE_SECONDS
         loads = report["loads"]
-        while layout_differs(content, report) and time.monotonic() < deadline:
+        while layout_differs(content, report, docked=docked) and time.monotonic() < deadline:
             time.sleep(0.1)
             report = client.report(patience=30)
             expect(report is not None, f"{client.name}: the plug-in answered Busy for 30 s")
@@ -706,7 +719,7 @@ class Soak:
         self.count("bindings changed")
 
     def act(self):
-        actions = [(40, self.press_any), (6, self.save), (2, self.toggle_studio), (2, self.manager),
+        actions = [(40, lambda: self.press_any(checked=True)), (6, self.save), (2, self.toggle_studio), (2, self.manager),
                    (5, self.behind_obs), (3, self.rebind)]
         roll = self.random.uniform(0, sum(weight for weight, _ in actions))
         for weight, action in actions:
@@ -847,6 +860,10 @@ class Soak:
         (reference, on_before), (final, on_after) = self.reference, self.final
         self.growth = ((final.rss - final.images) - (reference.rss - reference.images)) / 1024
         self.busy_share = self.counts["answer Busy"] / max(1, self.counts["plug-in requests"])
+        checked = sum(self.counts[f"{by}{what}"] for by in ("", "hotkey: ")
+                      for what in ("loaded checked on the screen", "loaded undo checked"))
+        self.checked_share = checked / max(1, checked + self.counts["loaded beside another change"]
+                                           + self.counts["hotkey: loaded beside another change"])
         self.judge_files()
         self.report()
         # One picture per switch-on, and one more for a switch that was under way at a look.
@@ -854,6 +871,9 @@ class Soak:
         expect(left <= on_after - on_before + 1,
                f"OBS holds {left} more shared memory segments after {on_after - on_before} switches of studio mode on")
         expect(self.growth <= GROWTH_LIMIT_MIB, f"OBS's memory grew by {self.growth:.1f} MiB after the warm-up")
+        expect(self.checked_share >= CHECKED_FLOOR and self.counts["hotkey: loaded checked on the screen"] > 0,
+               f"{self.checked_share:.0%} of the loads were checked, "
+               f"{self.counts['hotkey: loaded checked on the screen']} of them by hotkey (at least {CHECKED_FLOOR:.0%})")
         expect(self.busy_share <= BUSY_LIMIT, f"{self.busy_share:.1%} of the plug-in's requests were answered Busy "
                                               f"(at most {BUSY_LIMIT:.0%})")
 
@@ -921,6 +941,15 @@ class Soak:
                  ("    the snapshot's docks on the screen", take("loaded checked on the screen")),
                  ("    undos with `last` checked", take("loaded undo checked")),
                  ("    beside another change, took effect", take("loaded beside another change")),
+                 ("    of them saved from the screen, docked sizes too",
+                  take("loaded with the docked docks' sizes checked")),
+                 ("hotkey loads seen after a single press", take("hotkey: answered loaded")),
+                 ("  the snapshot's docks on the screen", take("hotkey: loaded checked on the screen")),
+                 ("    of them saved from the screen, docked sizes too",
+                  take("hotkey: loaded with the docked docks' sizes checked")),
+                 ("  undos with `last` checked", take("hotkey: loaded undo checked")),
+                 ("  beside another change, took effect", take("hotkey: loaded beside another change")),
+                 ("loads checked", f"{self.checked_share:.1%} (at least {CHECKED_FLOOR:.0%})"),
                  ("saves compared with the screen", take("saves compared with the screen")),
                  ("saves beside a load", take("saves beside a load"))]
         rows += sorted(counts.items())
