@@ -4,6 +4,7 @@
 #include "support/Facility.hpp"
 #include "support/Modal.hpp"
 
+#include <QDockWidget>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -132,6 +133,16 @@ TEST_F(RemoteTest, EveryErrorHasItsCodeAndNoRequestOpensAWindow)
 		 {{QStringLiteral("name"), QStringLiteral("Broken")}, {QStringLiteral("overwrite"), true}},
 		 "ReadFailed"},
 		{"Shutdown", {}, "BadRequest"},
+		{"SetDockShown",
+		 {{QStringLiteral("name"), QStringLiteral("chatDock")}, {QStringLiteral("shown"), true}},
+		 "NotFound"},
+		{"SetDockShown", {{QStringLiteral("name"), QStringLiteral("mixerDock")}}, "BadRequest"},
+		{"SetDockFloating",
+		 {{QStringLiteral("name"), QStringLiteral("mixerDock")},
+		  {QStringLiteral("floating"), true},
+		  {QStringLiteral("rect"), QJsonObject{{QStringLiteral("x"), 0}}}},
+		 "BadRequest"},
+		{"RaiseDock", {{QStringLiteral("name"), 3}}, "BadRequest"},
 	};
 	const QList<ModalRecord> windows = answerModals(clickOk, [&] {
 		for (const auto &c : cases) {
@@ -276,3 +287,108 @@ TEST_F(RemoteTest, TheListChangesAreAnnouncedOnce)
 }
 
 } // namespace
+
+// The docks one by one, as the Docks menu and a mouse change them: each request changes its dock alone, is
+// announced once, after a load's SnapshotLoaded too, and is one step that UndoLoad takes back.
+TEST_F(RemoteTest, EachDockRequestChangesItsDockAloneAndUndoTakesItBack)
+{
+	addLayoutSnapshots({QStringLiteral("Alpha")});
+	start();
+	window->show();
+	ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+	const auto listed = [&] {
+		QMap<QString, QJsonObject> docks;
+		for (const QJsonValue &entry : call("GetDockList").value(QStringLiteral("docks")).toArray()) {
+			docks.insert(entry[QStringLiteral("name")].toString(), entry.toObject());
+		}
+		return docks;
+	};
+	const auto dock = [&](const char *name) { return window->findChild<QDockWidget *>(QLatin1String(name)); };
+	// The list against the docks as Qt has them.
+	const QMap<QString, QJsonObject> first = listed();
+	ASSERT_EQ(first.size(), window->findChildren<QDockWidget *>().size());
+	for (QDockWidget *each : window->findChildren<QDockWidget *>()) {
+		const QJsonObject entry = first.value(each->objectName());
+		EXPECT_EQ(entry[QStringLiteral("shown")].toBool(), !each->isHidden())
+			<< each->objectName().toStdString();
+		// A tab behind another has the place of the one on top.
+		if (!each->isFloating() && each->visibleRegion().isEmpty()) {
+			continue;
+		}
+		const QRect rect =
+			each->isFloating() ? each->geometry() : QRect(each->mapTo(window, QPoint(0, 0)), each->size());
+		EXPECT_EQ(
+			entry[QStringLiteral("rect")].toObject(),
+			(QJsonObject{
+				{"x", rect.x()}, {"y", rect.y()}, {"width", rect.width()}, {"height", rect.height()}}))
+			<< each->objectName().toStdString() << " "
+			<< QJsonDocument(entry).toJson(QJsonDocument::Compact).constData();
+	}
+	EXPECT_EQ(first[QStringLiteral("scenesDock")][QStringLiteral("tabbedWith")].toArray(),
+		  QJsonArray({QJsonObject{{"name", "sourcesDock"}}}));
+	EXPECT_EQ(first[QStringLiteral("statsDock")][QStringLiteral("area")], QJsonValue());
+
+	const QRect floatAt(200, 150, 320, 240);
+	const struct {
+		const char *type;
+		QJsonObject request;
+		std::function<bool()> done;
+	} rows[] = {
+		{"SetDockShown",
+		 {{"name", "mixerDock"}, {"shown", false}},
+		 [&] { return dock("mixerDock")->isHidden(); }},
+		{"SetDockFloating",
+		 {{"name", "controlsDock"},
+		  {"floating", true},
+		  {"rect", QJsonObject{{"x", 200}, {"y", 150}, {"width", 320}, {"height", 240}}}},
+		 [&] { return dock("controlsDock")->isFloating() && dock("controlsDock")->geometry() == floatAt; }},
+		{"SetDockFloating",
+		 {{"name", "statsDock"}, {"floating", false}},
+		 [&] { return window->dockWidgetArea(dock("statsDock")) != Qt::NoDockWidgetArea; }},
+		{"RaiseDock", {{"name", "scenesDock"}}, [&] { return !dock("scenesDock")->visibleRegion().isEmpty(); }},
+	};
+	for (const auto &row : rows) {
+		const QMap<QString, QJsonObject> before = listed();
+		events.clear();
+		const QJsonObject answer = call(row.type, row.request);
+		EXPECT_FALSE(answer.contains(QStringLiteral("error")))
+			<< row.type << QJsonDocument(answer).toJson().constData();
+		EXPECT_TRUE(QTest::qWaitFor(row.done, 2000)) << row.type;
+		QApplication::processEvents();
+		const bool changes = QLatin1String(row.type) != QLatin1String("RaiseDock");
+		ASSERT_EQ(events.size(), changes ? 1 : 0) << row.type;
+		if (changes) {
+			EXPECT_EQ(events[0].second[QStringLiteral("name")], row.request[QStringLiteral("name")])
+				<< row.type;
+		}
+		EXPECT_TRUE(call("UndoLoad").value(QStringLiteral("loaded")).toBool()) << row.type;
+		const QMap<QString, QJsonObject> after = listed();
+		for (const QString &name : before.keys()) {
+			EXPECT_EQ(after.value(name), before.value(name))
+				<< row.type << " " << name.toStdString() << " "
+				<< QJsonDocument(after.value(name)).toJson(QJsonDocument::Compact).constData();
+		}
+	}
+
+	// A load changes several docks: its SnapshotLoaded, then one event for each dock that it changed.
+	call("SetDockShown", {{"name", "mixerDock"}, {"shown", false}});
+	call("SetDockFloating", {{"name", "controlsDock"}, {"floating", true}});
+	QApplication::processEvents();
+	events.clear();
+	EXPECT_TRUE(call("LoadSnapshot", {{"name", "Alpha"}}).value(QStringLiteral("loaded")).toBool());
+	QApplication::processEvents();
+	QStringList order;
+	for (const auto &[type, data] : events) {
+		order.append(type == QLatin1String("DockChanged") ? data[QStringLiteral("name")].toString() : type);
+	}
+	ASSERT_FALSE(order.isEmpty());
+	EXPECT_EQ(order.takeFirst(), QStringLiteral("SnapshotLoaded"));
+	order.sort();
+	EXPECT_EQ(order, (QStringList{"controlsDock", "mixerDock"}));
+
+	// Lock Docks takes the floating away, not the Docks menu's check.
+	dock("mixerDock")->setFeatures(QDockWidget::DockWidgetClosable);
+	EXPECT_EQ(code(call("SetDockFloating", {{"name", "mixerDock"}, {"floating", true}})), QStringLiteral("Locked"));
+	EXPECT_FALSE(dock("mixerDock")->isFloating());
+	EXPECT_FALSE(call("SetDockShown", {{"name", "mixerDock"}, {"shown", false}}).contains(QStringLiteral("error")));
+}

@@ -69,6 +69,11 @@ std::optional<QJsonArray> Velkin::undoHotkeyBindings() const
 	return undo.hotkeyBindings();
 }
 
+void Velkin::rememberForUndo(const LayoutMemento &before)
+{
+	undo.remember(before);
+}
+
 bool Velkin::keepsLayout() const
 {
 	return automation.keepsLayout();

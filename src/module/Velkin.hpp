@@ -93,6 +93,7 @@ private:
 	QStringList ruleEventNames(const QString &fileName) const override;
 	std::optional<QJsonArray> undoHotkeyBindings() const override;
 	bool keepsLayout() const override;
+	void rememberForUndo(const LayoutMemento &before) override;
 	void setKeepsLayout(bool enabled) override;
 
 	// The list's rows (SnapshotCatalogue.cpp)

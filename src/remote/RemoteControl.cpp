@@ -25,6 +25,10 @@ constexpr const char *kRequestTypes[] = {
 	"LoadNextSnapshot",
 	"LoadPreviousSnapshot",
 	"UndoLoad",
+	"GetDockList",
+	"SetDockShown",
+	"SetDockFloating",
+	"RaiseDock",
 #ifdef VELKIN_TEST_PROBES
 	// Test builds only: where the window and the docks are, a busy UI thread, and bindings set as OBS's hotkey
 	// settings set them.
@@ -198,10 +202,14 @@ const char *sourceName(LoadSource source)
 
 } // namespace
 
-RemoteControl::RemoteControl(RemoteHost &host) : host(host) {}
+RemoteControl::RemoteControl(RemoteHost &host)
+    : host(host), docks(host, [this](const char *type, const QJsonObject &data) { emitEvent(type, data); })
+{
+}
 
 void RemoteControl::open()
 {
+	docks.start();
 	switch (websocket::registerVendor(kVendorName, vendor)) {
 	case websocket::VendorStatus::Registered:
 		break;
@@ -228,6 +236,7 @@ void RemoteControl::open()
 
 void RemoteControl::close()
 {
+	docks.stop();
 	{
 		// Requests that still wait for the UI thread are answered Busy at once, and one that it has begun gets
 		// its own answer when its work ends; new ones find no remote control.
@@ -265,6 +274,7 @@ void RemoteControl::layoutLoaded(const LoadedLayout &loaded)
 		event.insert(QStringLiteral("fileName"), QFileInfo(loaded.path).fileName());
 	}
 	emitEvent("SnapshotLoaded", event);
+	docks.announceChanges();
 }
 
 void RemoteControl::emitEvent(const char *type, const QJsonObject &data)

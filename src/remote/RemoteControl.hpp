@@ -2,6 +2,7 @@
 
 #include "module/FeatureHost.hpp"
 #include "module/OperationListener.hpp"
+#include "remote/RemoteDocks.hpp"
 #include "remote/WebSocketVendor.hpp"
 
 #include <QByteArray>
@@ -18,7 +19,7 @@
 struct SnapshotFolder;
 
 // What the remote requests ask of the controller besides the catalogue, loads and undo.
-class RemoteHost : public virtual CatalogueHost {
+class RemoteHost : public virtual CatalogueHost, public virtual DockRequestHost {
 public:
 	// Loads pressed before a request take effect first, as they would one by one.
 	virtual void applyPressedLoad() = 0;
@@ -53,7 +54,7 @@ public:
 	void answer(const char *type, obs_data_t *request, obs_data_t *response);
 
 	void emitEvent(const char *type, const QJsonObject &data);
-	// Every load that took effect is announced as "SnapshotLoaded".
+	// Every load that took effect is announced as "SnapshotLoaded", and then the docks that it changed.
 	void layoutLoaded(const LoadedLayout &loaded) override;
 	// Announces a catalogue whose files differ from those of the one noted before.
 	void noteCatalogue(size_t fingerprint);
@@ -75,6 +76,7 @@ private:
 
 	RemoteHost &host;
 	websocket::Vendor vendor;
+	RemoteDocks docks;
 	std::function<void(const char *type, const QJsonObject &data)> listener;
 	std::optional<size_t> catalogueFingerprint;
 	// Every load and undo that took effect in this run announces itself once: the count, for "ReportLayout".

@@ -123,6 +123,9 @@ QJsonObject RemoteControl::answer(const QString &type, const QJsonObject &reques
 	if (!host.canStartOperation()) {
 		return remoteError("Busy", QStringLiteral("OBS-Velkin is busy; try again"));
 	}
+	if (RemoteDocks::handles(type)) {
+		return docks.answer(type, request);
+	}
 	if (type == QLatin1String("LoadSnapshot")) {
 		return load(request);
 	}

@@ -1061,9 +1061,12 @@ class VendorEvents:
 
     def __init__(self, obs):
         self.obs = obs
+        # "DockChanged" events, which come beside the others, as they came.
+        self.dock_changes = []
 
     def take(self, timeout):
-        """(eventType, eventData) of the next event of the plug-in, or None when none came in time."""
+        """(eventType, eventData) of the next event of the plug-in but "DockChanged", or None when none came in
+        time."""
         deadline = time.time() + timeout
         while True:
             event = self.obs.next_event(max(0.0, deadline - time.time()))
@@ -1071,6 +1074,9 @@ class VendorEvents:
                 return None
             data = event.get("eventData", {})
             if event.get("eventType") == "VendorEvent" and data.get("vendorName") == VENDOR:
+                if data.get("eventType") == "DockChanged":
+                    self.dock_changes.append(data.get("eventData", {}))
+                    continue
                 return data.get("eventType"), data.get("eventData", {})
 
     def expect(self, why, *expected, timeout=30):
@@ -1321,6 +1327,50 @@ def check_remote(args, display):
         expect(got == expected, f"a batch of previous loads named {got}, not {expected}")
         events.expect("a batch of previous loads", *(loaded(name[:-len(".json")]) for name in expected))
         layouts.expect(end, "a batch once round the list")
+
+        # Single docks: the list against the rectangles that Qt reads in OBS, then each request with its effect
+        # read through Qt, its DockChanged, and the last one taken back by UndoLoad.
+        def qt_dock(name):
+            return next(dock for dock in vendor_call(obs, "ReportLayout")["docks"] if dock["name"] == name)
+
+        def rect_of(r):
+            return r["x"], r["y"], r["width"], r["height"]
+
+        listed = vendor_call(obs, "GetDockList")["docks"]
+        print(f"  GetDockList -> {len(listed)} docks, the first {json.dumps(listed[0])}")
+        for entry in listed:
+            qt = qt_dock(entry["name"])
+            expect(entry["shown"] == qt["shown"] or "tabbedWith" in entry, f"GetDockList {entry} against Qt's {qt}")
+            expect(not qt["shown"] or entry["rect"] == {key: qt[key] for key in ("x", "y", "width", "height")},
+                   f"GetDockList {entry} against Qt's {qt}")
+        floated = {"x": 300, "y": 200, "width": 700, "height": 420}
+        mixer_floats = next(entry["floating"] for entry in listed if entry["name"] == "mixerDock")
+        # The loads' own DockChanged come in first.
+        events.expect_none("before the dock requests")
+        events.dock_changes.clear()
+        for request_type, data, done in [
+            ("SetDockShown", {"name": "mixerDock", "shown": False}, lambda: not qt_dock("mixerDock")["shown"]),
+            ("SetDockFloating", {"name": "controlsDock", "floating": True, "rect": floated},
+             lambda: qt_dock("controlsDock")["floating"] and rect_of(qt_dock("controlsDock")) == rect_of(floated)),
+            ("SetDockFloating", {"name": "controlsDock", "floating": False},
+             lambda: not qt_dock("controlsDock")["floating"] and qt_dock("controlsDock")["shown"]),
+            ("RaiseDock", {"name": "mixerDock"}, lambda: qt_dock("mixerDock")["shown"]),
+        ]:
+            answer = vendor_call(obs, request_type, data)
+            print(f"  {request_type} {json.dumps(data)} -> {json.dumps(answer)}")
+            expect("error" not in answer, f"{request_type} {data} answered {answer}")
+            wait_for(done, 10, f"{request_type} {data} did not take effect in OBS: {qt_dock(data['name'])}")
+        expect_vendor_error(obs, "SetDockShown", {"name": "chatDock", "shown": True}, "NotFound")
+        events.expect_none("the dock requests")
+        changes = [(change["name"], change["shown"], change["floating"]) for change in events.dock_changes]
+        print(f"  DockChanged, one of {len(changes)}: {json.dumps(events.dock_changes[1])}")
+        expect(changes == [("mixerDock", False, mixer_floats), ("controlsDock", True, True),
+                           ("controlsDock", True, False), ("mixerDock", True, mixer_floats)],
+               f"the dock requests were announced as {changes}")
+        answer = vendor_call(obs, "UndoLoad")
+        expect(answer.get("loaded"), f"UndoLoad after RaiseDock answered {answer}")
+        wait_for(lambda: not qt_dock("mixerDock")["shown"], 10, "UndoLoad did not hide the mixer again")
+        events.expect("UndoLoad of RaiseDock", loaded(expected[-1][:-len(".json")], "undo"))
         events.expect_none("at the end")
     except HostError:
         obs.screenshot(os.path.join(args.build_dir, "artifacts", "remote-failure.png"))

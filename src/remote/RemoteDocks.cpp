@@ -1,0 +1,327 @@
+#include "remote/RemoteDocks.hpp"
+#include "operations/OperationGuard.hpp"
+#include "operations/Screens.hpp"
+
+#include <QAction>
+#include <QDockWidget>
+#include <QEvent>
+#include <QJsonArray>
+#include <QMainWindow>
+#include <QMenu>
+
+namespace {
+
+const QString kName = QStringLiteral("name");
+
+QJsonObject dockError(const char *code, const QString &message)
+{
+	return QJsonObject{{QStringLiteral("error"), QLatin1String(code)}, {QStringLiteral("message"), message}};
+}
+
+const char *areaName(Qt::DockWidgetArea area)
+{
+	switch (area) {
+	case Qt::LeftDockWidgetArea:
+		return "left";
+	case Qt::RightDockWidgetArea:
+		return "right";
+	case Qt::TopDockWidgetArea:
+		return "top";
+	case Qt::BottomDockWidgetArea:
+		return "bottom";
+	default:
+		return "";
+	}
+}
+
+QJsonObject rectObject(const QRect &rect)
+{
+	return QJsonObject{{QStringLiteral("x"), rect.x()},
+			   {QStringLiteral("y"), rect.y()},
+			   {QStringLiteral("width"), rect.width()},
+			   {QStringLiteral("height"), rect.height()}};
+}
+
+// A rectangle of the request, if it has a whole one of a positive size.
+std::optional<QRect> requestRect(const QJsonValue &value)
+{
+	const QJsonObject rect = value.toObject();
+	const char *keys[] = {"x", "y", "width", "height"};
+	int numbers[4] = {};
+	for (int i = 0; i < 4; ++i) {
+		const QJsonValue number = rect.value(QLatin1String(keys[i]));
+		if (!number.isDouble() || number.toDouble() != double(number.toInt()) ||
+		    std::abs(number.toInt()) > 100000) {
+			return std::nullopt;
+		}
+		numbers[i] = number.toInt();
+	}
+	if (numbers[2] <= 0 || numbers[3] <= 0) {
+		return std::nullopt;
+	}
+	return QRect(numbers[0], numbers[1], numbers[2], numbers[3]);
+}
+
+} // namespace
+
+RemoteDocks::RemoteDocks(DockRequestHost &host, Emit emit) : host(host), emit(std::move(emit))
+{
+	look.setSingleShot(true);
+	look.setInterval(0);
+	connect(&look, &QTimer::timeout, this, &RemoteDocks::announceChanges);
+}
+
+void RemoteDocks::start()
+{
+	stop();
+	window = host.window();
+	if (!window) {
+		return;
+	}
+	// New docks are children of the main window.
+	window->installEventFilter(this);
+	announced.clear();
+	for (QDockWidget *dock : docksInMenuOrder()) {
+		watch(dock);
+		announced.insert(dock->objectName(), statusOf(dock));
+	}
+}
+
+void RemoteDocks::stop()
+{
+	look.stop();
+	if (window) {
+		window->removeEventFilter(this);
+	}
+	for (const QPointer<QDockWidget> &dock : std::as_const(watched)) {
+		if (dock) {
+			disconnect(dock, nullptr, this, nullptr);
+		}
+	}
+	watched.clear();
+	window.clear();
+}
+
+void RemoteDocks::watch(QDockWidget *dock)
+{
+	if (watched.contains(dock)) {
+		return;
+	}
+	watched.append(dock);
+	const auto later = [this] { look.start(); };
+	connect(dock, &QDockWidget::visibilityChanged, this, later);
+	connect(dock, &QDockWidget::topLevelChanged, this, later);
+	connect(dock, &QDockWidget::dockLocationChanged, this, later);
+	connect(dock->toggleViewAction(), &QAction::toggled, this, later);
+}
+
+bool RemoteDocks::eventFilter(QObject *watchedObject, QEvent *event)
+{
+	if (watchedObject == window && event->type() == QEvent::ChildAdded) {
+		look.start();
+	}
+	return QObject::eventFilter(watchedObject, event);
+}
+
+QList<QDockWidget *> RemoteDocks::docksInMenuOrder() const
+{
+	QList<QDockWidget *> docks;
+	if (!window) {
+		return docks;
+	}
+	const QList<QDockWidget *> all = window->findChildren<QDockWidget *>();
+	// OBS's Docks menu lists each dock by its toggle action; docks that it does not list follow.
+	if (const QMenu *menu = window->findChild<QMenu *>(QStringLiteral("menuDocks"))) {
+		const QList<QAction *> actions = menu->actions();
+		for (const QAction *action : actions) {
+			for (QDockWidget *dock : all) {
+				if (dock->toggleViewAction() == action && !docks.contains(dock)) {
+					docks.append(dock);
+				}
+			}
+		}
+	}
+	for (QDockWidget *dock : all) {
+		if (!docks.contains(dock) && !dock->objectName().isEmpty()) {
+			docks.append(dock);
+		}
+	}
+	return docks;
+}
+
+RemoteDocks::Status RemoteDocks::statusOf(QDockWidget *dock) const
+{
+	Status status;
+	// Shown as the Docks menu's check shows it.
+	status.shown = dock->toggleViewAction()->isChecked();
+	status.floating = dock->isFloating();
+	if (!status.floating && window) {
+		status.area = QLatin1String(areaName(window->dockWidgetArea(dock)));
+	}
+	return status;
+}
+
+void RemoteDocks::announceChanges()
+{
+	look.stop();
+	if (!window) {
+		return;
+	}
+	QHash<QString, Status> now;
+	for (QDockWidget *dock : docksInMenuOrder()) {
+		watch(dock);
+		const Status status = statusOf(dock);
+		now.insert(dock->objectName(), status);
+		const auto before = announced.constFind(dock->objectName());
+		// A dock seen for the first time has changed nothing yet.
+		if (before == announced.cend() || *before == status) {
+			continue;
+		}
+		QJsonObject event{{kName, dock->objectName()},
+				  {QStringLiteral("shown"), status.shown},
+				  {QStringLiteral("floating"), status.floating}};
+		if (!status.area.isEmpty()) {
+			event.insert(QStringLiteral("area"), status.area);
+		}
+		emit("DockChanged", event);
+	}
+	announced = now;
+}
+
+bool RemoteDocks::handles(const QString &type)
+{
+	return type == QLatin1String("GetDockList") || type == QLatin1String("SetDockShown") ||
+	       type == QLatin1String("SetDockFloating") || type == QLatin1String("RaiseDock");
+}
+
+QDockWidget *RemoteDocks::findDock(const QJsonObject &request, QJsonObject *error) const
+{
+	if (!request.value(kName).isString()) {
+		*error = dockError("BadRequest", QStringLiteral("Give the dock's \"name\""));
+		return nullptr;
+	}
+	const QString name = request.value(kName).toString();
+	for (QDockWidget *dock : docksInMenuOrder()) {
+		if (dock->objectName() == name) {
+			return dock;
+		}
+	}
+	*error = dockError("NotFound", QStringLiteral("No such dock"));
+	return nullptr;
+}
+
+QJsonObject RemoteDocks::dockList() const
+{
+	QJsonArray docks;
+	for (QDockWidget *dock : docksInMenuOrder()) {
+		const Status status = statusOf(dock);
+		QJsonObject entry{{kName, dock->objectName()},
+				  {QStringLiteral("title"), dock->windowTitle()},
+				  {QStringLiteral("shown"), status.shown},
+				  {QStringLiteral("floating"), status.floating}};
+		if (!status.area.isEmpty()) {
+			entry.insert(QStringLiteral("area"), status.area);
+		}
+		QJsonArray tabs;
+		// A tab behind another is moved out of sight by Qt: it has the place of the tab on top.
+		QDockWidget *placed = dock;
+		for (QDockWidget *other : window->tabifiedDockWidgets(dock)) {
+			tabs.append(QJsonObject{{kName, other->objectName()}});
+			if (!status.floating && dock->visibleRegion().isEmpty() && !other->visibleRegion().isEmpty()) {
+				placed = other;
+			}
+		}
+		if (!tabs.isEmpty()) {
+			entry.insert(QStringLiteral("tabbedWith"), tabs);
+		}
+		// On the screen when floating, in the main window when docked.
+		const QRect rect = status.floating ? dock->geometry()
+						   : QRect(placed->mapTo(window.data(), QPoint(0, 0)), placed->size());
+		entry.insert(QStringLiteral("rect"), rectObject(rect));
+		docks.append(entry);
+	}
+	return QJsonObject{{QStringLiteral("docks"), docks}};
+}
+
+// Runs a change of one dock as an operation: the layout from before it becomes an undo step when it changed, and
+// the change is announced at once.
+QJsonObject RemoteDocks::change(QDockWidget *dock, const std::function<void()> &work)
+{
+	const OperationGuard guard(host);
+	if (!guard) {
+		return dockError("Busy", QStringLiteral("OBS-Velkin is busy; try again"));
+	}
+	const LayoutMemento before = host.currentLayout();
+	work();
+	const LayoutMemento after = host.currentLayout();
+	if (after.state != before.state || after.geometry != before.geometry) {
+		host.rememberForUndo(before);
+	}
+	announceChanges();
+	const Status status = statusOf(dock);
+	return QJsonObject{{kName, dock->objectName()},
+			   {QStringLiteral("shown"), status.shown},
+			   {QStringLiteral("floating"), status.floating}};
+}
+
+QJsonObject RemoteDocks::answer(const QString &type, const QJsonObject &request)
+{
+	if (!window) {
+		return dockError("Busy", QStringLiteral("OBS-Velkin is not running"));
+	}
+	if (type == QLatin1String("GetDockList")) {
+		return dockList();
+	}
+	QJsonObject error;
+	QDockWidget *dock = findDock(request, &error);
+	if (!dock) {
+		return error;
+	}
+	if (type == QLatin1String("SetDockShown")) {
+		const QJsonValue shown = request.value(QStringLiteral("shown"));
+		if (!shown.isBool()) {
+			return dockError("BadRequest", QStringLiteral("Give \"shown\": true or false"));
+		}
+		// As the Docks menu's check does it.
+		return change(dock, [dock, wanted = shown.toBool()] {
+			if (dock->toggleViewAction()->isChecked() != wanted) {
+				dock->toggleViewAction()->trigger();
+			}
+		});
+	}
+	if (type == QLatin1String("SetDockFloating")) {
+		const QJsonValue floating = request.value(QStringLiteral("floating"));
+		const QJsonValue rectValue = request.value(QStringLiteral("rect"));
+		const std::optional<QRect> rect = requestRect(rectValue);
+		if (!floating.isBool() || (!rectValue.isUndefined() && (!rect || !floating.toBool()))) {
+			return dockError("BadRequest",
+					 QStringLiteral("Give \"floating\": true or false, and a \"rect\" "
+							"with x, y, width and height to float it at"));
+		}
+		// Lock Docks takes the feature away.
+		if (!dock->features().testFlag(QDockWidget::DockWidgetFloatable)) {
+			return dockError("Locked", QStringLiteral("This dock cannot float or dock now (Lock Docks)"));
+		}
+		return change(dock, [this, dock, wanted = floating.toBool(), rect] {
+			if (wanted) {
+				dock->setFloating(true);
+				if (rect) {
+					dock->setGeometry(placeOnScreens(*rect, availableScreenAreas()));
+				}
+				return;
+			}
+			// Back where Qt last had it docked, or else where OBS docks a dock of its own.
+			dock->setFloating(false);
+			if (dock->isFloating() || window->dockWidgetArea(dock) == Qt::NoDockWidgetArea) {
+				window->addDockWidget(Qt::RightDockWidgetArea, dock);
+			}
+		});
+	}
+	// RaiseDock: shown, and its tab on top of its group.
+	return change(dock, [dock] {
+		if (!dock->toggleViewAction()->isChecked()) {
+			dock->toggleViewAction()->trigger();
+		}
+		dock->raise();
+	});
+}

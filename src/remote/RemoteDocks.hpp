@@ -1,0 +1,74 @@
+#pragma once
+
+#include "module/FeatureHost.hpp"
+
+#include <QHash>
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+
+class QDockWidget;
+class QMainWindow;
+
+// What the single-dock requests ask of the controller besides the window and the operations.
+class DockRequestHost : public virtual FeatureHost {
+public:
+	// Keeps the layout from before a change of the docks, as a step that Undo Last Load puts back.
+	virtual void rememberForUndo(const LayoutMemento &before) = 0;
+
+protected:
+	~DockRequestHost() = default;
+};
+
+// The remote control's single docks: the requests that list the main window's docks and show, hide, float, dock
+// and raise one of them, and the event "DockChanged" once a dock's shown, floating or area changes, whatever
+// changed it. Changes are looked at once per turn of the event loop, and right after a load, so that a load gives
+// at most one event per dock; the dock states last announced are this object's own.
+class RemoteDocks : public QObject {
+public:
+	using Emit = std::function<void(const char *type, const QJsonObject &data)>;
+	RemoteDocks(DockRequestHost &host, Emit emit);
+
+	// Watching the host's main window, from the remote control's opening to its closing.
+	void start();
+	void stop();
+
+	// Whether the request is one of these; its answer, on the UI thread with no operation running.
+	static bool handles(const QString &type);
+	QJsonObject answer(const QString &type, const QJsonObject &request);
+
+	// Announces the docks that changed since the last look, now.
+	void announceChanges();
+
+	bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+	struct Status {
+		bool shown = false;
+		bool floating = false;
+		QString area;
+		bool operator==(const Status &other) const
+		{
+			return shown == other.shown && floating == other.floating && area == other.area;
+		}
+	};
+
+	QList<QDockWidget *> docksInMenuOrder() const;
+	QDockWidget *findDock(const QJsonObject &request, QJsonObject *error) const;
+	Status statusOf(QDockWidget *dock) const;
+	QJsonObject dockList() const;
+	QJsonObject change(QDockWidget *dock, const std::function<void()> &work);
+	void watch(QDockWidget *dock);
+
+	DockRequestHost &host;
+	Emit emit;
+	QPointer<QMainWindow> window;
+	QHash<QString, Status> announced;
+	QList<QPointer<QDockWidget>> watched;
+	QTimer look;
+};
