@@ -447,7 +447,7 @@ TEST_F(ExactLayoutTest, AnAnswerOfTheWindowSystemThatComesLateLeavesNoDockOutOfP
 		answerLate(dock, late);
 		// Qt takes the answer as the dock's rectangle (a resize, or a move alone), and the hold puts it back.
 		ASSERT_TRUE(QTest::qWaitFor([&] { return seen.moved || !seen.sizes.isEmpty(); })) << row.dock;
-		QTest::qWaitFor([&] { return shownDocks(&window) == placed; }, 2000);
+		(void)QTest::qWaitFor([&] { return shownDocks(&window) == placed; }, 2000);
 		EXPECT_EQ(shownDocks(&window), placed) << row.dock;
 	}
 }
