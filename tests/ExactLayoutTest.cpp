@@ -429,12 +429,18 @@ TEST_F(ExactLayoutTest, AnAnswerOfTheWindowSystemThatComesLateLeavesNoDockOutOfP
 	window.centralWidget()->winId();
 	window.show();
 	ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+	QDockWidget *floating = dockOf(window, "sourcesDock");
+	floating->setFloating(true);
+	floating->setGeometry(300, 250, 400, 300);
+	QTest::qWait(100);
 	const SnapshotData layout = captureLayout(&window, QStringLiteral("On screen"));
 	LayoutHold hold;
 	const struct {
 		const char *dock;
 		QMargins late;
-	} rows[] = {{"statsDock", QMargins(-300, 0, 300, 0)}, {"controlsDock", QMargins(0, 0, 200, 40)}};
+	} rows[] = {{"statsDock", QMargins(-300, 0, 300, 0)},
+		    {"controlsDock", QMargins(0, 0, 200, 40)},
+		    {"sourcesDock", QMargins(0, 0, -60, -50)}};
 	for (const auto &row : rows) {
 		ASSERT_TRUE(applyLayout(&window, layout));
 		hold.hold(&window);

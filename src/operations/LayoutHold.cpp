@@ -1,5 +1,6 @@
 #include "operations/LayoutHold.hpp"
 
+#include <QDockWidget>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QLayout>
@@ -33,6 +34,15 @@ void LayoutHold::hold(QMainWindow *target)
 			watched.append(child);
 		}
 	}
+	// A floating dock keeps the rectangle that the load gave it.
+	const QList<QDockWidget *> docks = target->findChildren<QDockWidget *>();
+	for (QDockWidget *dock : docks) {
+		if (dock->isFloating() && dock->isVisible()) {
+			dock->installEventFilter(this);
+			watched.append(dock);
+			floatingPlaces.insert(dock, dock->geometry());
+		}
+	}
 	ends.start();
 }
 
@@ -45,13 +55,33 @@ void LayoutHold::release()
 		}
 	}
 	watched.clear();
+	floatingPlaces.clear();
 	window.clear();
 }
 
 bool LayoutHold::eventFilter(QObject *watchedObject, QEvent *event)
 {
 	// Only the window system's answers: the layout's own moves are not spontaneous.
-	if ((event->type() == QEvent::Move || event->type() == QEvent::Resize) && event->spontaneous() && !queued) {
+	if ((event->type() != QEvent::Move && event->type() != QEvent::Resize) || !event->spontaneous()) {
+		return QObject::eventFilter(watchedObject, event);
+	}
+	const auto place = floatingPlaces.find(watchedObject);
+	if (place != floatingPlaces.end()) {
+		// Once only: a window manager that keeps the window elsewhere has the last word.
+		auto *dock = static_cast<QDockWidget *>(watchedObject);
+		const QRect rect = place.value();
+		if (dock->isFloating() && dock->geometry() != rect) {
+			floatingPlaces.erase(place);
+			QMetaObject::invokeMethod(
+				this,
+				[dock = QPointer<QDockWidget>(dock), rect] {
+					if (dock && dock->isFloating()) {
+						dock->setGeometry(rect);
+					}
+				},
+				Qt::QueuedConnection);
+		}
+	} else if (!queued) {
 		queued = true;
 		QMetaObject::invokeMethod(this, &LayoutHold::layOutAgain, Qt::QueuedConnection);
 	}

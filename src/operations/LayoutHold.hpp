@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
+#include <QRect>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -15,7 +17,8 @@ class QWidget;
 // the docks through other rectangles on the way to the final ones, and an answer to one of those that comes after
 // the last one leaves the dock there, overlapping its neighbours, until something lays the window out again. While
 // the hold lasts, an answer of the window system lays the window out once more, which puts every widget back where
-// the layout has it; the widgets that are there already do not move.
+// the layout has it; the widgets that are there already do not move. A floating dock whose answer leaves it off the
+// rectangle that the load gave it is given that rectangle again, once.
 class LayoutHold : public QObject {
 public:
 	LayoutHold();
@@ -31,6 +34,7 @@ private:
 
 	QPointer<QMainWindow> window;
 	QList<QPointer<QWidget>> watched;
+	QHash<QObject *, QRect> floatingPlaces;
 	QTimer ends;
 	bool queued = false;
 };
