@@ -49,7 +49,7 @@ void LayoutHold::hold(QMainWindow *target)
 void LayoutHold::release()
 {
 	ends.stop();
-	for (const QPointer<QWidget> &child : std::as_const(watched)) {
+	for (const QPointer<QObject> &child : std::as_const(watched)) {
 		if (child) {
 			child->removeEventFilter(this);
 		}
@@ -92,10 +92,11 @@ void LayoutHold::layOutAgain()
 {
 	queued = false;
 	// A widget that floats or docks under the mouse is the user's, and Qt's own animation puts it in place.
-	if (!window || QGuiApplication::mouseButtons() != Qt::NoButton) {
+	auto *mainWindow = qobject_cast<QMainWindow *>(window.data());
+	if (!mainWindow || QGuiApplication::mouseButtons() != Qt::NoButton) {
 		return;
 	}
-	if (QLayout *layout = window->layout()) {
+	if (QLayout *layout = mainWindow->layout()) {
 		layout->invalidate();
 		layout->activate();
 	}

@@ -32,8 +32,9 @@ public:
 private:
 	void layOutAgain();
 
-	QPointer<QMainWindow> window;
-	QList<QPointer<QWidget>> watched;
+	// Plain QObject pointers: released while the window may be half destroyed.
+	QPointer<QObject> window;
+	QList<QPointer<QObject>> watched;
 	QHash<QObject *, QRect> floatingPlaces;
 	QTimer ends;
 	bool queued = false;

@@ -74,10 +74,11 @@ RemoteDocks::RemoteDocks(DockRequestHost &host, Emit emit) : host(host), emit(st
 void RemoteDocks::start()
 {
 	stop();
-	window = host.window();
+	QMainWindow *window = host.window();
 	if (!window) {
 		return;
 	}
+	watchedWindow = window;
 	// New docks are children of the main window.
 	window->installEventFilter(this);
 	announced.clear();
@@ -90,8 +91,8 @@ void RemoteDocks::start()
 void RemoteDocks::stop()
 {
 	look.stop();
-	if (window) {
-		window->removeEventFilter(this);
+	if (watchedWindow) {
+		watchedWindow->removeEventFilter(this);
 	}
 	for (const QPointer<QDockWidget> &dock : std::as_const(watched)) {
 		if (dock) {
@@ -99,7 +100,7 @@ void RemoteDocks::stop()
 		}
 	}
 	watched.clear();
-	window.clear();
+	watchedWindow.clear();
 }
 
 void RemoteDocks::watch(QDockWidget *dock)
@@ -117,7 +118,7 @@ void RemoteDocks::watch(QDockWidget *dock)
 
 bool RemoteDocks::eventFilter(QObject *watchedObject, QEvent *event)
 {
-	if (watchedObject == window && event->type() == QEvent::ChildAdded) {
+	if (watchedObject == watchedWindow.data() && event->type() == QEvent::ChildAdded) {
 		look.start();
 	}
 	return QObject::eventFilter(watchedObject, event);
@@ -126,6 +127,7 @@ bool RemoteDocks::eventFilter(QObject *watchedObject, QEvent *event)
 QList<QDockWidget *> RemoteDocks::docksInMenuOrder() const
 {
 	QList<QDockWidget *> docks;
+	QMainWindow *window = watchedWindow ? host.window() : nullptr;
 	if (!window) {
 		return docks;
 	}
@@ -155,6 +157,7 @@ RemoteDocks::Status RemoteDocks::statusOf(QDockWidget *dock) const
 	// Shown as the Docks menu's check shows it.
 	status.shown = dock->toggleViewAction()->isChecked();
 	status.floating = dock->isFloating();
+	QMainWindow *window = watchedWindow ? host.window() : nullptr;
 	if (!status.floating && window) {
 		status.area = QLatin1String(areaName(window->dockWidgetArea(dock)));
 	}
@@ -164,7 +167,7 @@ RemoteDocks::Status RemoteDocks::statusOf(QDockWidget *dock) const
 void RemoteDocks::announceChanges()
 {
 	look.stop();
-	if (!window) {
+	if (!watchedWindow || !host.window()) {
 		return;
 	}
 	QHash<QString, Status> now;
@@ -212,6 +215,7 @@ QDockWidget *RemoteDocks::findDock(const QJsonObject &request, QJsonObject *erro
 
 QJsonObject RemoteDocks::dockList() const
 {
+	QMainWindow *window = host.window();
 	QJsonArray docks;
 	for (QDockWidget *dock : docksInMenuOrder()) {
 		const Status status = statusOf(dock);
@@ -235,8 +239,8 @@ QJsonObject RemoteDocks::dockList() const
 			entry.insert(QStringLiteral("tabbedWith"), tabs);
 		}
 		// On the screen when floating, in the main window when docked.
-		const QRect rect = status.floating ? dock->geometry()
-						   : QRect(placed->mapTo(window.data(), QPoint(0, 0)), placed->size());
+		const QRect rect =
+			status.floating ? dock->geometry() : QRect(placed->mapTo(window, QPoint(0, 0)), placed->size());
 		entry.insert(QStringLiteral("rect"), rectObject(rect));
 		docks.append(entry);
 	}
@@ -266,6 +270,7 @@ QJsonObject RemoteDocks::change(QDockWidget *dock, const std::function<void()> &
 
 QJsonObject RemoteDocks::answer(const QString &type, const QJsonObject &request)
 {
+	QMainWindow *window = watchedWindow ? host.window() : nullptr;
 	if (!window) {
 		return dockError("Busy", QStringLiteral("OBS-Velkin is not running"));
 	}
@@ -302,7 +307,7 @@ QJsonObject RemoteDocks::answer(const QString &type, const QJsonObject &request)
 		if (!dock->features().testFlag(QDockWidget::DockWidgetFloatable)) {
 			return dockError("Locked", QStringLiteral("This dock cannot float or dock now (Lock Docks)"));
 		}
-		return change(dock, [this, dock, wanted = floating.toBool(), rect] {
+		return change(dock, [window, dock, wanted = floating.toBool(), rect] {
 			if (wanted) {
 				dock->setFloating(true);
 				if (rect) {

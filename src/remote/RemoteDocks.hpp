@@ -67,7 +67,8 @@ private:
 
 	DockRequestHost &host;
 	Emit emit;
-	QPointer<QMainWindow> window;
+	// The main window being watched, as a plain QObject pointer: it is read while the window may be half destroyed.
+	QPointer<QObject> watchedWindow;
 	QHash<QString, Status> announced;
 	QList<QPointer<QDockWidget>> watched;
 	QTimer look;
