@@ -162,8 +162,9 @@ class Obs:
         }
         # A crash leaves its stack in the output (a test build's velkin-crash-trace.so), unless something else is
         # preloaded already (AddressSanitizer reports its own).
-        trace = os.path.join(self.profile.build_dir, "tests", "velkin-crash-trace.so")
-        if os.path.exists(trace) and "LD_PRELOAD" not in env:
+        build_dir = getattr(self.profile, "build_dir", None)
+        trace = os.path.join(build_dir, "tests", "velkin-crash-trace.so") if build_dir else ""
+        if trace and os.path.exists(trace) and "LD_PRELOAD" not in env:
             env["LD_PRELOAD"] = trace
         self.started = time.time()
         self.settings_before = self.profile.settings_identity()
