@@ -5,10 +5,10 @@ Deck and automation drive it, at a person's pace with bursts. Fails on a crash o
 request answered within 2 s), on more than 5 % of the plug-in's requests answered Busy, on a load answered as loaded
 or seen after a hotkey's press that did not put its snapshot's docks on the screen or name it as last, on fewer than
 80 % of the loads checked so (the others came beside another change), on a save that did not keep the docks on the
-screen, on OBS's memory growing by more than 10 MiB after the warm-up (the pictures that OBS's own studio mode leaves
-behind counted apart), on leaks or hotkeys left at exit, on a file that does not read back, and at the end on a
-snapshot file whose state or geometry is not what its last writer wrote, an order that is not the one the evening
-made, or a binding that is not the last one set. Prints its figures as a table."""
+screen, on OBS's memory growing after the warm-up by more than 6 MiB beyond what an idle twin OBS grows by meanwhile
+(the pictures that OBS's own studio mode leaves behind counted apart), on leaks or hotkeys left at exit, on a file that does not read back, and at the end on a
+snapshot file whose state or geometry is not what its last writer wrote, an order that does not keep the one
+the soak set, or a binding that is not the last one set. Prints its figures as a table."""
 
 import argparse
 import base64
@@ -18,19 +18,21 @@ import json
 import os
 import random
 import re
+import shutil
 import sys
 import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "host"))
 from host_checks import (EXACT_LAYOUTS, SETTINGS_KEYS, VENDOR, VENDOR_EVENTS, TwoMonitors, expect, expect_clean_exit,
-                         layout_document, plugin_lines, read_settings, type_in_manager, until_new_window, wait_for,
-                         write_automation)
+                         layout_document, plugin_lines, read_settings, start_xvfb, type_in_manager, until_new_window,
+                         wait_for, write_automation)
 from obs_host import HostError, Obs, Profile, run_main, visible_windows, xdotool
 from dock_state import docked_extents, dock_states, floating_rects, window_rects
 
 ANSWER_LIMIT = 2.0
-GROWTH_LIMIT_MIB = 10
+# How much more OBS's memory may grow after the warm-up than the idle twin's over the same minutes.
+GROWTH_LIMIT_MIB = 6
 # Seconds of the evening after the memory reference at the least.
 MIN_EVENING = 30
 # Seconds that the screen may take to show a layout.
@@ -175,14 +177,6 @@ def same_binding(a, b):
     return canonical(a) == canonical(b)
 
 
-def cycle_target(order, last, step):
-    """The snapshot that next (1) or previous (-1) loads after `last`: from one that the order does not hold,
-    next is the first and previous the last."""
-    if last in order:
-        return order[(order.index(last) + step) % len(order)]
-    return order[0] if step > 0 else order[-1]
-
-
 class Client:
     """One obs-websocket client of the running OBS, whose every request is timed."""
 
@@ -276,6 +270,61 @@ class Client:
                 self.soak.count(f"loads({event['eventData'].get('source', '?')})")
 
 
+class Twin:
+    """The reference for the memory figure: a second OBS on an X server of its own, with the plug-in and the same
+    snapshots and settings but no rules, which nobody drives. It records and switches studio mode whenever the
+    soak's OBS does, so that what its memory grows by over the same minutes is OBS's own growth."""
+
+    def __init__(self, args, soak):
+        self.profile = Profile(args.build_dir, "soak-twin")
+        os.makedirs(os.path.dirname(self.profile.snapshot_dir), exist_ok=True)
+        shutil.copytree(soak.folder, self.profile.snapshot_dir)
+        shutil.copy(soak.profile.settings_path, self.profile.settings_path)
+        self.recordings = os.path.join(self.profile.home, "recordings")
+        os.makedirs(self.recordings)
+        self.env = soak.env
+        self.obs = None
+
+    def __enter__(self):
+        self.name, self.xvfb = start_xvfb(200, "1600x1000x24")
+        try:
+            self.obs = Obs(self.profile, self, env=self.env).start()
+            self.obs.connect()
+            self.call("SetRecordDirectory", {"recordDirectory": self.recordings})
+        except BaseException:
+            self.__exit__()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        try:
+            if self.obs and self.obs.process.poll() is None:
+                # OBS asks before it quits while it records.
+                with contextlib.suppress(Exception):
+                    self.obs.request("StopRecord")
+                self.obs.stop()
+        except HostError:
+            if not exc or exc[0] is None:
+                raise
+        finally:
+            self.xvfb.terminate()
+            self.xvfb.wait(10)
+
+    def call(self, request_type, data=None):
+        status, answer = self.obs.request(request_type, data)
+        expect(status["result"], f"the twin OBS: {request_type} failed: {status}")
+        return answer
+
+    def stop_recording(self):
+        self.call("StopRecord")
+        wait_for(lambda: not self.call("GetRecordStatus")["outputActive"], 30, "the twin's recording did not stop")
+        for name in os.listdir(self.recordings):
+            os.remove(os.path.join(self.recordings, name))
+
+    def memory(self):
+        return memory_of(self.obs.process.pid)
+
+
 class Soak:
     def __init__(self, args, display):
         self.args = args
@@ -303,9 +352,10 @@ class Soak:
         self.answering = False
         self.studio = False
         self.switched_on = 0
-        # What the plug-in holds in memory, as the evening made it: the order of its list (refreshed where the
-        # plug-in refreshes it) and, by file name, the state and geometry of each file's last writer.
-        self.order = []
+        # The order that the soak wrote into settings.json before the start: of the 50 snapshots, which are never
+        # deleted and stay first, ahead of every file that came later. And by file name, the state and geometry of
+        # each file's last writer.
+        self.set_order = []
         self.content = {}
         # The files whose content the plug-in saved from the screen.
         self.from_screen = set()
@@ -357,14 +407,6 @@ class Soak:
             with self.lock:
                 self.epoch.update(things)
 
-    def refresh_order(self):
-        """The plug-in's refresh of its list: files gone leave the order, and files that it does not hold yet
-        follow at the end, sorted by their names."""
-        present = self.on_disk()
-        with self.lock:
-            kept = [file_name for file_name in self.order if file_name in present]
-            self.order = kept + sorted(present - set(kept), key=lambda file_name: file_name[:-5])
-
     def remember(self, file_name, document=None, from_screen=False):
         """Records what a file holds now: the document written to it, or else the file as it is, and whether the
         plug-in saved it from the screen."""
@@ -386,7 +428,7 @@ class Soak:
         self.random.shuffle(order)
         for file_name in self.core:
             self.remember(file_name)
-        self.order = order[:]
+        self.set_order = order[:]
         keys = [f"OBS_KEY_F{n}" for n in range(1, 13)]
         # Every binding that the evening sets, the last one of each hotkey: snapshots' by file name, the others' by
         # their key in settings.json (the undo hotkey's in automation.json).
@@ -454,7 +496,6 @@ class Soak:
                     self.saved.append(file_name)
             # Nothing but the main client writes snapshot files: this is what the save wrote.
             self.remember(file_name, from_screen=True)
-            self.refresh_order()
             after = self.main.report(patience=30)
         self.count("overwritten" if overwrite else "saved new")
         self.judge_save(file_name, before, after)
@@ -497,7 +538,6 @@ class Soak:
                                                                               ("files", "last", "order"))
         with self.lock:
             steady = all(epoch[thing] == self.epoch[thing] and epoch[thing] % 2 == 0 for thing in needs)
-            order = self.order[:]
             content = self.content.get(file_name)
             from_screen = file_name in self.from_screen
         what = f"{client.name}: {request_type} {data or ''} answered {answer}"
@@ -509,8 +549,17 @@ class Soak:
         if request_type == "LoadSnapshot":
             expect(file_name == data["fileName"], what)
         elif request_type != "UndoLoad":
-            wanted = cycle_target(order, before["last"], 1 if request_type == "LoadNextSnapshot" else -1)
-            expect(file_name == wanted, f"{what} after {before['last']!r}, not {wanted!r} of the order {order}")
+            # Next and previous step along the order that the soak set, from the snapshot loaded before; a step
+            # that leaves the 50 snapshots lands among the files that came later, whose order the plug-in chose.
+            at = self.set_order.index(before["last"]) if before["last"] in self.set_order else -1
+            step = 1 if request_type == "LoadNextSnapshot" else -1
+            if at >= 0 and 0 <= at + step < len(self.set_order):
+                wanted = self.set_order[at + step]
+                expect(file_name == wanted, f"{what} after {before['last']!r}, not {wanted!r}, which the order "
+                                            f"that the soak set has {'after' if step > 0 else 'before'} it")
+                count("next or previous whose target was checked")
+            else:
+                count("next or previous from beyond the order that the soak set")
         if request_type == "UndoLoad":
             count("loaded undo checked")
             return
@@ -547,6 +596,7 @@ class Soak:
         now = time.monotonic()
         if self.recording_since is None and now >= self.next_recording:
             self.main.call("StartRecord")
+            self.twin.call("StartRecord")
             self.recording_since = now
             self.recording_for = self.random.uniform(5, 20)
             self.count("recordings")
@@ -562,6 +612,7 @@ class Soak:
         wait_for(lambda: not self.main.call("GetRecordStatus")["outputActive"], 30, "the recording did not stop")
         for name in os.listdir(self.recordings):
             os.remove(os.path.join(self.recordings, name))
+        self.twin.stop_recording()
 
     def change_monitors(self):
         """Unplugs the second monitor, or plugs it in again, every minute or so: the plug-in moves the windows onto
@@ -576,6 +627,7 @@ class Soak:
     def toggle_studio(self):
         self.studio = not self.studio
         self.main.call("SetStudioModeEnabled", {"studioModeEnabled": self.studio})
+        self.twin.call("SetStudioModeEnabled", {"studioModeEnabled": self.studio})
         self.count("studio mode changes")
         self.switched_on += self.studio
 
@@ -617,7 +669,6 @@ class Soak:
         with self.changing("order"):
             self.hotkey("obs-velkin.open")
             dialog = until_new_window(self.display, before, MANAGER, "the manager did not open")
-            self.refresh_order()
         self.manager_window = dialog
         # No spaces: loads may take the keyboard away from the manager for a moment, and a space would then
         # press whichever of OBS's buttons has the focus.
@@ -633,7 +684,6 @@ class Soak:
         with self.changing("order"):
             self.until(lambda: xdotool(self.display, "windowraise", dialog, "mousemove", "--window", dialog, x, y,
                                        "click", "1"), taken, f"Refresh did not take in {added}")
-            self.refresh_order()
         self.until(lambda: xdotool(self.display, "windowraise", dialog, "windowfocus", "--sync", dialog, "key",
                                    "Escape"), lambda: dialog not in visible_windows(self.display, MANAGER),
                    "the manager did not close")
@@ -699,12 +749,13 @@ class Soak:
         one of its other hotkeys. The keys are ones that the soak never types."""
         binding = new_binding(self.random)
         with self.lock:
-            order = self.order[:]
-        if self.random.random() < 0.25 or not order:
+            # The plug-in lists these from the start or from their save on; an extra only after a refresh.
+            listed = self.core + self.saved
+        if self.random.random() < 0.25:
             key = self.random.choice(sorted(GLOBAL_HOTKEYS))
             name = GLOBAL_HOTKEYS[key]
         else:
-            file_name = self.random.choice(order)
+            file_name = self.random.choice(listed)
             name = f"obs-velkin.load.{file_name}"
         answer = self.main.vendor("SetHotkeyBindings", {"hotkeyName": name, "bindings": binding})
         if answer is None:
@@ -788,7 +839,7 @@ class Soak:
         if self.studio:
             self.toggle_studio()
         time.sleep(5)
-        return memory_of(self.obs.process.pid), self.switched_on
+        return memory_of(self.obs.process.pid), self.switched_on, self.twin.memory()
 
     # ---- the evening
 
@@ -797,8 +848,15 @@ class Soak:
         # glibc keeps freed blocks for reuse, and each recording's large buffers, freed at its stop, leave OBS's
         # resident size 1 to 20 MiB larger, with the plug-in idle too. Blocks of 64 KiB and more are mapped on their
         # own here and go back at their free, so that the resident size follows what OBS holds.
-        env = {"VELKIN_DIALOG_REPORT": "1", "GLIBC_TUNABLES": "glibc.malloc.mmap_threshold=65536"}
-        self.obs = Obs(self.profile, self.display, env=env).start()
+        self.env = {"VELKIN_DIALOG_REPORT": "1", "GLIBC_TUNABLES": "glibc.malloc.mmap_threshold=65536"}
+        with Twin(self.args, self) as self.twin:
+            self.evening()
+            code = self.twin.obs.stop()
+            expect_clean_exit(self.twin.obs, code)
+        self.judge()
+
+    def evening(self):
+        self.obs = Obs(self.profile, self.display, env=self.env).start()
         threads = []
         try:
             self.main = Client(self.obs, self, "main")
@@ -856,9 +914,13 @@ class Soak:
         if self.failure:
             raise self.failure
         expect_clean_exit(self.obs, code)
+
+    def judge(self):
         expect(self.reference is not None and self.final is not None, "no quiet moment for the memory figures")
-        (reference, on_before), (final, on_after) = self.reference, self.final
-        self.growth = ((final.rss - final.images) - (reference.rss - reference.images)) / 1024
+        (reference, on_before, twin_reference), (final, on_after, twin_final) = self.reference, self.final
+        growth = lambda first, last: ((last.rss - last.images) - (first.rss - first.images)) / 1024
+        self.twin_growth = growth(twin_reference, twin_final)
+        self.growth = growth(reference, final) - self.twin_growth
         self.busy_share = self.counts["answer Busy"] / max(1, self.counts["plug-in requests"])
         checked = sum(self.counts[f"{by}{what}"] for by in ("", "hotkey: ")
                       for what in ("loaded checked on the screen", "loaded undo checked"))
@@ -870,7 +932,8 @@ class Soak:
         left = final.segments - reference.segments
         expect(left <= on_after - on_before + 1,
                f"OBS holds {left} more shared memory segments after {on_after - on_before} switches of studio mode on")
-        expect(self.growth <= GROWTH_LIMIT_MIB, f"OBS's memory grew by {self.growth:.1f} MiB after the warm-up")
+        expect(self.growth <= GROWTH_LIMIT_MIB, f"OBS's memory grew by {self.growth:.1f} MiB more than the idle "
+                                                f"twin's after the warm-up")
         expect(self.checked_share >= CHECKED_FLOOR and self.counts["hotkey: loaded checked on the screen"] > 0,
                f"{self.checked_share:.0%} of the loads were checked, "
                f"{self.counts['hotkey: loaded checked on the screen']} of them by hotkey (at least {CHECKED_FLOOR:.0%})")
@@ -903,10 +966,15 @@ class Soak:
         settings = read_settings(self.profile)
         expect(isinstance(settings, dict) and sorted(settings) == SETTINGS_KEYS,
                f"settings.json does not read back: {settings}")
+        # The final look refreshed the list: each file once, the 50 snapshots first in the order that the soak set.
         order = settings["snapshotOrder"]
-        at = next((i for i, (a, b) in enumerate(zip(order, self.order)) if a != b), min(len(order), len(self.order)))
-        expect(order == self.order, f"the order differs from position {at + 1} on: {order[at:at + 5]}, not "
-                                    f"{self.order[at:at + 5]} ({len(order)} entries, not {len(self.order)})")
+        expect(len(order) == len(set(order)) and set(order) == on_disk,
+               f"the order holds {len(order)} entries for {len(on_disk)} snapshots: "
+               f"{sorted(set(order) ^ on_disk)} differ, {len(order) - len(set(order))} twice")
+        head = order[:len(self.set_order)]
+        at = next((i for i, (a, b) in enumerate(zip(head, self.set_order)) if a != b), len(head))
+        expect(head == self.set_order, f"the order differs from the one the soak set at position {at + 1}: "
+                                       f"{head[at:at + 5]}, not {self.set_order[at:at + 5]}")
         hotkeys = settings["snapshotHotkeys"]
         expect(set(hotkeys) == on_disk, f"settings.json binds {sorted(set(hotkeys) ^ on_disk)}, which differ from "
                                         f"the snapshots")
@@ -925,7 +993,7 @@ class Soak:
         expect(listed == order, f"the plug-in lists {listed}, not the order of settings.json")
 
     def report(self):
-        (reference, _), (final, _) = self.reference, self.final
+        (reference, _, _), (final, _, _) = self.reference, self.final
         peak = max([rss for _, rss in self.memory] + [final.rss])
         counts = self.counts.copy()
         take = lambda what: counts.pop(what, 0)
@@ -959,7 +1027,9 @@ class Soak:
                  ("memory at the end", mib(final.rss)),
                  ("studio mode's pictures left", f"{final.segments - reference.segments} "
                                                  f"({mib(final.images - reference.images)})"),
-                 ("growth after the warm-up", f"{self.growth:+.1f} MiB without them (at most {GROWTH_LIMIT_MIB})")]
+                 ("growth of the idle twin", f"{self.twin_growth:+.1f} MiB without them"),
+                 ("growth after the warm-up", f"{self.growth:+.1f} MiB more than the twin's, without them (at most "
+                                              f"{GROWTH_LIMIT_MIB})")]
         width = max(len(str(what)) for what, _ in rows)
         table = "\n".join(f"{what:<{width}}  {value}" for what, value in rows)
         print(table, flush=True)
