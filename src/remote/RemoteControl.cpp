@@ -94,11 +94,6 @@ Bridge &bridge()
 	return instance;
 }
 
-QJsonObject busyAnswer(const QString &message)
-{
-	return QJsonObject{{QStringLiteral("error"), QStringLiteral("Busy")}, {QStringLiteral("message"), message}};
-}
-
 void writeAnswer(obs_data_t *response, const QJsonObject &answer)
 {
 	if (!response) {
@@ -121,10 +116,11 @@ QJsonObject readRequest(obs_data_t *request)
 void requestCallback(obs_data_t *request, obs_data_t *response, void *data)
 {
 	if (obs_in_task_thread(OBS_TASK_GRAPHICS)) {
-		writeAnswer(response,
-			    busyAnswer(QStringLiteral("OBS-Velkin cannot answer in a frame batch (SerialFrame) "
-						      "without stopping OBS's video; send the request on its "
-						      "own or in a SerialRealtime batch")));
+		writeAnswer(
+			response,
+			remoteError("Busy", QStringLiteral("OBS-Velkin cannot answer in a frame batch (SerialFrame) "
+							   "without stopping OBS's video; send the request on its "
+							   "own or in a SerialRealtime batch")));
 		return;
 	}
 	const auto *type = static_cast<const char *>(data);
@@ -135,7 +131,7 @@ void requestCallback(obs_data_t *request, obs_data_t *response, void *data)
 		RemoteControl *remote = bridge().remote;
 		if (!remote) {
 			lock.unlock();
-			writeAnswer(response, busyAnswer(QStringLiteral("OBS-Velkin is not running")));
+			writeAnswer(response, remoteError("Busy", QStringLiteral("OBS-Velkin is not running")));
 			return;
 		}
 		if (QThread::currentThread() == remote->thread()) {
@@ -161,7 +157,7 @@ void requestCallback(obs_data_t *request, obs_data_t *response, void *data)
 		    !pending->started) {
 			// Given up before it began: it will not be carried out, so Busy tells the truth.
 			pending->done = true;
-			pending->answer = busyAnswer(QStringLiteral("OBS did not answer in time"));
+			pending->answer = remoteError("Busy", QStringLiteral("OBS did not answer in time"));
 		}
 		// Begun on the UI thread: its answer comes when the work is done.
 		pending->ready.wait(lock, [&] { return pending->done; });
@@ -246,7 +242,7 @@ void RemoteControl::close()
 		}
 		for (const std::weak_ptr<PendingAnswer> &entry : bridge().waiting) {
 			if (const std::shared_ptr<PendingAnswer> pending = entry.lock()) {
-				pending->giveUp(busyAnswer(QStringLiteral("OBS-Velkin is shutting down")));
+				pending->giveUp(remoteError("Busy", QStringLiteral("OBS-Velkin is shutting down")));
 			}
 		}
 		bridge().waiting.clear();

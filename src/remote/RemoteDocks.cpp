@@ -13,11 +13,6 @@ namespace {
 
 const QString kName = QStringLiteral("name");
 
-QJsonObject dockError(const char *code, const QString &message)
-{
-	return QJsonObject{{QStringLiteral("error"), QLatin1String(code)}, {QStringLiteral("message"), message}};
-}
-
 const char *areaName(Qt::DockWidgetArea area)
 {
 	switch (area) {
@@ -63,6 +58,11 @@ std::optional<QRect> requestRect(const QJsonValue &value)
 }
 
 } // namespace
+
+QJsonObject remoteError(const char *code, const QString &message)
+{
+	return QJsonObject{{QStringLiteral("error"), QLatin1String(code)}, {QStringLiteral("message"), message}};
+}
 
 RemoteDocks::RemoteDocks(DockRequestHost &host, Emit emit) : host(host), emit(std::move(emit))
 {
@@ -200,7 +200,7 @@ bool RemoteDocks::handles(const QString &type)
 QDockWidget *RemoteDocks::findDock(const QJsonObject &request, QJsonObject *error) const
 {
 	if (!request.value(kName).isString()) {
-		*error = dockError("BadRequest", QStringLiteral("Give the dock's \"name\""));
+		*error = remoteError("BadRequest", QStringLiteral("Give the dock's \"name\""));
 		return nullptr;
 	}
 	const QString name = request.value(kName).toString();
@@ -209,7 +209,7 @@ QDockWidget *RemoteDocks::findDock(const QJsonObject &request, QJsonObject *erro
 			return dock;
 		}
 	}
-	*error = dockError("NotFound", QStringLiteral("No such dock"));
+	*error = remoteError("NotFound", QStringLiteral("No such dock"));
 	return nullptr;
 }
 
@@ -253,7 +253,7 @@ QJsonObject RemoteDocks::change(QDockWidget *dock, const std::function<void()> &
 {
 	const OperationGuard guard(host);
 	if (!guard) {
-		return dockError("Busy", QStringLiteral("OBS-Velkin is busy; try again"));
+		return remoteError("Busy", QStringLiteral("OBS-Velkin is busy; try again"));
 	}
 	const LayoutMemento before = host.currentLayout();
 	work();
@@ -272,7 +272,7 @@ QJsonObject RemoteDocks::answer(const QString &type, const QJsonObject &request)
 {
 	QMainWindow *window = watchedWindow ? host.window() : nullptr;
 	if (!window) {
-		return dockError("Busy", QStringLiteral("OBS-Velkin is not running"));
+		return remoteError("Busy", QStringLiteral("OBS-Velkin is not running"));
 	}
 	if (type == QLatin1String("GetDockList")) {
 		return dockList();
@@ -285,7 +285,7 @@ QJsonObject RemoteDocks::answer(const QString &type, const QJsonObject &request)
 	if (type == QLatin1String("SetDockShown")) {
 		const QJsonValue shown = request.value(QStringLiteral("shown"));
 		if (!shown.isBool()) {
-			return dockError("BadRequest", QStringLiteral("Give \"shown\": true or false"));
+			return remoteError("BadRequest", QStringLiteral("Give \"shown\": true or false"));
 		}
 		// As the Docks menu's check does it.
 		return change(dock, [dock, wanted = shown.toBool()] {
@@ -299,13 +299,13 @@ QJsonObject RemoteDocks::answer(const QString &type, const QJsonObject &request)
 		const QJsonValue rectValue = request.value(QStringLiteral("rect"));
 		const std::optional<QRect> rect = requestRect(rectValue);
 		if (!floating.isBool() || (!rectValue.isUndefined() && (!rect || !floating.toBool()))) {
-			return dockError("BadRequest",
-					 QStringLiteral("Give \"floating\": true or false, and a \"rect\" "
-							"with x, y, width and height to float it at"));
+			return remoteError("BadRequest",
+					   QStringLiteral("Give \"floating\": true or false, and a \"rect\" "
+							  "with x, y, width and height to float it at"));
 		}
 		// Lock Docks takes the feature away.
 		if (!dock->features().testFlag(QDockWidget::DockWidgetFloatable)) {
-			return dockError("Locked", QStringLiteral("This dock cannot float or dock now (Lock Docks)"));
+			return remoteError("Locked", QStringLiteral("This dock cannot float or dock now (Lock Docks)"));
 		}
 		return change(dock, [window, dock, wanted = floating.toBool(), rect] {
 			if (wanted) {

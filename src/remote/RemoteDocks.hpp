@@ -15,6 +15,9 @@
 class QDockWidget;
 class QMainWindow;
 
+// The answer of a failed remote request: its error code and a message in English.
+QJsonObject remoteError(const char *code, const QString &message);
+
 // What the single-dock requests ask of the controller besides the window and the operations.
 class DockRequestHost : public virtual FeatureHost {
 public:

@@ -21,15 +21,8 @@
 
 namespace {
 
-const QString kError = QStringLiteral("error");
-const QString kMessage = QStringLiteral("message");
 const QString kName = QStringLiteral("name");
 const QString kFileName = QStringLiteral("fileName");
-
-QJsonObject remoteError(const char *code, const QString &message)
-{
-	return QJsonObject{{kError, QLatin1String(code)}, {kMessage, message}};
-}
 
 // An error report of the operations, as the code a remote client reads.
 QJsonObject errorOfReport(const QByteArray &key)
