@@ -214,11 +214,11 @@ void BM_SaveSettings(benchmark::State &state)
 	}
 }
 
-// Stored layouts of the window, loaded in turn: two that show the same docks, and the first again with one dock
-// hidden.
+// Stored layouts of the window, loaded in turn: two that show the same docks, the first again with one dock
+// hidden, and the first again with the docks at other sizes (every dock in its place).
 struct StoredLayouts {
-	QString paths[3];
-	SnapshotData data[3];
+	QString paths[4];
+	SnapshotData data[4];
 };
 
 const StoredLayouts &storedLayouts()
@@ -239,6 +239,15 @@ const StoredLayouts &storedLayouts()
 			writeSnapshotFile(made.paths[i], made.data[i]);
 		}
 		timer->show();
+		window->restoreGeometry(made.data[0].geometry);
+		window->restoreState(made.data[0].state, 0);
+		QApplication::processEvents();
+		auto *controls = window->findChild<QDockWidget *>(QStringLiteral("controlsDock"));
+		window->resizeDocks({controls}, {controls->width() + 60}, Qt::Horizontal);
+		QApplication::processEvents();
+		made.data[3] = captureLayout(window, QStringLiteral("Layout 3"));
+		made.paths[3] = snapshotFilePath(dir, made.data[3].name);
+		writeSnapshotFile(made.paths[3], made.data[3]);
 		return made;
 	}();
 	return layouts;
@@ -287,6 +296,12 @@ void BM_LoadSnapshot(benchmark::State &state)
 void BM_LoadSnapshotShowingADock(benchmark::State &state)
 {
 	loadInTurn(state, 2);
+}
+
+// Every load leaves each dock in its place and gives the docks other sizes: no restoreState.
+void BM_LoadSnapshotInPlace(benchmark::State &state)
+{
+	loadInTurn(state, 3);
 }
 
 // The picture of a layout for a tool tip: a stand-in window restores the snapshot, and the boxes are drawn.
@@ -356,6 +371,7 @@ BENCHMARK(BM_RestoreFloor)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadOne)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadSnapshot)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadSnapshotShowingADock)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadSnapshotInPlace)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DrawLayoutPicture)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DragEventsFloor)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DragEventsWatched)->Unit(benchmark::kMillisecond);

@@ -12,7 +12,7 @@
 #include "FuzzHost.hpp"
 #include "StateMutator.hpp"
 #include "operations/LayoutCapture.hpp"
-#include "operations/LayoutCheck.hpp"
+#include "operations/LayoutRecord.hpp"
 #include "operations/ApplyLayout.hpp"
 #include "store/SnapshotDocument.hpp"
 #include "support/DockWindow.hpp"

@@ -1,5 +1,5 @@
 #include "operations/LayoutCapture.hpp"
-#include "operations/LayoutCheck.hpp"
+#include "operations/LayoutRecord.hpp"
 #include "operations/ApplyLayout.hpp"
 #include "operations/LayoutHold.hpp"
 #include "operations/Screens.hpp"
@@ -20,6 +20,7 @@
 #include <xcb/xcb.h>
 
 #include <map>
+#include <set>
 
 namespace {
 
@@ -455,5 +456,64 @@ TEST_F(ExactLayoutTest, AnAnswerOfTheWindowSystemThatComesLateLeavesNoDockOutOfP
 		ASSERT_TRUE(QTest::qWaitFor([&] { return seen.moved || !seen.sizes.isEmpty(); })) << row.dock;
 		(void)QTest::qWaitFor([&] { return shownDocks(&window) == placed; }, 2000);
 		EXPECT_EQ(shownDocks(&window), placed) << row.dock;
+	}
+}
+
+// Counts the hide events of each dock of a window.
+class HidesSeen : public QObject {
+public:
+	explicit HidesSeen(QMainWindow &window)
+	{
+		for (QDockWidget *dock : window.findChildren<QDockWidget *>()) {
+			dock->installEventFilter(this);
+		}
+	}
+	bool eventFilter(QObject *watched, QEvent *event) override
+	{
+		if (event->type() == QEvent::Hide) {
+			++hides[watched->objectName().toStdString()];
+		}
+		return false;
+	}
+	std::map<std::string, int> hides;
+};
+
+// A load that leaves every dock where it is hides none of them, whether it changes sizes and floating rectangles or
+// nothing at all; one that moves a dock to another side may hide the docks that it moves, and puts every dock where
+// the snapshot has it all the same, as a window arranged by hand to the snapshot's words has them.
+TEST_F(ExactLayoutTest, ADockThatKeepsItsPlaceIsNeverHiddenByALoad)
+{
+	const QStringList floating = {"show:statsDock", "float:statsDock:700,200,420,300"};
+	const struct {
+		const char *what;
+		QStringList before;
+		QStringList target;
+		std::set<std::string> mayHide;
+	} rows[] = {
+		{"over itself", floating, floating, {}},
+		{"other sizes and another floating rectangle", floating + QStringList{"width:scenesDock:300"},
+		 QStringList{"show:statsDock", "float:statsDock:640,260,460,320", "width:scenesDock:220",
+			     "width:mixerDock:400"},
+		 {}},
+		{"a tab group at other sizes", {"tab:scenesDock:sourcesDock", "width:scenesDock:300"},
+		 {"tab:scenesDock:sourcesDock", "width:scenesDock:200"}, {}},
+		{"the mixer to the right", floating, floating + QStringList{"right:mixerDock"},
+		 {"mixerDock", "statsDock", "scenesDock", "sourcesDock", "transitionsDock", "controlsDock"}},
+	};
+	window.show();
+	ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+	const QStringList start = {"window:80,80,1100,740"};
+	for (const auto &row : rows) {
+		ASSERT_EQ(arrangeDocks(&window, start + row.target), QString());
+		const DockRects expected = shownDocks(&window);
+		const SnapshotData target = captureLayout(&window, QStringLiteral("Target"));
+		ASSERT_EQ(arrangeDocks(&window, start + row.before), QString());
+		const SnapshotData before = captureLayout(&window, QStringLiteral("Before"));
+		load(before);
+		const HidesSeen seen(window);
+		EXPECT_EQ(load(target), expected) << row.what;
+		for (const auto &[dock, count] : seen.hides) {
+			EXPECT_TRUE(row.mayHide.count(dock)) << row.what << ": " << dock << " hidden " << count << " times";
+		}
 	}
 }

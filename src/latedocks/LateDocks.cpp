@@ -1,7 +1,7 @@
 #include "latedocks/LateDocks.hpp"
 #include "module/Module.hpp"
 #include "operations/LayoutCapture.hpp"
-#include "operations/LayoutCheck.hpp"
+#include "operations/LayoutRecord.hpp"
 #include "operations/ApplyLayout.hpp"
 #include "operations/OperationGuard.hpp"
 

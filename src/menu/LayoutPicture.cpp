@@ -1,5 +1,5 @@
 #include "menu/LayoutPicture.hpp"
-#include "operations/LayoutCheck.hpp"
+#include "operations/LayoutRecord.hpp"
 
 #include <QApplication>
 #include <QDockWidget>
@@ -56,12 +56,13 @@ std::optional<LayoutPictureGeometry> layoutPictureGeometry(const SnapshotData &d
 							   const QHash<QString, QString> &titles)
 {
 	// What a load would refuse is never given to Qt here either.
-	const std::optional<SavedWindowGeometry> saved = savedWindowGeometry(data.geometry);
-	if (!saved || data.state.isEmpty() || !safeToRestore(data.geometry, data.state)) {
+	const LayoutRecord record = readLayout(data.geometry, data.state);
+	const std::optional<SavedWindowGeometry> &saved = record.window;
+	if (!saved || data.state.isEmpty() || !record.safe) {
 		return std::nullopt;
 	}
 	// A dock for each name that the state places, not for each name that the document lists.
-	const QStringList names = stateDockNames(data.state);
+	const QStringList names = record.names();
 	if (names.size() > kMaxPictureDocks) {
 		return std::nullopt;
 	}

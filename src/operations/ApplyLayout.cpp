@@ -68,10 +68,10 @@ bool restoreDockState(QMainWindow *window, const QByteArray &state)
 // Qt's restoreGeometry, then, for a normal window saved wholly within the screens there are now, the saved rectangle
 // itself: Qt fits a restored window to one screen, and cuts down one saved across two. Returns whether the window
 // took the geometry.
-static bool restoreSavedGeometry(QMainWindow *window, const QByteArray &geometry)
+static bool restoreSavedGeometry(QMainWindow *window, const QByteArray &geometry,
+				 const std::optional<SavedWindowGeometry> &saved)
 {
 	const bool restored = window->restoreGeometry(geometry);
-	const std::optional<SavedWindowGeometry> saved = savedWindowGeometry(geometry);
 	if (!saved || saved->maximized || saved->fullScreen || saved->normal.isEmpty()) {
 		return restored;
 	}
@@ -89,9 +89,9 @@ static bool restoreSavedGeometry(QMainWindow *window, const QByteArray &geometry
 
 // Qt puts a restored floating dock wholly onto the screen that holds its top left corner: each one saved wholly
 // within the screens there are now, across two of them too, goes back to its saved rectangle.
-static void putFloatingDocksBack(QMainWindow *window, const QByteArray &state)
+static void putFloatingDocksBack(QMainWindow *window, const LayoutRecord &layout)
 {
-	const QHash<QString, QRect> saved = stateFloatingRects(state);
+	const QHash<QString, QRect> saved = layout.floatingRects();
 	const QList<QRect> screens = availableScreenAreas();
 	QSet<QString> seen;
 	const QList<QDockWidget *> docks = window->findChildren<QDockWidget *>();
@@ -117,9 +117,9 @@ static void putFloatingDocksBack(QMainWindow *window, const QByteArray &state)
 // where it fits nowhere at its size, so that the docks can be put onto the largest window that the screen allows;
 // its minimum size may still hold it larger. Returns the saved size and the one given, or nothing when the geometry
 // cannot be read or there is no screen.
-static std::optional<std::pair<QSize, QSize>> fitSavedGeometry(QMainWindow *window, const QByteArray &geometry)
+static std::optional<std::pair<QSize, QSize>> fitSavedGeometry(QMainWindow *window,
+								  const std::optional<SavedWindowGeometry> &saved)
 {
-	const std::optional<SavedWindowGeometry> saved = savedWindowGeometry(geometry);
 	const QList<QRect> screens = availableScreenAreas();
 	if (!saved || saved->normal.isEmpty() || screens.isEmpty()) {
 		return std::nullopt;
@@ -144,9 +144,10 @@ static std::optional<std::pair<QSize, QSize>> fitSavedGeometry(QMainWindow *wind
 // Puts the geometry onto the window, cut down to the screen when Qt refuses it as too large, and then the saved and
 // the given size in `fitted`; the reason when neither works.
 static LayoutRefusal restoreWindowGeometry(QMainWindow *window, const QByteArray &geometry,
+					   const std::optional<SavedWindowGeometry> &saved,
 					   std::optional<std::pair<QSize, QSize>> &fitted)
 {
-	if (restoreSavedGeometry(window, geometry) || (fitted = fitSavedGeometry(window, geometry))) {
+	if (restoreSavedGeometry(window, geometry, saved) || (fitted = fitSavedGeometry(window, saved))) {
 		return LayoutRefusal::None;
 	}
 	return QGuiApplication::screens().isEmpty() ? LayoutRefusal::NoScreen : LayoutRefusal::Geometry;
@@ -217,6 +218,110 @@ private:
 
 } // namespace
 
+// The docks of the window's own dock areas that are docked, by name: the first of a name.
+static QHash<QString, QDockWidget *> dockedDocks(QMainWindow *window)
+{
+	QHash<QString, QDockWidget *> docked;
+	const QList<QDockWidget *> docks = window->findChildren<QDockWidget *>(QString(), Qt::FindDirectChildrenOnly);
+	for (QDockWidget *dock : docks) {
+		if (!dock->isFloating() && window->dockWidgetArea(dock) != Qt::NoDockWidgetArea &&
+		    !docked.contains(dock->objectName())) {
+			docked.insert(dock->objectName(), dock);
+		}
+	}
+	return docked;
+}
+
+// The first of the named docks that is docked in the window.
+static QDockWidget *firstDocked(const QHash<QString, QDockWidget *> &docked, const QStringList &names)
+{
+	for (const QString &name : names) {
+		if (QDockWidget *dock = docked.value(name)) {
+			return dock;
+		}
+	}
+	return nullptr;
+}
+
+// Whether two records of equal places give the docks of the window the same sizes: every item that holds a dock
+// docked in the window, and every dock area that shows a docked dock. Items of docks that are not there yet count for
+// nothing on the screen.
+static bool sameSizes(const QHash<QString, QDockWidget *> &docked, const LayoutRecord &a, const LayoutRecord &b)
+{
+	if (a.itemSizes.size() != b.itemSizes.size() || a.areaSizes.size() != b.areaSizes.size()) {
+		return false;
+	}
+	for (qsizetype i = 0; i < a.itemSizes.size(); ++i) {
+		if (a.itemSizes[i].size != b.itemSizes[i].size && firstDocked(docked, a.itemSizes[i].docks)) {
+			return false;
+		}
+	}
+	for (qsizetype i = 0; i < a.areaSizes.size(); ++i) {
+		if (a.areaSizes[i].holdsDocks && a.areaSizes[i].size != b.areaSizes[i].size) {
+			return false;
+		}
+	}
+	return true;
+}
+
+// Gives the docked docks the sizes of a layout whose places the window has already, through resizeDocks, which
+// hides and shows nothing. Each dock area's size goes first, then each item's, an item before the items within it:
+// resizeDocks carries the size of an item up to the items that hold it along the same axis, so the items within
+// put right what an item's call set below it. Returns whether the window's state then holds every size of the
+// layout; when not, only sizes were changed.
+static bool resizeDocksTo(QMainWindow *window, const LayoutRecord &target, const LayoutRecord &before)
+{
+	const QHash<QString, QDockWidget *> docked = dockedDocks(window);
+	relayout(window);
+	if (sameSizes(docked, target, before) && sameSizes(docked, target, readLayout({}, window->saveState(0)))) {
+		return true;
+	}
+	for (const DockAreaSize &area : target.areaSizes) {
+		QStringList names;
+		for (const DockItemSize &item : target.itemSizes) {
+			if (item.side == area.side) {
+				names.append(item.docks);
+			}
+		}
+		QDockWidget *dock = firstDocked(docked, names);
+		if (area.holdsDocks && area.size > 0 && dock) {
+			window->resizeDocks({dock}, {area.size},
+					    area.side == 0 || area.side == 1 ? Qt::Horizontal : Qt::Vertical);
+		}
+	}
+	for (const DockItemSize &item : target.itemSizes) {
+		if (QDockWidget *dock = firstDocked(docked, item.docks)) {
+			window->resizeDocks({dock}, {item.size}, item.orientation);
+		}
+	}
+	relayout(window);
+	return sameSizes(docked, target, readLayout({}, window->saveState(0)));
+}
+
+// Puts the dock state on through Qt's restoreState, which hides and shows the docks, then settles the docks' sizes.
+// Returns whether the window took the state.
+static bool restoreDocks(QMainWindow *window, const SnapshotData &data, const LayoutRecord &target)
+{
+	const QSet<QDockWidget *> shownBefore = shownDocks(window);
+	if (!restoreDockState(window, data.state)) {
+		return false;
+	}
+	relayout(window);
+	// Had the window not taken the saved size before the state was restored, it may now. And while the state is
+	// restored, Qt holds every docked dock that was shown before at its stored size, below its minimum if need be,
+	// and lets the others give. Either way the docks were fitted in a way that depends on the layout before: now
+	// that the window and the docks are as the snapshot has them, the sizes go on once more, by restoring the state
+	// again where resizing the docks does not give them all.
+	const QSize sized = window->size();
+	restoreSavedGeometry(window, data.geometry, target.window);
+	if ((window->size() != sized || shownDocks(window) != shownBefore) &&
+	    !resizeDocksTo(window, target, readLayout({}, window->saveState(0)))) {
+		restoreDockState(window, data.state);
+		relayout(window);
+	}
+	return true;
+}
+
 bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotData *current, LayoutRefusal *refusal)
 {
 	const Applying marked;
@@ -224,34 +329,26 @@ bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotDa
 	const QByteArray previousState = current ? current->state : window->saveState(0);
 	const QByteArray previousGeometry = current ? current->geometry : window->saveGeometry();
 	const QRect previousRect = window->geometry();
+	const LayoutRecord target = readLayout(data.geometry, data.state);
 
-	// The state is only tried once the window has taken the geometry.
-	const QSet<QDockWidget *> shownBefore = shownDocks(window);
+	// The state is only tried once the window has taken the geometry. A layout that leaves every dock in its place
+	// only resizes the docks and moves the floating ones: no dock is hidden or shown on the way.
 	LayoutRefusal why = LayoutRefusal::None;
 	std::optional<std::pair<QSize, QSize>> fitted;
 	if (data.state.isEmpty() || data.geometry.isEmpty()) {
 		why = LayoutRefusal::Empty;
-	} else if (!safeToRestore(data.geometry, data.state)) {
+	} else if (!target.safe) {
 		why = LayoutRefusal::OutOfRange;
-	} else if ((why = restoreWindowGeometry(window, data.geometry, fitted)) == LayoutRefusal::None &&
-		   !restoreDockState(window, data.state)) {
-		why = stateRefusal(data.state);
+	} else if ((why = restoreWindowGeometry(window, data.geometry, target.window, fitted)) == LayoutRefusal::None) {
+		const LayoutRecord before = readLayout({}, previousState);
+		if (!(before.places == target.places && resizeDocksTo(window, target, before)) &&
+		    !restoreDocks(window, data, target)) {
+			why = stateRefusal(data.state);
+		}
 	}
 	if (why == LayoutRefusal::None) {
-		relayout(window);
-		// Had the window not taken the saved size before the state was restored, it may now. And while the
-		// state is restored, Qt holds every docked dock that was shown before at its stored size, below its
-		// minimum if need be, and lets the others give.
-		// Either way the docks were fitted in a way that depends on the layout before: restore the state once
-		// more, now that the window and the docks are as the snapshot has them.
-		const QSize sized = window->size();
-		restoreSavedGeometry(window, data.geometry);
-		if (window->size() != sized || shownDocks(window) != shownBefore) {
-			restoreDockState(window, data.state);
-			relayout(window);
-		}
 		held.release();
-		putFloatingDocksBack(window, data.state);
+		putFloatingDocksBack(window, target);
 		keepWindowsOnScreens(window);
 		if (fitted) {
 			logFitted(window, *fitted);

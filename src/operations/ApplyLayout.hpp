@@ -1,7 +1,7 @@
 #pragma once
 
 // Puts a snapshot's geometry and dock state onto the main window, or the earlier layout back.
-#include "operations/LayoutCheck.hpp"
+#include "operations/LayoutRecord.hpp"
 #include "store/SnapshotDocument.hpp"
 
 #include <QByteArray>

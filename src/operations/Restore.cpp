@@ -2,7 +2,7 @@
 #include "module/Module.hpp"
 #include "module/Velkin.hpp"
 #include "operations/LayoutCapture.hpp"
-#include "operations/LayoutCheck.hpp"
+#include "operations/LayoutRecord.hpp"
 #include "operations/ApplyLayout.hpp"
 #include "operations/OperationGuard.hpp"
 #include "settings/SettingsFile.hpp"
