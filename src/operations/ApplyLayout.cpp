@@ -298,6 +298,42 @@ static bool resizeDocksTo(QMainWindow *window, const LayoutRecord &target, const
 	return sameSizes(docked, target, readLayout({}, window->saveState(0)));
 }
 
+// What the window's docks came to the last times that a snapshot's blobs went on through restoreState, at that
+// window size: a snapshot made in another window may hold sizes that the docks here cannot take, and Qt fits them
+// the same way each time. Resizing the docks to those sizes is then the same load.
+namespace {
+
+struct LoadOutcome {
+	QPointer<QMainWindow> window;
+	QSize size;
+	LayoutRecord layout;
+};
+
+constexpr int kRememberedOutcomes = 16;
+QHash<QByteArray, LoadOutcome> outcomes;
+
+QByteArray outcomeKey(const SnapshotData &data)
+{
+	return data.geometry + QByteArrayLiteral("/") + data.state;
+}
+
+const LayoutRecord *rememberedOutcome(QMainWindow *window, const SnapshotData &data)
+{
+	const auto found = outcomes.constFind(outcomeKey(data));
+	return found != outcomes.cend() && found->window == window && found->size == window->size() ? &found->layout
+												     : nullptr;
+}
+
+void rememberOutcome(QMainWindow *window, const SnapshotData &data)
+{
+	if (outcomes.size() >= kRememberedOutcomes) {
+		outcomes.clear();
+	}
+	outcomes.insert(outcomeKey(data), {window, window->size(), readLayout({}, window->saveState(0))});
+}
+
+} // namespace
+
 // Puts the dock state on through Qt's restoreState, which hides and shows the docks, then settles the docks' sizes.
 // Returns whether the window took the state.
 static bool restoreDocks(QMainWindow *window, const SnapshotData &data, const LayoutRecord &target)
@@ -319,6 +355,7 @@ static bool restoreDocks(QMainWindow *window, const SnapshotData &data, const La
 		restoreDockState(window, data.state);
 		relayout(window);
 	}
+	rememberOutcome(window, data);
 	return true;
 }
 
@@ -341,7 +378,9 @@ bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotDa
 		why = LayoutRefusal::OutOfRange;
 	} else if ((why = restoreWindowGeometry(window, data.geometry, target.window, fitted)) == LayoutRefusal::None) {
 		const LayoutRecord before = readLayout({}, previousState);
-		if (!(before.places == target.places && resizeDocksTo(window, target, before)) &&
+		const LayoutRecord *outcome = rememberedOutcome(window, data);
+		const LayoutRecord &goal = outcome ? *outcome : target;
+		if (!(before.places == goal.places && resizeDocksTo(window, goal, before)) &&
 		    !restoreDocks(window, data, target)) {
 			why = stateRefusal(data.state);
 		}
