@@ -1,5 +1,5 @@
 #include "operations/LayoutCapture.hpp"
-#include "operations/LayoutCheck.hpp"
+#include "operations/LayoutRecord.hpp"
 #include "operations/ApplyLayout.hpp"
 #include "module/Keys.hpp"
 #include "store/SnapshotCatalogue.hpp"
