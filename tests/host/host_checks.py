@@ -9,6 +9,7 @@ import datetime
 import functools
 import json
 import os
+import queue
 import re
 import shutil
 import struct
@@ -1634,6 +1635,288 @@ def check_exact_layouts(args, display):
         print(f"OBS's own restore of {name} after a restart: {len(differing)} of {len(before_exit)} rectangles "
               f"differ, by up to {worst} px" + "".join(f"\n  {line}" for line in differing), flush=True)
 
+
+# How a load may touch OBS's windows, as the X server sees it. Each layout is in the layout tool's words.
+BLINK_LAYOUTS = {
+    "Floating": EXACT_LAYOUTS["Floating"],
+    "Floating Moved": ("float:statsDock:640,420,760,260", "hide:transitionsDock", "width:scenesDock:320",
+                       "window:140,90,1100,760"),
+    "Bottom": EXACT_LAYOUTS["Bottom"],
+    "Mixer Right": ("right:mixerDock", "width:mixerDock:330", "window:80,80,1100,740"),
+    "Tabbed": ("tab:scenesDock:sourcesDock", "width:scenesDock:420", "window:100,90,1200,760"),
+    "Tabbed Narrow": ("tab:scenesDock:sourcesDock", "width:scenesDock:260", "window:90,70,1300,820"),
+}
+# Each case loads its target over the layout before it, both arranged in OBS and saved with the plug-in as a user
+# saves them: no window may be unmapped more often than the most given, and the docks that keep their place (side,
+# floating or docked, shown, tab group) in both must not be unmapped at all when the last column says so. Where a
+# dock changes its place, Qt's restoreState runs, and it unmaps every dock once: those rows say so.
+BLINK_CASES = [
+    ("over itself", "Floating", "Floating", 0, (), True),
+    ("Stats floats elsewhere", "Floating", "Floating Moved", 0, (), True),
+    ("mixer to the right", "Bottom", "Mixer Right", 1, ("scenesDock", "sourcesDock", "transitionsDock", "controlsDock"),
+     False),
+    ("same tab group", "Tabbed", "Tabbed Narrow", 0, (), True),
+    ("tab group made", "Bottom", "Tabbed", 1, ("mixerDock", "transitionsDock", "controlsDock"), False),
+]
+
+
+class XStructureEvent(ctypes.Structure):
+    """An XEvent, by the members that UnmapNotify, CreateNotify and ReparentNotify share: `event` is the window
+    whose selection reported it (a CreateNotify's parent), `window` the one that changed; padded to XEvent's 24
+    longs."""
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                ("display", ctypes.c_void_p), ("event", ctypes.c_ulong), ("window", ctypes.c_ulong),
+                ("pad", ctypes.c_long * 18)]
+
+
+STRUCTURE_NOTIFY_MASK = 1 << 17
+SUBSTRUCTURE_NOTIFY_MASK = 1 << 19
+CREATE_NOTIFY = 16
+UNMAP_NOTIFY = 18
+
+
+class WindowUnmaps(threading.Thread):
+    """Counts, from the X server, the UnmapNotify events of OBS's windows: the main window's tree and OBS's top-level
+    windows (a floating dock). It selects structure events on the root and on every window of the tree, and on each
+    window made later as soon as its CreateNotify comes; one thread owns the connection. An unmap is counted once,
+    as the parent's selection reports it (the checks' displays have no window manager, so a top-level's parent is the
+    root), and only when the server made it: Qt also sends a synthetic one to the root for each window that it
+    hides."""
+
+    def __init__(self, display, main_window, pid):
+        super().__init__(daemon=True)
+        self.display_name = display.name
+        self.main_window = main_window
+        self.pid = pid
+        self.commands = queue.Queue()
+        self.answers = queue.Queue()
+
+    def __enter__(self):
+        self.start()
+        self.answer()
+        return self
+
+    def __exit__(self, *exc):
+        self.commands.put(("stop",))
+        self.join(10)
+
+    def ask(self, *command):
+        self.commands.put(command)
+        return self.answer()
+
+    def answer(self):
+        answer = self.answers.get(timeout=30)
+        if isinstance(answer, Exception):
+            raise answer
+        return answer
+
+    def arm(self):
+        """Selects on every window of OBS's now, and forgets the events so far."""
+        self.ask("arm")
+
+    def count(self):
+        """{window: unmaps} of OBS's windows since arm(), with the events that the server has sent until now."""
+        return self.ask("count")
+
+    def name(self, window):
+        """The window's WM_NAME, else whether it was made since arm()."""
+        return self.ask("name", window)
+
+    def run(self):
+        try:
+            self.x = self.open()
+        except Exception as error:
+            self.answers.put(error)
+            return
+        self.answers.put(None)
+        while True:
+            self.drain()
+            try:
+                command = self.commands.get(timeout=0.005)
+            except queue.Empty:
+                continue
+            try:
+                if command[0] == "stop":
+                    self.x.XCloseDisplay(self.connection)
+                    return
+                self.answers.put(getattr(self, "do_" + command[0])(*command[1:]))
+            except Exception as error:  # handed to the asking thread
+                self.answers.put(error)
+
+    def open(self):
+        x = ctypes.CDLL("libX11.so.6")
+        x.XOpenDisplay.restype = ctypes.c_void_p
+        x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x.XDefaultRootWindow.restype = ctypes.c_ulong
+        x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+        x.XSelectInput.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_long]
+        x.XQueryTree.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_ulong),
+                                 ctypes.POINTER(ctypes.c_ulong), ctypes.POINTER(ctypes.POINTER(ctypes.c_ulong)),
+                                 ctypes.POINTER(ctypes.c_uint)]
+        x.XPending.argtypes = [ctypes.c_void_p]
+        x.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.POINTER(XStructureEvent)]
+        x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        x.XFetchName.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_char_p)]
+        x.XInternAtom.restype = ctypes.c_ulong
+        x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+        x.XGetWindowProperty.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_long,
+                                         ctypes.c_long, ctypes.c_int, ctypes.c_ulong, ctypes.POINTER(ctypes.c_ulong),
+                                         ctypes.POINTER(ctypes.c_int), ctypes.POINTER(ctypes.c_ulong),
+                                         ctypes.POINTER(ctypes.c_ulong), ctypes.POINTER(ctypes.c_void_p)]
+        x.XFree.argtypes = [ctypes.c_void_p]
+        x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        # A window may go before a request about it arrives: Xlib's own handler would end the process.
+        handler_type = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)
+        self.error_handler = handler_type(lambda connection, error: 0)
+        x.XSetErrorHandler.argtypes = [handler_type]
+        x.XSetErrorHandler(self.error_handler)
+        self.connection = x.XOpenDisplay(self.display_name.encode())
+        if not self.connection:
+            raise HostError(f"cannot open the X display {self.display_name}")
+        self.root = x.XDefaultRootWindow(self.connection)
+        self.pid_atom = x.XInternAtom(self.connection, b"_NET_WM_PID", 0)
+        # The windows known to be OBS's, those made since arm(), and the unmaps of windows since arm().
+        self.ours = set()
+        self.made = set()
+        self.unmaps = collections.Counter()
+        return x
+
+    def children(self, window):
+        root, parent = ctypes.c_ulong(), ctypes.c_ulong()
+        children, count = ctypes.POINTER(ctypes.c_ulong)(), ctypes.c_uint()
+        if not self.x.XQueryTree(self.connection, window, ctypes.byref(root), ctypes.byref(parent),
+                                 ctypes.byref(children), ctypes.byref(count)):
+            return []
+        result = [children[i] for i in range(count.value)]
+        if children:
+            self.x.XFree(children)
+        return result
+
+    def select(self, window):
+        """Selects on the window and on every window below it, and takes them as OBS's."""
+        self.x.XSelectInput(self.connection, window, STRUCTURE_NOTIFY_MASK | SUBSTRUCTURE_NOTIFY_MASK)
+        self.ours.add(window)
+        for child in self.children(window):
+            self.select(child)
+
+    def pid_of(self, window):
+        """The _NET_WM_PID that Qt gives its windows; None when the window is gone or has none."""
+        kind, format_, items, after = ctypes.c_ulong(), ctypes.c_int(), ctypes.c_ulong(), ctypes.c_ulong()
+        data = ctypes.c_void_p()
+        if self.x.XGetWindowProperty(self.connection, window, self.pid_atom, 0, 1, 0, 0, ctypes.byref(kind),
+                                     ctypes.byref(format_), ctypes.byref(items), ctypes.byref(after),
+                                     ctypes.byref(data)) != 0 or not data.value:
+            return None
+        pid = ctypes.cast(data, ctypes.POINTER(ctypes.c_ulong))[0] if items.value else None
+        self.x.XFree(data)
+        return pid
+
+    def drain(self):
+        event = XStructureEvent()
+        while self.x.XPending(self.connection):
+            self.x.XNextEvent(self.connection, ctypes.byref(event))
+            if event.type == CREATE_NOTIFY:
+                # A top-level window of OBS's, or any window below one of OBS's.
+                if event.event != self.root or self.pid_of(event.window) in (self.pid, None):
+                    self.select(event.window)
+                    self.made.add(event.window)
+            elif event.type == UNMAP_NOTIFY and not event.send_event and event.event != event.window:
+                self.unmaps[event.window] += 1
+
+    def do_arm(self):
+        self.x.XSelectInput(self.connection, self.root, SUBSTRUCTURE_NOTIFY_MASK)
+        self.select(self.main_window)
+        for window in self.children(self.root):
+            if self.pid_of(window) == self.pid:
+                self.select(window)
+        self.x.XSync(self.connection, 0)
+        self.drain()
+        self.unmaps.clear()
+        self.made.clear()
+
+    def do_count(self):
+        self.x.XSync(self.connection, 0)
+        self.drain()
+        # Another program's top-level windows are not OBS's; a window gone since can be told by nothing more.
+        return {window: count for window, count in self.unmaps.items()
+                if window in self.ours or self.pid_of(window) in (self.pid, None)}
+
+    def do_name(self, window):
+        name = ctypes.c_char_p()
+        if not self.x.XFetchName(self.connection, window, ctypes.byref(name)) or not name.value:
+            return "(made during the load)" if window in self.made else "(no name)"
+        text = name.value.decode(errors="replace")
+        self.x.XFree(name)
+        return text
+
+
+def native_windows(obs):
+    """{window id: name} of the main window, the docks and the other native widgets, as ReportLayout names them."""
+    report = vendor_call(obs, "ReportLayout")
+    names = {window["windowId"]: window["name"] for window in report["windows"]}
+    names.update({dock["windowId"]: dock["name"] for dock in report["docks"] if "windowId" in dock})
+    names[report["windowId"]] = "main window"
+    return names
+
+
+def window_names(watcher, names, unmaps):
+    """Who each unmapped window is: by the names of native_windows() before and after the load (Qt may replace a
+    tab bar), else by its title, else by its id and WM_NAME or whether it was made during the load."""
+    by_title = {title: dock for dock, title in DOCK_TITLES.items()}
+    result = {}
+    for window in unmaps:
+        title = watcher.name(window)
+        result[window] = names.get(window) or by_title.get(title) or f"{hex(window)} {title}"
+    return result
+
+
+@check
+def check_blinks(args, display):
+    """A load unmaps OBS's windows, which a user sees blink, only where a dock changes its place: a layout over
+    itself, over one with other sizes or other floating rectangles unmaps nothing, and no window blinks twice."""
+    failures = []
+    print(f"  {'case':<24} {'unmaps':>6}  per window", flush=True)
+    for number, (case, before, target, most, still, keep_still) in enumerate(BLINK_CASES):
+        profile = Profile(args.build_dir, f"blinks-{number}")
+        install_arrange_module(args, profile)
+        obs = Obs(profile, display).start()
+        try:
+            obs.connect()
+            # Clear of every window, so that no tooltip comes and goes.
+            xdotool(display, "mousemove", "1910", "1070")
+            arranged = {}
+            for name in (target, before):
+                arranged[name] = arrange(obs, *BLINK_LAYOUTS[name])
+                saved = vendor_call(obs, "SaveSnapshot", {"name": name, "overwrite": True})
+                expect(saved.get("fileName") == f"{name}.json", f"SaveSnapshot answered {saved}")
+            shown_before = load_layout(obs, f"{before}.json")
+            main_window = vendor_call(obs, "ReportLayout")["windowId"]
+            names = native_windows(obs)
+            with WindowUnmaps(display, main_window, obs.process.pid) as watcher:
+                watcher.arm()
+                shown_after = load_layout(obs, f"{target}.json")
+                unmaps = watcher.count()
+                names = window_names(watcher, {**names, **native_windows(obs)}, unmaps)
+        finally:
+            code = obs.stop()
+        expect_clean_exit(obs, code)
+        per_window = {names[window]: count for window, count in unmaps.items()}
+        print(f"  {case:<24} {sum(unmaps.values()):>6}  "
+              + (", ".join(f"{name} {count}" for name, count in sorted(per_window.items())) or "-"), flush=True)
+        # The load took, and to the pixel: a check of nothing would find no blinks either.
+        expect(before == target or shown_after != shown_before, f"{case}: {target} left the layout as it was")
+        worst, differing = layout_difference(arranged[target], shown_after)
+        if differing:
+            failures.append(f"{case}: {target} is not as arranged: {worst} px ({'; '.join(differing)})")
+        over = {name: count for name, count in per_window.items() if count > most}
+        if over:
+            failures.append(f"{case}: unmapped more than {most} times: {over}")
+        blinked = {name: per_window[name] for name in still if name in per_window}
+        if blinked and keep_still:
+            failures.append(f"{case}: docks that keep their place were unmapped: {blinked}")
+    expect(not failures, "loads blinked:\n" + "\n".join(failures))
+
+
 LATE_DOCK = "velkinLateDock"
 OTHER_DOCK = "velkinOtherDock"
 # Layouts that place a dock which a plug-in adds when it is ready: docked on the left, floating, and in a tab group.
@@ -1986,18 +2269,42 @@ def last_and_loads(obs):
     return report.get("last"), report.get("loads", 0)
 
 
+def check_starts_on_other_monitors(profile, desk, followed, failures):
+    """Closed with one monitor and started at the desk, closed at the desk and started with one, started at the desk
+    again: each start brings the snapshot last loaded with its monitors, to the pixel, over the kept layout of the
+    other monitors."""
+    for right, file_name in ((True, "Desk.json"), (False, "Road.json"), (True, "Desk.json")):
+        desk.right(right)
+        where = "at the desk" if right else "with one monitor"
+
+        def started(obs):
+            wait_for(lambda: last_and_loads(obs)[0] == file_name, 10,
+                     f"started {where}, {file_name} did not load: last is {last_and_loads(obs)[0]}")
+            worst, differing = layout_difference(followed[file_name], settled_layout(obs))
+            print(f"  started {where}: {file_name}, {len(differing)} rectangles differ", flush=True)
+            if differing:
+                failures.append(f"{file_name} started {where}: {worst} px ({'; '.join(differing)})")
+
+        in_obs(profile, desk, started)
+    # The right monitor gone again, as the follow left it.
+    desk.right(False)
+
+
 @check
 def check_monitors(args, display):
     """On a desk of two monitors: a snapshot with the Stats dock floating on the second monitor loads there to the
     pixel and a save keeps it there; when the monitor goes, the dock comes wholly onto the first within two seconds
     and the main window stays; each set of monitors brings back the snapshot last loaded with it; with the option
     off, only the windows follow; a main window across both monitors and a dock across their seam load where the
-    snapshot has them and stay there when the screens change."""
+    snapshot has them and stay there when the screens change. A start on other monitors than at the last exit brings
+    the snapshot last loaded with them over the kept layout."""
     with TwoMonitors() as desk:
         profile = Profile(args.build_dir, "monitors")
         layout_document(args, profile.snapshot_dir, "Road.json", "Road", *EXACT_LAYOUTS["Bottom"])
         install_arrange_module(args, profile)
         failures = []
+        # Each snapshot's layout as the follow of the monitors loaded it, by file name.
+        followed = {}
 
         def stats_rect(layout):
             return layout.get("statsDock", (None, None))[1]
@@ -2053,6 +2360,7 @@ def check_monitors(args, display):
             desk.right(True)
             wait_for(lambda: last_and_loads(obs) == ("Desk.json", loads + 1), 10,
                      f"Desk did not come back with the second monitor: {last_and_loads(obs)}")
+            followed["Desk.json"] = desk_layout
             worst, differing = layout_difference(desk_layout, settled_layout(obs))
             if differing:
                 failures.append(f"Desk with the second monitor back: {worst} px ({'; '.join(differing)})")
@@ -2060,6 +2368,7 @@ def check_monitors(args, display):
             desk.right(False)
             wait_for(lambda: last_and_loads(obs) == ("Road.json", loads + 2), 10,
                      f"Road did not come back with one monitor: {last_and_loads(obs)}")
+            followed["Road.json"] = settled_layout(obs)
             expect(obs.log_lines("[obs-velkin] Moved the dock \"statsDock\""),
                    f"the dock's move was not logged: {plugin_lines(obs)}")
 
@@ -2071,6 +2380,7 @@ def check_monitors(args, display):
         expect(automation.get("followMonitors") is True and remembered == {("LEFT", "RIGHT"): "Desk.json",
                                                                            ("LEFT",): "Road.json"},
                f"monitors.json remembers {automation}")
+        check_starts_on_other_monitors(profile, desk, followed, failures)
 
         # With the option off, the windows still come onto the screens, and nothing loads by itself.
         automation["followMonitors"] = False
@@ -2370,7 +2680,7 @@ def docked_layout(layout):
 def check_wayland(args, display):
     """OBS Studio 32 on Wayland: the plug-in loads; Save New, Overwrite and loads by hotkey and by request work;
     docked layouts come back to the pixel, and as they were arranged through Qt alone; snapshots move between X11
-    and Wayland; a floating layout loads quietly; OBS exits cleanly."""
+    and Wayland; a floating layout loads quietly; a load over itself hides and shows no dock; OBS exits cleanly."""
     profile = Profile(args.build_dir, "wayland")
     install_arrange_module(args, profile)
     docked = ["Bottom", "Right", "Tabs", "Sides"]
@@ -2385,6 +2695,8 @@ def check_wayland(args, display):
         return settled_layout(obs)
     from_x11 = docked_layout(in_obs(profile, display, save_on_x11))
 
+    # {layout: {dock: {"hide": n, "show": n}}} of each load over itself, judged at the end.
+    blinks = {}
     with Weston(args.build_dir) as weston:
         obs = Obs(profile, display, env=weston.env()).start()
         try:
@@ -2427,6 +2739,16 @@ def check_wayland(args, display):
             print(f"  Qt's rectangles of the floating layout on Wayland: window {floating['window']}, Stats dock "
                   f"{floating['statsDock'][1]}", flush=True)
             weston.screenshot(os.path.join(args.build_dir, "artifacts", "floating-wayland.png"))
+            # Qt's side of a blink, which the compositor does not tell: a load over itself hides and shows no dock.
+            for name in ("Floating", "Sides"):
+                load_layout(obs, f"{name}.json")
+                vendor_call(obs, "CountShows", {"reset": True}, vendor="velkin-arrange")
+                load_layout(obs, f"{name}.json")
+                counted = vendor_call(obs, "CountShows", {"reset": True}, vendor="velkin-arrange")
+                blinks[name] = {dock: counts for dock, counts in counted["docks"].items() if any(counts.values())}
+                print(f"  {name} over itself on Wayland hid and showed: "
+                      + (", ".join(f"{dock} {counts.get('hide', 0)}/{counts.get('show', 0)}"
+                                   for dock, counts in sorted(blinks[name].items())) or "no dock"), flush=True)
             # X11's snapshot comes back docked as it was there.
             worst, differing = layout_difference(from_x11, docked_layout(load_layout(obs, "From X11.json")))
             expect(not differing, f"the X11 snapshot differs on Wayland by {worst} px: {differing}")
@@ -2458,6 +2780,7 @@ def check_wayland(args, display):
     worst, differing = layout_difference(
         from_wayland, in_obs(profile, display, lambda obs: docked_layout(load_layout(obs, "From Wayland.json"))))
     expect(not differing, f"the Wayland snapshot differs under X11 by {worst} px: {differing}")
+    expect(not any(blinks.values()), f"a load over itself hid and showed docks on Wayland: {blinks}")
 
 def window_geometry(display, window):
     """(x, y, width, height) of an X window."""

@@ -1,6 +1,7 @@
 // Built into test builds only: the request "ReportLayout" answers where the main window and every dock are, so
-// that the real-host checks can compare layouts to the pixel in OBS's own window. The request "SetHotkeyBindings"
-// changes a hotkey's bindings as OBS's hotkey settings do.
+// that the real-host checks can compare layouts to the pixel in OBS's own window, and which native windows they
+// and the other native widgets have. The request "SetHotkeyBindings" changes a hotkey's bindings as OBS's hotkey
+// settings do.
 #include "probes/DockReport.hpp"
 
 #include <QDockWidget>
@@ -42,15 +43,36 @@ QJsonObject reportDockLayout(QMainWindow *mainWindow)
 		entry.insert(QStringLiteral("name"), dock->objectName());
 		entry.insert(QStringLiteral("floating"), dock->isFloating());
 		entry.insert(QStringLiteral("shown"), shown);
+		// The dock's own native window, when it has one (OBS's docks are native beside its native preview), so
+		// that a check that watches the window system can name the dock; never made here, as winId() would.
+		if (dock->testAttribute(Qt::WA_NativeWindow) && dock->internalWinId()) {
+			entry.insert(QStringLiteral("windowId"), static_cast<qint64>(dock->internalWinId()));
+		}
 		docks.append(entry);
+	}
+	// The other native windows below the main window (Qt makes a native widget's siblings native too, such as the
+	// tab bars of docked tab groups), by object name or else class, to name what a check sees in the window system.
+	QJsonArray windows;
+	for (const QWidget *widget : mainWindow->findChildren<QWidget *>()) {
+		if (widget->testAttribute(Qt::WA_NativeWindow) && widget->internalWinId() &&
+		    !qobject_cast<const QDockWidget *>(widget)) {
+			const QString name = widget->objectName().isEmpty()
+						     ? QString::fromLatin1(widget->metaObject()->className())
+						     : widget->objectName();
+			windows.append(
+				QJsonObject{{QStringLiteral("windowId"), static_cast<qint64>(widget->internalWinId())},
+					    {QStringLiteral("name"), name}});
+		}
 	}
 	QJsonArray screens;
 	for (const QScreen *screen : QGuiApplication::screens()) {
 		screens.append(rectObject(screen->availableGeometry()));
 	}
 	return QJsonObject{{QStringLiteral("window"), rectObject(mainWindow->frameGeometry())},
+			   {QStringLiteral("windowId"), static_cast<qint64>(mainWindow->internalWinId())},
 			   {QStringLiteral("client"), rectObject(mainWindow->geometry())},
 			   {QStringLiteral("docks"), docks},
+			   {QStringLiteral("windows"), windows},
 			   {QStringLiteral("screens"), screens}};
 }
 

@@ -1,6 +1,6 @@
 // A test-only OBS module, velkin-arrange: arranges the docks of OBS's main window through Qt alone, so that the
 // real-host checks can compare the plug-in's loads with layouts that the plug-in did not make. It is the
-// obs-websocket vendor "velkin-arrange" with one request:
+// obs-websocket vendor "velkin-arrange" with these requests:
 //
 //   Arrange {"words": "bottom:scenesDock tab:scenesDock:sourcesDock window:100,90,1200,760"}
 //       -> {"arranged": true}, or {"error": "..."} when a word could not be carried out
@@ -9,15 +9,23 @@
 //       -> {"added": true}, or {"error": "..."}: adds a dock as a plug-in does, with obs_frontend_add_dock_by_id
 //   RemoveDock {"id": "velkinLateDock"}
 //       -> {"removed": true}: removes a dock that AddDock added, with obs_frontend_remove_dock
+//   CountShows {"reset": true}
+//       -> {"docks": {"statsDock": {"hide": 1, "show": 1}, ...}}: the Hide and Show events that each dock of the
+//          main window received since the first CountShows, or since the last one that reset the counts
 //
 // The words are those of support/Arrangement.hpp, separated by spaces, carried out on OBS's UI thread. The docks
 // that AddDock added are removed at exit.
 #include "remote/WebSocketVendor.hpp"
 #include "support/Arrangement.hpp"
 
+#include <QDockWidget>
+#include <QEvent>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMetaObject>
+#include <QPointer>
 #include <QThread>
 
 #include <obs-frontend-api.h>
@@ -40,6 +48,7 @@ constexpr char kVendorName[] = "velkin-arrange";
 constexpr char kArrange[] = "Arrange";
 constexpr char kAddDock[] = "AddDock";
 constexpr char kRemoveDock[] = "RemoveDock";
+constexpr char kCountShows[] = "CountShows";
 // How long a request waits for OBS's UI thread.
 constexpr auto kAnswerTimeout = std::chrono::seconds(20);
 
@@ -48,6 +57,38 @@ websocket::Vendor vendor;
 std::atomic<QMainWindow *> mainWindow{nullptr};
 // The ids of the docks that AddDock added; touched on OBS's UI thread only.
 std::vector<std::string> addedDocks;
+
+// Counts the Hide and Show events of the docks that it watches, by dock name; lives on OBS's UI thread.
+class ShowCounter : public QObject {
+public:
+	void watch(QDockWidget *dock)
+	{
+		// Installing a filter again moves it to the front of the list, where it is already: no second count.
+		dock->installEventFilter(this);
+	}
+	void reset() { counts = QJsonObject(); }
+	QJsonObject docks() const { return counts; }
+
+protected:
+	bool eventFilter(QObject *watched, QEvent *event) override
+	{
+		if ((event->type() == QEvent::Hide || event->type() == QEvent::Show) &&
+		    qobject_cast<QDockWidget *>(watched)) {
+			const QString kind =
+				event->type() == QEvent::Hide ? QStringLiteral("hide") : QStringLiteral("show");
+			QJsonObject dock = counts.value(watched->objectName()).toObject();
+			dock.insert(kind, dock.value(kind).toInt() + 1);
+			counts.insert(watched->objectName(), dock);
+		}
+		return false;
+	}
+
+private:
+	QJsonObject counts;
+};
+
+// Made by the first CountShows, a child of the main window.
+QPointer<ShowCounter> showCounter;
 
 // Runs `work` on OBS's UI thread and returns its error, empty when it succeeded.
 QString onUiThread(QMainWindow *window, std::function<QString()> work)
@@ -119,6 +160,38 @@ void removeDockRequest(obs_data_t *request, obs_data_t *response, void *)
 	});
 }
 
+// Runs on obs-websocket's thread.
+void countShowsRequest(obs_data_t *request, obs_data_t *response, void *)
+{
+	const bool reset = obs_data_get_bool(request, "reset");
+	auto docks = std::make_shared<QJsonObject>();
+	answer(response, "counted", [reset, docks] {
+		QMainWindow *window = mainWindow.load();
+		if (!window) {
+			return QStringLiteral("OBS is not running");
+		}
+		if (!showCounter) {
+			showCounter = new ShowCounter;
+			showCounter->setParent(window);
+		}
+		*docks = showCounter->docks();
+		if (reset) {
+			showCounter->reset();
+		}
+		// Docks that came since are watched from now on.
+		for (QDockWidget *dock : window->findChildren<QDockWidget *>()) {
+			showCounter->watch(dock);
+		}
+		return QString();
+	});
+	// Read only once the UI thread is done with it.
+	if (obs_data_get_bool(response, "counted")) {
+		obs_data_t *counts = obs_data_create_from_json(QJsonDocument(*docks).toJson().constData());
+		obs_data_set_obj(response, "docks", counts);
+		obs_data_release(counts);
+	}
+}
+
 void frontendEvent(enum obs_frontend_event event, void *)
 {
 	if (event == OBS_FRONTEND_EVENT_FINISHED_LOADING) {
@@ -126,7 +199,8 @@ void frontendEvent(enum obs_frontend_event event, void *)
 		if (websocket::registerVendor(kVendorName, vendor) != websocket::VendorStatus::Registered ||
 		    !websocket::registerRequest(vendor, kArrange, arrangeRequest, nullptr) ||
 		    !websocket::registerRequest(vendor, kAddDock, addDockRequest, nullptr) ||
-		    !websocket::registerRequest(vendor, kRemoveDock, removeDockRequest, nullptr)) {
+		    !websocket::registerRequest(vendor, kRemoveDock, removeDockRequest, nullptr) ||
+		    !websocket::registerRequest(vendor, kCountShows, countShowsRequest, nullptr)) {
 			blog(LOG_WARNING, "[velkin-arrange] obs-websocket did not take the vendor");
 		}
 	} else if (event == OBS_FRONTEND_EVENT_EXIT) {
@@ -134,6 +208,7 @@ void frontendEvent(enum obs_frontend_event event, void *)
 		websocket::unregisterRequest(vendor, kArrange);
 		websocket::unregisterRequest(vendor, kAddDock);
 		websocket::unregisterRequest(vendor, kRemoveDock);
+		websocket::unregisterRequest(vendor, kCountShows);
 		for (const std::string &id : addedDocks) {
 			obs_frontend_remove_dock(id.c_str());
 		}
