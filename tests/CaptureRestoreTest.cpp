@@ -66,10 +66,19 @@ protected:
 
 TEST_F(CaptureRestoreTest, CaptureRecordsTheNamedDocksSortedAndOnce)
 {
+	// A plug-in's dock that holds a main window of its own: the dock inside is that window's.
+	auto *holder = new QDockWidget(QStringLiteral("Holder"), window);
+	holder->setObjectName(QStringLiteral("holderDock"));
+	auto *inner = new QMainWindow;
+	auto *innerDock = new QDockWidget(QStringLiteral("Inner"), inner);
+	innerDock->setObjectName(QStringLiteral("innerDock"));
+	inner->addDockWidget(Qt::LeftDockWidgetArea, innerDock);
+	holder->setWidget(inner);
+	window->addDockWidget(Qt::RightDockWidgetArea, holder);
 	EXPECT_EQ(dockNames(window),
-		  (QStringList{QStringLiteral("Browser"), QStringLiteral("controlsDock"), QStringLiteral("mixerDock"),
-			       QStringLiteral("scenesDock"), QStringLiteral("sourcesDock"), QStringLiteral("statsDock"),
-			       QStringLiteral("transitionsDock")}));
+		  (QStringList{QStringLiteral("Browser"), QStringLiteral("controlsDock"), QStringLiteral("holderDock"),
+			       QStringLiteral("mixerDock"), QStringLiteral("scenesDock"), QStringLiteral("sourcesDock"),
+			       QStringLiteral("statsDock"), QStringLiteral("transitionsDock")}));
 	const SnapshotData data = captureLayout(window, QStringLiteral("Live"));
 	EXPECT_EQ(data.name, QStringLiteral("Live"));
 	EXPECT_EQ(data.state, window->saveState(0));

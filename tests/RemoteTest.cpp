@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QListWidget>
 #include <QProcess>
 #include <QTest>
@@ -48,6 +49,23 @@ protected:
 	}
 
 	static QString code(const QJsonObject &answer) { return answer.value(QStringLiteral("error")).toString(); }
+
+	// A plug-in's dock "holderDock" on the right that holds a main window of its own, with the dock "innerDock"
+	// docked in it; returns that one.
+	QDockWidget *addDockWithMainWindow()
+	{
+		auto *holder = new QDockWidget(QStringLiteral("Holder"), window);
+		holder->setObjectName(QStringLiteral("holderDock"));
+		auto *inner = new QMainWindow;
+		inner->setCentralWidget(new QLabel(QStringLiteral("Inside")));
+		auto *innerDock = new QDockWidget(QStringLiteral("Inner"), inner);
+		innerDock->setObjectName(QStringLiteral("innerDock"));
+		innerDock->setWidget(new QLabel(QStringLiteral("Inner")));
+		inner->addDockWidget(Qt::LeftDockWidgetArea, innerDock);
+		holder->setWidget(inner);
+		window->addDockWidget(Qt::RightDockWidgetArea, holder);
+		return innerDock;
+	}
 
 	QList<std::pair<QString, QJsonObject>> events;
 };
@@ -108,6 +126,7 @@ TEST_F(RemoteTest, EveryErrorHasItsCodeAndNoRequestOpensAWindow)
 	refused.geometry = QByteArray(66, '\x07');
 	ASSERT_EQ(writeSnapshotFile(path(QStringLiteral("Refused")), refused), SnapshotIoResult::Ok);
 	writeTestBytes(path(QStringLiteral("Broken")), "{ not a snapshot");
+	addDockWithMainWindow();
 	makeController();
 	EXPECT_EQ(code(call("GetSnapshotList")), QStringLiteral("Busy")) << "before activation";
 	delete velkin.data();
@@ -142,6 +161,19 @@ TEST_F(RemoteTest, EveryErrorHasItsCodeAndNoRequestOpensAWindow)
 		  {QStringLiteral("floating"), true},
 		  {QStringLiteral("rect"), QJsonObject{{QStringLiteral("x"), 0}}}},
 		 "BadRequest"},
+		{"SetDockFloating",
+		 {{QStringLiteral("name"), QStringLiteral("mixerDock")},
+		  {QStringLiteral("floating"), true},
+		  {QStringLiteral("rect"), QJsonObject{{QStringLiteral("x"), -2147483648.0},
+						       {QStringLiteral("y"), 0},
+						       {QStringLiteral("width"), 300},
+						       {QStringLiteral("height"), 200}}}},
+		 "BadRequest"},
+		// A dock of a main window within a dock is that window's, not one of OBS's.
+		{"SetDockFloating",
+		 {{QStringLiteral("name"), QStringLiteral("innerDock")}, {QStringLiteral("floating"), false}},
+		 "NotFound"},
+		{"RaiseDock", {{QStringLiteral("name"), QStringLiteral("innerDock")}}, "NotFound"},
 		{"RaiseDock", {{QStringLiteral("name"), 3}}, "BadRequest"},
 	};
 	const QList<ModalRecord> windows = answerModals(clickOk, [&] {
@@ -395,4 +427,76 @@ TEST_F(RemoteTest, EachDockRequestChangesItsDockAloneAndUndoTakesItBack)
 	EXPECT_EQ(code(call("SetDockFloating", {{"name", "mixerDock"}, {"floating", true}})), QStringLiteral("Locked"));
 	EXPECT_FALSE(dock("mixerDock")->isFloating());
 	EXPECT_FALSE(call("SetDockShown", {{"name", "mixerDock"}, {"shown", false}}).contains(QStringLiteral("error")));
+}
+
+// "DockChanged" names each dock that changed, once, and no other: only OBS's own docks count, not a dock of a main
+// window within a dock; two docks of one name are told apart; and a dock under a held mouse button counts as it is
+// left, so that a drag that ends where it began changes nothing. Each row ends with the mixer hidden or shown, to
+// see every event of the row in.
+TEST_F(RemoteTest, EachDockThatChangedIsAnnouncedOnceAndNoOther)
+{
+	QDockWidget *inner = addDockWithMainWindow();
+	QList<QDockWidget *> browsers;
+	for (const Qt::DockWidgetArea area : {Qt::LeftDockWidgetArea, Qt::TopDockWidgetArea}) {
+		auto *browser = new QDockWidget(QStringLiteral("Browser"), window);
+		browser->setObjectName(QStringLiteral("Browser"));
+		browser->setWidget(new QLabel(QStringLiteral("Browser")));
+		window->addDockWidget(area, browser);
+		browsers.append(browser);
+	}
+	start();
+	window->show();
+	ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+	QStringList listed;
+	for (const QJsonValue &entry : call("GetDockList").value(QStringLiteral("docks")).toArray()) {
+		listed.append(entry[QStringLiteral("name")].toString());
+	}
+	EXPECT_TRUE(listed.contains(QStringLiteral("holderDock")));
+	EXPECT_EQ(listed.count(QStringLiteral("Browser")), 2);
+	EXPECT_FALSE(listed.contains(QStringLiteral("innerDock"))) << listed.join(QLatin1Char(' ')).toStdString();
+
+	// A window to hold the mouse button down over.
+	QWidget pressed;
+	pressed.setGeometry(1200, 100, 100, 100);
+	pressed.show();
+	ASSERT_TRUE(QTest::qWaitForWindowExposed(&pressed));
+	QDockWidget *controls = window->findChild<QDockWidget *>(QStringLiteral("controlsDock"));
+	QDockWidget *mixer = window->findChild<QDockWidget *>(QStringLiteral("mixerDock"));
+	const struct {
+		const char *what;
+		std::function<void()> change;
+		QStringList announced;
+	} rows[] = {
+		{"the dock of a main window within a dock", [&] { inner->toggleViewAction()->trigger(); }, {}},
+		{"one of two docks of one name", [&] { browsers[0]->toggleViewAction()->trigger(); }, {"Browser"}},
+		{"the other one", [&] { browsers[1]->setFloating(true); }, {"Browser"}},
+		// A request looks at the docks at once, in the middle of the drag.
+		{"a drag that ends where it began",
+		 [&] {
+			 QTest::mousePress(pressed.windowHandle(), Qt::LeftButton, {}, QPoint(50, 50));
+			 controls->setFloating(true);
+			 call("SetDockShown", {{"name", "holderDock"}, {"shown", true}});
+			 controls->setFloating(false);
+			 call("SetDockShown", {{"name", "holderDock"}, {"shown", true}});
+			 QTest::mouseRelease(pressed.windowHandle(), Qt::LeftButton, {}, QPoint(50, 50));
+		 },
+		 {}},
+	};
+	const auto names = [&] {
+		QStringList changed;
+		for (const auto &[type, data] : events) {
+			changed.append(type == QLatin1String("DockChanged") ? data[QStringLiteral("name")].toString()
+									    : type);
+		}
+		return changed;
+	};
+	for (const auto &row : rows) {
+		events.clear();
+		row.change();
+		EXPECT_TRUE(QTest::qWaitFor([&] { return names().size() >= row.announced.size(); })) << row.what;
+		mixer->toggleViewAction()->trigger();
+		EXPECT_TRUE(QTest::qWaitFor([&] { return names().contains(QStringLiteral("mixerDock")); })) << row.what;
+		EXPECT_EQ(names(), row.announced + QStringList{QStringLiteral("mixerDock")}) << row.what;
+	}
+	EXPECT_FALSE(controls->isFloating());
 }

@@ -3,10 +3,27 @@
 #include <QDockWidget>
 #include <QMainWindow>
 
+QList<QDockWidget *> ownDocks(QMainWindow *window)
+{
+	QList<QDockWidget *> own;
+	const QList<QDockWidget *> docks = window->findChildren<QDockWidget *>(Qt::FindChildrenRecursively);
+	for (QDockWidget *dock : docks) {
+		// A floating tab group is a child of the main window that holds its docks.
+		QWidget *parent = dock->parentWidget();
+		if (parent && parent->inherits("QDockWidgetGroupWindow")) {
+			parent = parent->parentWidget();
+		}
+		if (parent == window) {
+			own.append(dock);
+		}
+	}
+	return own;
+}
+
 QStringList dockNames(QMainWindow *window)
 {
 	QStringList names;
-	const QList<QDockWidget *> docks = window->findChildren<QDockWidget *>(Qt::FindChildrenRecursively);
+	const QList<QDockWidget *> docks = ownDocks(window);
 	for (const QDockWidget *dock : docks) {
 		if (!dock->objectName().isEmpty()) {
 			names.append(dock->objectName());

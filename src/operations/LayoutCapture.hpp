@@ -3,12 +3,17 @@
 // What a snapshot takes from the main window, and the docks of a snapshot that the window lacks.
 #include "store/SnapshotDocument.hpp"
 
+#include <QList>
 #include <QStringList>
 
+class QDockWidget;
 class QMainWindow;
 
-// The object names of the window's dock widgets, at any depth, visible or not: no empty names, no repeats,
-// sorted by code units.
+// The window's own dock widgets, visible or not: those it docks or floats itself, alone or in a floating tab group
+// of its own. A dock within a dock that holds a main window of its own belongs to that window and is not listed.
+QList<QDockWidget *> ownDocks(QMainWindow *window);
+
+// The object names of the window's own dock widgets: no empty names, no repeats, sorted by code units.
 QStringList dockNames(QMainWindow *window);
 
 // The window's current arrangement under a name.

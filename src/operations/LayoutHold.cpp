@@ -1,15 +1,28 @@
 #include "operations/LayoutHold.hpp"
+#include "operations/ApplyLayout.hpp"
+#include "operations/LayoutCapture.hpp"
 
+#include <QCoreApplication>
 #include <QDockWidget>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QLayout>
 #include <QMainWindow>
+#include <QMoveEvent>
+#include <QResizeEvent>
 
 namespace {
 
 // The window system answers within milliseconds; a busy machine may take longer.
 constexpr int kHoldMs = 2000;
+
+template <typename T>
+void addOnce(QList<T> &list, const T &value)
+{
+	if (!list.contains(value)) {
+		list.append(value);
+	}
+}
 
 } // namespace
 
@@ -18,6 +31,37 @@ LayoutHold::LayoutHold()
 	ends.setSingleShot(true);
 	ends.setInterval(kHoldMs);
 	connect(&ends, &QTimer::timeout, this, &LayoutHold::release);
+	if (QCoreApplication *application = QCoreApplication::instance()) {
+		application->installEventFilter(&passage);
+	}
+}
+
+bool LayoutHold::Passage::eventFilter(QObject *watched, QEvent *event)
+{
+	if (!applyingLayout()) {
+		ended = true;
+		return false;
+	}
+	if (ended) {
+		docks.clear();
+		ended = false;
+	}
+	auto *dock = qobject_cast<QDockWidget *>(watched);
+	if (!dock) {
+		return false;
+	}
+	// Where the dock is at each of its events: a hidden dock is moved and resized without any, and shown with
+	// events that do not say where it was. A move or a resize says where it was before.
+	const QRect rect = dock->geometry();
+	Passed &passed = docks[dock];
+	addOnce(passed.places, rect.topLeft());
+	addOnce(passed.sizes, rect.size());
+	if (event->type() == QEvent::Move) {
+		addOnce(passed.places, static_cast<QMoveEvent *>(event)->oldPos());
+	} else if (event->type() == QEvent::Resize && static_cast<QResizeEvent *>(event)->oldSize().isValid()) {
+		addOnce(passed.sizes, static_cast<QResizeEvent *>(event)->oldSize());
+	}
+	return false;
 }
 
 void LayoutHold::hold(QMainWindow *target)
@@ -34,15 +78,17 @@ void LayoutHold::hold(QMainWindow *target)
 			watched.append(child);
 		}
 	}
-	// A floating dock keeps the rectangle that the load gave it.
-	const QList<QDockWidget *> docks = target->findChildren<QDockWidget *>();
+	// A floating dock keeps the rectangle that the load gave it, against answers to where the load took it.
+	const QList<QDockWidget *> docks = ownDocks(target);
 	for (QDockWidget *dock : docks) {
 		if (dock->isFloating() && dock->isVisible()) {
 			dock->installEventFilter(this);
 			watched.append(dock);
-			floatingPlaces.insert(dock, dock->geometry());
+			floatingPlaces.insert(dock, {dock->geometry(), passage.docks.value(dock)});
 		}
 	}
+	// What a load passed serves the hold that follows it.
+	passage.docks.clear();
 	ends.start();
 }
 
@@ -67,19 +113,25 @@ bool LayoutHold::eventFilter(QObject *watchedObject, QEvent *event)
 	}
 	const auto place = floatingPlaces.find(watchedObject);
 	if (place != floatingPlaces.end()) {
-		// Once only: a window manager that keeps the window elsewhere has the last word.
 		auto *dock = static_cast<QDockWidget *>(watchedObject);
-		const QRect rect = place.value();
-		if (dock->isFloating() && dock->geometry() != rect) {
+		const QRect rect = place->rect;
+		const QRect now = dock->geometry();
+		if (dock->isFloating() && now != rect) {
+			// Once only: a window manager that keeps the window elsewhere has the last word, and so does a
+			// move or a resize that the load did not make.
+			const bool late = place->passed.places.contains(now.topLeft()) &&
+					  place->passed.sizes.contains(now.size());
 			floatingPlaces.erase(place);
-			QMetaObject::invokeMethod(
-				this,
-				[dock = QPointer<QDockWidget>(dock), rect] {
-					if (dock && dock->isFloating()) {
-						dock->setGeometry(rect);
-					}
-				},
-				Qt::QueuedConnection);
+			if (late) {
+				QMetaObject::invokeMethod(
+					this,
+					[dock = QPointer<QDockWidget>(dock), rect] {
+						if (dock && dock->isFloating()) {
+							dock->setGeometry(rect);
+						}
+					},
+					Qt::QueuedConnection);
+			}
 		}
 	} else if (!queued) {
 		queued = true;

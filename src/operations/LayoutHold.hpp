@@ -2,9 +2,11 @@
 
 #include <QHash>
 #include <QList>
+#include <QPoint>
 #include <QRect>
 #include <QObject>
 #include <QPointer>
+#include <QSize>
 #include <QTimer>
 
 class QMainWindow;
@@ -17,10 +19,13 @@ class QWidget;
 // the docks through other rectangles on the way to the final ones, and an answer to one of those that comes after
 // the last one leaves the dock there, overlapping its neighbours, until something lays the window out again. While
 // the hold lasts, an answer of the window system lays the window out once more, which puts every widget back where
-// the layout has it; the widgets that are there already do not move. A floating dock whose answer leaves it off the
-// rectangle that the load gave it is given that rectangle again, once.
+// the layout has it; the widgets that are there already do not move.
+// A floating dock is the window system's and the user's to move: one that an answer takes off the rectangle that the
+// load gave it is given that rectangle again, once, only when the answer's place and size are each one that the
+// dock had while the layout was put on. Any other move or resize, by the window manager or by the user, stays.
 class LayoutHold : public QObject {
 public:
+	// Notes, from now on, where the docks pass while a layout is put on.
 	LayoutHold();
 
 	// Starts the hold over the window's laid out widgets, or starts it again for the full time.
@@ -30,12 +35,34 @@ public:
 	bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+	// The places and sizes that a dock had while a layout was put on.
+	struct Passed {
+		QList<QPoint> places;
+		QList<QSize> sizes;
+	};
+	// Notes, from the application's events, the places and sizes of each dock while the last layout was put on.
+	class Passage : public QObject {
+	public:
+		bool eventFilter(QObject *watched, QEvent *event) override;
+		QHash<QObject *, Passed> docks;
+
+	private:
+		// Whether the next event seen while a layout is put on begins the record of a new one.
+		bool ended = true;
+	};
+	// A floating dock's rectangle from the load, and where it passed during the load.
+	struct FloatingPlace {
+		QRect rect;
+		Passed passed;
+	};
+
 	void layOutAgain();
 
 	// Plain QObject pointers: released while the window may be half destroyed.
 	QPointer<QObject> window;
 	QList<QPointer<QObject>> watched;
-	QHash<QObject *, QRect> floatingPlaces;
+	QHash<QObject *, FloatingPlace> floatingPlaces;
+	Passage passage;
 	QTimer ends;
 	bool queued = false;
 };

@@ -1,10 +1,12 @@
 #include "remote/RemoteDocks.hpp"
+#include "operations/LayoutCapture.hpp"
 #include "operations/OperationGuard.hpp"
 #include "operations/Screens.hpp"
 
 #include <QAction>
 #include <QDockWidget>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QJsonArray>
 #include <QMainWindow>
 #include <QMenu>
@@ -12,6 +14,12 @@
 namespace {
 
 const QString kName = QStringLiteral("name");
+
+// How long a look waits while a mouse button is held: a dock dragged may float and dock again on its way.
+constexpr int kButtonHeldLookMs = 100;
+
+// The farthest a coordinate of a requested rectangle may lie from 0.
+constexpr qint64 kRectLimit = 100000;
 
 const char *areaName(Qt::DockWidgetArea area)
 {
@@ -45,11 +53,13 @@ std::optional<QRect> requestRect(const QJsonValue &value)
 	int numbers[4] = {};
 	for (int i = 0; i < 4; ++i) {
 		const QJsonValue number = rect.value(QLatin1String(keys[i]));
-		if (!number.isDouble() || number.toDouble() != double(number.toInt()) ||
-		    std::abs(number.toInt()) > 100000) {
+		// A number that is not whole, or too large for 64 bits, reads as 0 here.
+		const qint64 whole = number.toInteger();
+		if (!number.isDouble() || number.toDouble() != double(whole) || whole < -kRectLimit ||
+		    whole > kRectLimit) {
 			return std::nullopt;
 		}
-		numbers[i] = number.toInt();
+		numbers[i] = int(whole);
 	}
 	if (numbers[2] <= 0 || numbers[3] <= 0) {
 		return std::nullopt;
@@ -84,7 +94,7 @@ void RemoteDocks::start()
 	announced.clear();
 	for (QDockWidget *dock : docksInMenuOrder()) {
 		watch(dock);
-		announced.insert(dock->objectName(), statusOf(dock));
+		announced.insert(dock, {dock, statusOf(dock)});
 	}
 }
 
@@ -109,7 +119,7 @@ void RemoteDocks::watch(QDockWidget *dock)
 		return;
 	}
 	watched.append(dock);
-	const auto later = [this] { look.start(); };
+	const auto later = [this] { look.start(0); };
 	connect(dock, &QDockWidget::visibilityChanged, this, later);
 	connect(dock, &QDockWidget::topLevelChanged, this, later);
 	connect(dock, &QDockWidget::dockLocationChanged, this, later);
@@ -119,7 +129,7 @@ void RemoteDocks::watch(QDockWidget *dock)
 bool RemoteDocks::eventFilter(QObject *watchedObject, QEvent *event)
 {
 	if (watchedObject == watchedWindow.data() && event->type() == QEvent::ChildAdded) {
-		look.start();
+		look.start(0);
 	}
 	return QObject::eventFilter(watchedObject, event);
 }
@@ -131,7 +141,7 @@ QList<QDockWidget *> RemoteDocks::docksInMenuOrder() const
 	if (!window) {
 		return docks;
 	}
-	const QList<QDockWidget *> all = window->findChildren<QDockWidget *>();
+	const QList<QDockWidget *> all = ownDocks(window);
 	// OBS's Docks menu lists each dock by its toggle action; docks that it does not list follow.
 	if (const QMenu *menu = window->findChild<QMenu *>(QStringLiteral("menuDocks"))) {
 		const QList<QAction *> actions = menu->actions();
@@ -170,14 +180,19 @@ void RemoteDocks::announceChanges()
 	if (!watchedWindow || !host.window()) {
 		return;
 	}
-	QHash<QString, Status> now;
+	// A dock under the mouse may be on its way: the state that it is left in counts.
+	if (QGuiApplication::mouseButtons() != Qt::NoButton) {
+		look.start(kButtonHeldLookMs);
+		return;
+	}
+	QHash<QDockWidget *, Announced> now;
 	for (QDockWidget *dock : docksInMenuOrder()) {
 		watch(dock);
 		const Status status = statusOf(dock);
-		now.insert(dock->objectName(), status);
-		const auto before = announced.constFind(dock->objectName());
-		// A dock seen for the first time has changed nothing yet.
-		if (before == announced.cend() || *before == status) {
+		now.insert(dock, {dock, status});
+		const auto before = announced.constFind(dock);
+		// A dock seen for the first time has changed nothing yet; one made where a deleted one was is new.
+		if (before == announced.cend() || before->dock != dock || before->status == status) {
 			continue;
 		}
 		QJsonObject event{{kName, dock->objectName()},

@@ -30,8 +30,10 @@ protected:
 
 // The remote control's single docks: the requests that list the main window's docks and show, hide, float, dock
 // and raise one of them, and the event "DockChanged" once a dock's shown, floating or area changes, whatever
-// changed it. Changes are looked at once per turn of the event loop, and right after a load, so that a load gives
-// at most one event per dock; the dock states last announced are this object's own.
+// changed it. Only the main window's own docks count, not those of a main window within a dock. Changes are looked
+// at once per turn of the event loop, and right after a load, so that a load gives at most one event per dock; while
+// a mouse button is held, once it is no longer. The dock states last announced, dock by dock, are this object's
+// own.
 class RemoteDocks : public QObject {
 public:
 	using Emit = std::function<void(const char *type, const QJsonObject &data)>;
@@ -45,7 +47,7 @@ public:
 	static bool handles(const QString &type);
 	QJsonObject answer(const QString &type, const QJsonObject &request);
 
-	// Announces the docks that changed since the last look, now.
+	// Announces the docks that changed since the last look, now, or once no mouse button is held.
 	void announceChanges();
 
 	bool eventFilter(QObject *watched, QEvent *event) override;
@@ -60,6 +62,11 @@ private:
 			return shown == other.shown && floating == other.floating && area == other.area;
 		}
 	};
+	// A dock's state last announced; the pointer tells a dock made where a deleted one was from that one.
+	struct Announced {
+		QPointer<QDockWidget> dock;
+		Status status;
+	};
 
 	QList<QDockWidget *> docksInMenuOrder() const;
 	QDockWidget *findDock(const QJsonObject &request, QJsonObject *error) const;
@@ -72,7 +79,7 @@ private:
 	Emit emit;
 	// The main window being watched, as a plain QObject pointer: it is read while the window may be half destroyed.
 	QPointer<QObject> watchedWindow;
-	QHash<QString, Status> announced;
+	QHash<QDockWidget *, Announced> announced;
 	QList<QPointer<QDockWidget>> watched;
 	QTimer look;
 };
