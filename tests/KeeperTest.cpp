@@ -2,11 +2,14 @@
 #include "support/Documents.hpp"
 
 #include <QAction>
+#include <QDockWidget>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QListWidget>
+#include <QLockFile>
 #include <QTest>
 
 #include <algorithm>
@@ -32,6 +35,20 @@ protected:
 		standin::fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
 		QApplication::processEvents();
 	}
+
+	// Started, with the layout of now kept once it was still.
+	void startAndKeep()
+	{
+		start();
+		ASSERT_TRUE(QTest::qWaitFor([&] { return probe(velkin).keeper().filesWritten() == 1; }, 5000));
+		ASSERT_TRUE(QTest::qWaitFor([&] { return !probe(velkin).keeperStillTimer().isActive(); }, 5000));
+	}
+
+	static QByteArray keptGeometry()
+	{
+		SnapshotData data;
+		return readSnapshotFile(keptPath(), data) == SnapshotIoResult::Ok ? data.geometry : QByteArray();
+	}
 };
 
 TEST_F(KeeperTest, AtStartTheKeptLayoutGoesBackUnlessSomethingStandsInItsWay)
@@ -47,6 +64,7 @@ TEST_F(KeeperTest, AtStartTheKeptLayoutGoesBackUnlessSomethingStandsInItsWay)
 		bool mark;
 		int width;
 		bool setAside;
+		bool otherObs = false;
 	};
 	const QList<Case> cases{
 		{"a crash or a reset", kept, {}, false, 700, false},
@@ -54,7 +72,9 @@ TEST_F(KeeperTest, AtStartTheKeptLayoutGoesBackUnlessSomethingStandsInItsWay)
 		{"a damaged file", kept.left(kept.size() / 2), {}, false, 500, true},
 		{"the start rule loads first", kept, startRule, false, 580, false},
 		{"the option is off", kept, R"({"keepLayoutAcrossRestarts": false})", false, 500, false},
+		{"another OBS runs and keeps it", kept, {}, false, 500, false, true},
 	};
+	const QString mark = keptPath() + QStringLiteral(".putting-back");
 	for (const Case &c : cases) {
 		SCOPED_TRACE(c.what);
 		for (const QString &file : {keptPath(), keptPath() + QStringLiteral(".set-aside"),
@@ -70,10 +90,27 @@ TEST_F(KeeperTest, AtStartTheKeptLayoutGoesBackUnlessSomethingStandsInItsWay)
 		}
 		window->resize(500, 500);
 		QApplication::processEvents();
+		QLockFile otherObs(keptPath() + QStringLiteral(".lock"));
+		if (c.otherObs) {
+			ASSERT_TRUE(otherObs.tryLock(0));
+		}
 		start();
 		EXPECT_EQ(window->width(), c.width);
 		EXPECT_EQ(QFileInfo::exists(keptPath() + QStringLiteral(".set-aside")), c.setAside);
-		EXPECT_FALSE(QFileInfo::exists(keptPath() + QStringLiteral(".putting-back")));
+		// A crash that the layout put back brings about a turn later is caught too: the mark stands until the
+		// layout has been still once.
+		EXPECT_EQ(QFileInfo::exists(mark), c.width == 700);
+		EXPECT_TRUE(QTest::qWaitFor([&] { return !QFileInfo::exists(mark); }, 5000));
+		if (c.otherObs) {
+			// Nothing of this OBS goes into the other's file, until that one has gone.
+			window->resize(520, 500);
+			ASSERT_TRUE(
+				QTest::qWaitFor([&] { return !probe(velkin).keeperStillTimer().isActive(); }, 5000));
+			EXPECT_EQ(readTestBytes(keptPath()), c.keptBytes) << "written beside the other OBS";
+			otherObs.unlock();
+			window->resize(540, 500);
+			EXPECT_TRUE(QTest::qWaitFor([&] { return keptGeometry() == window->saveGeometry(); }, 5000));
+		}
 		if (c.width == 700) {
 			// No snapshot was loaded, and Undo Last Load brings OBS's own layout back.
 			EXPECT_TRUE(probe(velkin).last().isEmpty());
@@ -84,6 +121,100 @@ TEST_F(KeeperTest, AtStartTheKeptLayoutGoesBackUnlessSomethingStandsInItsWay)
 		delete velkin.data();
 		testhost::clearLog();
 	}
+}
+
+// A change that waits when the window goes into the tray or closes is kept then, and the tray's hidden window does not
+// lose it: quit from the tray, the file holds the change.
+TEST_F(KeeperTest, AChangeThatWaitsIsKeptAsTheWindowHidesOrCloses)
+{
+	const struct {
+		const char *what;
+		bool toTray;
+	} cases[] = {{"hidden to the tray, then quit from there", true}, {"closed at once", false}};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.what);
+		QFile::remove(keptPath());
+		window->resize(1000, 700);
+		window->show();
+		startAndKeep();
+		window->resize(1120, 700);
+		QApplication::processEvents();
+		const QByteArray widened = window->saveGeometry();
+		ASSERT_NE(keptGeometry(), widened);
+		if (c.toTray) {
+			window->hide();
+			QApplication::processEvents();
+			EXPECT_EQ(keptGeometry(), widened) << "not kept as the window went into the tray";
+			// In the tray for longer than the wait for stillness.
+			ASSERT_TRUE(
+				QTest::qWaitFor([&] { return !probe(velkin).keeperStillTimer().isActive(); }, 5000));
+		}
+		window->close();
+		QApplication::processEvents();
+		EXPECT_EQ(keptGeometry(), widened);
+		delete velkin.data();
+	}
+}
+
+// While a mouse button that Qt sees is held, a dock may be in the middle of its drag: nothing is written until it is
+// let go, however long the layout has been still.
+TEST_F(KeeperTest, NothingIsWrittenWhileAMouseButtonIsHeld)
+{
+	window->show();
+	ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+	startAndKeep();
+	QTimer &still = probe(velkin).keeperStillTimer();
+	// The still timer fired and started again for the held button: the check of the buttons was made.
+	int checksWhileHeld = 0;
+	const QMetaObject::Connection counting = QObject::connect(&still, &QTimer::timeout, [&] {
+		if (still.isActive() && still.interval() == LayoutKeeper::kStillMs) {
+			++checksWhileHeld;
+		}
+	});
+	QWindow *handle = window->windowHandle();
+	const QPoint inside = window->centralWidget()->geometry().center();
+	QTest::mousePress(handle, Qt::LeftButton, {}, inside);
+	ASSERT_EQ(QGuiApplication::mouseButtons(), Qt::LeftButton);
+	window->resize(760, 540);
+	QTest::qWaitFor([&] { return checksWhileHeld >= 1 || probe(velkin).keeper().filesWritten() > 1; }, 5000);
+	EXPECT_EQ(probe(velkin).keeper().filesWritten(), 1) << "written while the button was held";
+	EXPECT_GE(checksWhileHeld, 1);
+	QTest::mouseRelease(handle, Qt::LeftButton, {}, inside);
+	QObject::disconnect(counting);
+	EXPECT_TRUE(QTest::qWaitFor([&] { return probe(velkin).keeper().filesWritten() == 2; }, 5000));
+	EXPECT_EQ(keptGeometry(), window->saveGeometry());
+}
+
+// OBS's own restore gave the kept layout already: nothing is put back or undone, and a dock that the kept layout
+// names and that comes later still takes its place in it.
+TEST_F(KeeperTest, ALateDockTakesItsKeptPlaceWhenOBSGaveTheLayoutAlready)
+{
+	window->show();
+	auto *browser = new QDockWidget(QStringLiteral("Browser"), window);
+	browser->setObjectName(QStringLiteral("browserDock"));
+	browser->setWidget(new QLabel(QStringLiteral("browser")));
+	window->addDockWidget(Qt::LeftDockWidgetArea, browser);
+	QApplication::processEvents();
+	const SnapshotData kept = captureLayout(window, QStringLiteral("Layout on screen"));
+	ASSERT_EQ(writeSnapshotFile(keptPath(), kept), SnapshotIoResult::Ok);
+	delete browser;
+	// OBS's restore at start, before the browser dock is made.
+	ASSERT_TRUE(window->restoreState(kept.state));
+	QApplication::processEvents();
+	start();
+	EXPECT_EQ(logged(QStringLiteral("Put back the layout on screen")), 0);
+	EXPECT_TRUE(probe(velkin).undoHistory().isEmpty());
+
+	// As OBS adds a browser dock: on the right, then hidden and floating.
+	browser = new QDockWidget(QStringLiteral("Browser"), window);
+	browser->setObjectName(QStringLiteral("browserDock"));
+	browser->setWidget(new QLabel(QStringLiteral("browser")));
+	window->addDockWidget(Qt::RightDockWidgetArea, browser);
+	browser->setVisible(false);
+	browser->setFloating(true);
+	EXPECT_TRUE(QTest::qWaitFor([&] { return !browser->isFloating() && browser->isVisible(); }, 5000))
+		<< "floating " << browser->isFloating() << ", shown " << browser->isVisible();
+	EXPECT_EQ(window->dockWidgetArea(browser), Qt::LeftDockWidgetArea);
 }
 
 TEST_F(KeeperTest, AChangeIsKeptOnceStillAndNothingIsWrittenWithoutOne)

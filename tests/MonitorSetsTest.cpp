@@ -277,6 +277,50 @@ TEST_F(MonitorFollowerTest, AChangeDuringALoadsQuestionLoadsNothingOverIt)
 	EXPECT_EQ(remembered({kLaptop}), QStringLiteral("Road.json"));
 }
 
+// A start on monitors other than those at the last exit or crash is a change of monitors: it brings the snapshot last
+// loaded with them. Started where it was closed, or with no memory of the monitors then, the layout stands.
+TEST_F(MonitorFollowerTest, AStartOnOtherMonitorsThanAtTheLastExitLoadsTheirSnapshot)
+{
+	snapshotOfWidth(QStringLiteral("Road"), 600);
+	snapshotOfWidth(QStringLiteral("Desk"), 700);
+	const MonitorSet laptop{kLaptop};
+	const MonitorSet desk{kLaptop, kHome};
+	const QString onScreen = moduleConfigDirectory() + QStringLiteral("/monitors-on-screen.json");
+	const QString kept = moduleConfigDirectory() + QStringLiteral("/layout-on-screen.json");
+	const struct {
+		const char *what;
+		MonitorSet before;
+		bool known;
+		MonitorSet after;
+		int width;
+	} cases[] = {
+		{"closed at the desk, started away", desk, true, laptop, 600},
+		{"closed away, started at the desk", laptop, true, desk, 700},
+		{"started where it was closed", desk, true, desk, 650},
+		{"the monitors at the last exit not known", desk, false, laptop, 650},
+	};
+	for (const auto &c : cases) {
+		for (const QString &file : {monitorsPath(), onScreen, kept}) {
+			QFile::remove(file);
+		}
+		start(c.before);
+		ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(onScreen); }, 5000)) << c.what;
+		probe(velkin).monitorSettings().layouts = {MonitorLayout{laptop, QStringLiteral("Road.json")},
+							   MonitorLayout{desk, QStringLiteral("Desk.json")}};
+		// Moved by hand before the exit.
+		window->resize(650, 500);
+		QApplication::processEvents();
+		delete velkin.data();
+		QFile::remove(kept);
+		if (!c.known) {
+			QFile::remove(onScreen);
+		}
+		start(c.after);
+		EXPECT_EQ(window->width(), c.width) << c.what;
+		delete velkin.data();
+	}
+}
+
 // When 64 sets are remembered, a new one takes the place of the set used least recently.
 TEST_F(MonitorFollowerTest, AFullMemoryForgetsTheSetUsedLeastRecently)
 {

@@ -11,6 +11,8 @@
 #include <QMainWindow>
 #include <QWidget>
 
+#include <utility>
+
 namespace {
 
 // The name that the kept document carries; it is never listed among the snapshots.
@@ -54,6 +56,28 @@ void LayoutKeeper::setPath(const QString &keptPath)
 	path = keptPath;
 	markPath = keptPath + QStringLiteral(".putting-back");
 	asidePath = keptPath + QStringLiteral(".set-aside");
+	lock = std::make_unique<QLockFile>(keptPath + QStringLiteral(".lock"));
+	// Free only when its holder is gone: a lock of a process that died is taken over at once.
+	lock->setStaleLockTime(0);
+}
+
+bool LayoutKeeper::ownsFile()
+{
+	if (!lock) {
+		return false;
+	}
+	// A lock that cannot be made at all says nothing of another OBS: the write that follows reports its folder.
+	if (lock->isLocked() || lock->tryLock(0) || lock->error() != QLockFile::LockFailedError) {
+		return true;
+	}
+	if (!lockRefusedSaid) {
+		lockRefusedSaid = true;
+		velkinLog(LOG_INFO,
+			  "Another OBS keeps the layout on screen in %s: this one neither puts it back nor keeps it "
+			  "while that one runs",
+			  QFile::encodeName(path).constData());
+	}
+	return false;
 }
 
 void LayoutKeeper::start()
@@ -82,6 +106,9 @@ void LayoutKeeper::stop()
 	// window wrote what was pending.
 	unwatch();
 	started = false;
+	if (lock && lock->isLocked()) {
+		lock->unlock();
+	}
 }
 
 void LayoutKeeper::setEnabled(bool enabled)
@@ -112,6 +139,9 @@ void LayoutKeeper::addAction(QWidget *list)
 void LayoutKeeper::putBack()
 {
 	const QByteArray file = QFile::encodeName(path);
+	if (!ownsFile()) {
+		return;
+	}
 	if (QFileInfo::exists(markPath)) {
 		// The last start went down while it put the kept layout back: it is not tried again.
 		QFile::remove(markPath);
@@ -143,7 +173,12 @@ void LayoutKeeper::putBack()
 	mark.close();
 	bool changed = false;
 	const LoadResult result = host.putKeptLayout(data, &changed);
-	QFile::remove(markPath);
+	// A layout put back can bring OBS down a turn later (a late answer of the window system, a late dock): the mark
+	// stays until it has been still once.
+	markStands = result == LoadResult::Loaded;
+	if (!markStands) {
+		QFile::remove(markPath);
+	}
 	if (result == LoadResult::RestoreFailed) {
 		kept.reset();
 		setAside("the window refused it");
@@ -190,9 +225,18 @@ void LayoutKeeper::watchDocks()
 	watchedObjects.removeAll(nullptr);
 }
 
+void LayoutKeeper::settled()
+{
+	if (std::exchange(markStands, false)) {
+		QFile::remove(markPath);
+	}
+}
+
 void LayoutKeeper::unwatch()
 {
 	stillTimer.stop();
+	pending = false;
+	settled();
 	if (!watching) {
 		return;
 	}
@@ -219,8 +263,8 @@ bool LayoutKeeper::eventFilter(QObject *watched, QEvent *event)
 	case QEvent::Close:
 		if (watched == window && watching) {
 			// What follows an accepted close is OBS taking the window down, not the user's layout.
-			if (stillTimer.isActive()) {
-				writeNow();
+			if (pending) {
+				writeNow(true);
 			}
 			closing = true;
 			QMetaObject::invokeMethod(
@@ -233,10 +277,19 @@ bool LayoutKeeper::eventFilter(QObject *watched, QEvent *event)
 				Qt::QueuedConnection);
 		}
 		break;
+	case QEvent::Hide:
+		if (watched == window) {
+			// To the tray: the state of a hidden window is still the layout, and the change that waits goes now.
+			if (pending && !closing) {
+				writeNow(true);
+			}
+			break;
+		}
+		changed();
+		break;
 	case QEvent::Move:
 	case QEvent::Resize:
 	case QEvent::Show:
-	case QEvent::Hide:
 	case QEvent::WindowStateChange:
 		changed();
 		break;
@@ -261,17 +314,26 @@ void LayoutKeeper::changed()
 	}
 	// A drag sends hundreds of events a second: each takes the time, and only the first starts the timer.
 	++events;
+	pending = true;
 	lastChange.start();
 	if (!stillTimer.isActive()) {
 		stillTimer.start(kStillMs);
 	}
 }
 
-void LayoutKeeper::writeNow()
+void LayoutKeeper::writeNow(bool evenHidden)
 {
 	stillTimer.stop();
-	// A hidden main window shows no layout: it is in the tray, or OBS is taking it down.
-	if (!watching || closing || !window || !window->isVisible()) {
+	if (!watching || closing || !window) {
+		return;
+	}
+	settled();
+	// The hides of a window going into the tray change nothing of its layout: they wait for its close.
+	if (!evenHidden && !window->isVisible()) {
+		return;
+	}
+	pending = false;
+	if (!ownsFile()) {
 		return;
 	}
 	const SnapshotData now = captureLayout(window, kKeptName);

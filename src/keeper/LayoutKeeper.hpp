@@ -6,11 +6,13 @@
 
 #include <QElapsedTimer>
 #include <QList>
+#include <QLockFile>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QTimer>
 
+#include <memory>
 #include <optional>
 
 class QAction;
@@ -35,9 +37,13 @@ constexpr char kKeptLayoutFileName[] = "layout-on-screen.json";
 
 // Keeps the layout on screen in a snapshot document of its own, so that a crash, an update or a reset of OBS's
 // interface does not take it: written atomically once the window and its docks have been still for a second after a
-// change (never while a mouse button is held), and, when a change waits, as the main window is asked to close. At start-up it is put back
-// unless a snapshot was loaded first; a mark beside it says that this is being done, and a start that finds the mark
-// sets the file aside instead. Only the main window's and its docks' own events are watched.
+// change, and, when a change waits, as the main window hides (to the tray) or is asked to close. A write waits while a
+// mouse button that Qt sees is held (a dock dragged by Qt); a drag that the window manager makes (a window by its
+// title bar) shows Qt only the moves, and a rest of a second in it is written. At start-up the file is put back
+// unless a snapshot was loaded first; a mark beside it says that this is being done and stays until the layout has
+// been still once, and a start that finds the mark sets the file aside instead. One OBS at a time keeps the file, the
+// one that holds its lock; another running beside it neither puts it back nor writes it until the lock is free. Only
+// the main window's and its docks' own events are watched.
 class LayoutKeeper : public QObject, public OperationListener {
 	friend struct VelkinProbe;
 
@@ -72,8 +78,13 @@ private:
 	void unwatch();
 	// A change: the file is written once everything has been still for kStillMs.
 	void changed();
-	// Writes the layout of now unless it is what the file holds already.
-	void writeNow();
+	// Writes the layout of now unless it is what the file holds already; a hidden window only when asked, as it
+	// hides or closes.
+	void writeNow(bool evenHidden = false);
+	// The layout put back at start has been still once, or OBS quits: the mark goes.
+	void settled();
+	// Whether this OBS holds the kept file's lock, taking it when it is free.
+	bool ownsFile();
 	// Moves the kept file out of the way, with a warning that says why.
 	void setAside(const char *why);
 
@@ -81,6 +92,7 @@ private:
 	QString path;
 	QString markPath;
 	QString asidePath;
+	std::unique_ptr<QLockFile> lock;
 	QPointer<QMainWindow> window;
 	// The main window and the docks whose events are watched.
 	QList<QPointer<QObject>> watchedObjects;
@@ -88,6 +100,11 @@ private:
 	QElapsedTimer lastChange;
 	// The layout that the file holds, as written or read.
 	std::optional<SnapshotData> kept;
+	// A change waits to be written.
+	bool pending = false;
+	// The mark is there until the layout put back has been still once.
+	bool markStands = false;
+	bool lockRefusedSaid = false;
 	bool watching = false;
 	bool started = false;
 	bool loadedSinceStart = false;

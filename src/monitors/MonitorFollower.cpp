@@ -4,6 +4,7 @@
 #include "store/SnapshotFolder.hpp"
 
 #include <QAction>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMainWindow>
@@ -37,6 +38,9 @@ MonitorFollower::MonitorFollower(MonitorsHost &host) : host(host)
 void MonitorFollower::read(const QString &filePath, const QString &olderPath)
 {
 	path = filePath;
+	onScreenPath = path.isEmpty() ? QString()
+				      : QFileInfo(path).dir().filePath(QString::fromLatin1(kMonitorsOnScreenFileName));
+	lastOnScreen = onScreenPath.isEmpty() ? std::nullopt : readMonitorsOnScreen(onScreenPath);
 	const QFileInfo info(path);
 	if (!info.exists() && !info.isSymLink()) {
 		// Until the first save, the older file's option and memory stand.
@@ -89,7 +93,11 @@ void MonitorFollower::saveSoon()
 
 void MonitorFollower::start()
 {
-	settledMonitors = monitorKey(monitorsNow());
+	// The monitors when they last settled before this start, at the last exit or crash: other monitors now are a
+	// change, and a load made before it settles (the start rule) stands.
+	const MonitorKey now = monitorKey(monitorsNow());
+	settledMonitors = lastOnScreen ? monitorKey(*lastOnScreen) : now;
+	changePending = settledMonitors != now;
 	const auto watch = [this](QScreen *screen) {
 		screenConnections.append(
 			QObject::connect(screen, &QScreen::geometryChanged, this, [this] { screensChanged(); }));
@@ -159,9 +167,11 @@ void MonitorFollower::screensSettled()
 	if (QMainWindow *window = host.window()) {
 		keepWindowsOnScreens(window);
 	}
-	const MonitorKey now = monitorKey(monitorsNow());
+	const MonitorSet monitors = monitorsNow();
+	const MonitorKey now = monitorKey(monitors);
 	const bool changed = now != settledMonitors;
 	settledMonitors = now;
+	keepMonitorsOnScreen(monitors);
 	// A load made while the change waited is the user's layout for these monitors: nothing loads over it.
 	const bool loadedMeanwhile = std::exchange(loadedWhilePending, false);
 	if (!changed || !settings.follow || loadedMeanwhile) {
@@ -183,9 +193,26 @@ void MonitorFollower::screensSettled()
 	host.loadSnapshot(snapshot, LoadSource::Monitors, nullptr);
 }
 
+void MonitorFollower::keepMonitorsOnScreen(const MonitorSet &monitors)
+{
+	if (onScreenPath.isEmpty() || (lastOnScreen && monitorKey(*lastOnScreen) == monitorKey(monitors)) ||
+	    !host.ensureSnapshotDirectory()) {
+		return;
+	}
+	const QByteArray bytes = monitorsOnScreenToJson(monitors);
+	QSaveFile file(onScreenPath);
+	if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+		velkinLog(LOG_WARNING, "Could not save %s: %s", kMonitorsOnScreenFileName,
+			  file.errorString().toUtf8().constData());
+		return;
+	}
+	lastOnScreen = monitors;
+}
+
 void MonitorFollower::layoutLoaded(const LoadedLayout &loaded)
 {
-	if (changePending) {
+	// The layout kept across restarts, put back at start, is no choice of the user's for the monitors of now.
+	if (changePending && loaded.source != LoadSource::Kept) {
 		loadedWhilePending = true;
 	}
 	// The layout kept across restarts loads no snapshot: `last` stays what it was.

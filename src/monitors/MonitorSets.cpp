@@ -95,22 +95,52 @@ qsizetype indexOfMonitors(const QList<MonitorLayout> &layouts, const MonitorKey 
 	return -1;
 }
 
+QJsonArray monitorSetToJson(const MonitorSet &set)
+{
+	QJsonArray screens;
+	for (const MonitorScreen &screen : set) {
+		screens.append(QJsonObject{{kName, screen.name},
+					   {kManufacturer, screen.manufacturer},
+					   {kModel, screen.model},
+					   {kSerial, screen.serial},
+					   {kX, screen.geometry.x()},
+					   {kY, screen.geometry.y()},
+					   {kWidth, screen.geometry.width()},
+					   {kHeight, screen.geometry.height()}});
+	}
+	return screens;
+}
+
+std::optional<MonitorSet> monitorSetFromJson(const QJsonArray &screens)
+{
+	MonitorSet set;
+	for (const QJsonValue &entry : screens) {
+		const QJsonObject screen = entry.toObject();
+		const QJsonValue name = screen.value(kName);
+		const auto side = [&screen](const QString &key, int low) {
+			const double number = screen.value(key).toDouble(-1.0 * kMaxScreenSide - 1);
+			return number >= low && number <= kMaxScreenSide && number == int(number);
+		};
+		if (!name.isString() || !side(kX, -kMaxScreenSide) || !side(kY, -kMaxScreenSide) || !side(kWidth, 1) ||
+		    !side(kHeight, 1)) {
+			return std::nullopt;
+		}
+		set.append(MonitorScreen{name.toString(), screen.value(kManufacturer).toString(),
+					 screen.value(kModel).toString(), screen.value(kSerial).toString(),
+					 QRect(screen.value(kX).toInt(), screen.value(kY).toInt(),
+					       screen.value(kWidth).toInt(), screen.value(kHeight).toInt())});
+	}
+	if (set.isEmpty()) {
+		return std::nullopt;
+	}
+	return set;
+}
+
 QJsonArray monitorLayoutsToJson(const QList<MonitorLayout> &layouts)
 {
 	QJsonArray list;
 	for (const MonitorLayout &layout : layouts) {
-		QJsonArray screens;
-		for (const MonitorScreen &screen : layout.screens) {
-			screens.append(QJsonObject{{kName, screen.name},
-						   {kManufacturer, screen.manufacturer},
-						   {kModel, screen.model},
-						   {kSerial, screen.serial},
-						   {kX, screen.geometry.x()},
-						   {kY, screen.geometry.y()},
-						   {kWidth, screen.geometry.width()},
-						   {kHeight, screen.geometry.height()}});
-		}
-		list.append(QJsonObject{{kScreens, screens}, {kSnapshot, layout.snapshot}});
+		list.append(QJsonObject{{kScreens, monitorSetToJson(layout.screens)}, {kSnapshot, layout.snapshot}});
 	}
 	return list;
 }
@@ -127,29 +157,11 @@ QList<MonitorLayout> monitorLayoutsFromJson(const QJsonArray &list)
 		if (!isPlainFileName(layout.snapshot)) {
 			continue;
 		}
-		bool valid = true;
-		const QJsonArray screens = object.value(kScreens).toArray();
-		for (const QJsonValue &entry : screens) {
-			const QJsonObject screen = entry.toObject();
-			const QJsonValue name = screen.value(kName);
-			const auto side = [&screen](const QString &key, int low) {
-				const double number = screen.value(key).toDouble(-1.0 * kMaxScreenSide - 1);
-				return number >= low && number <= kMaxScreenSide && number == int(number);
-			};
-			if (!name.isString() || !side(kX, -kMaxScreenSide) || !side(kY, -kMaxScreenSide) ||
-			    !side(kWidth, 1) || !side(kHeight, 1)) {
-				valid = false;
-				break;
-			}
-			layout.screens.append(
-				MonitorScreen{name.toString(), screen.value(kManufacturer).toString(),
-					      screen.value(kModel).toString(), screen.value(kSerial).toString(),
-					      QRect(screen.value(kX).toInt(), screen.value(kY).toInt(),
-						    screen.value(kWidth).toInt(), screen.value(kHeight).toInt())});
-		}
-		if (!valid || layout.screens.isEmpty()) {
+		const std::optional<MonitorSet> screens = monitorSetFromJson(object.value(kScreens).toArray());
+		if (!screens) {
 			continue;
 		}
+		layout.screens = *screens;
 		const MonitorKey key = monitorKey(layout.screens);
 		if (keys.contains(key)) {
 			continue;
@@ -174,7 +186,9 @@ std::optional<MonitorSettings> parseMonitorSettings(const QByteArray &json)
 	return settings;
 }
 
-std::optional<MonitorSettings> readMonitorSettings(const QString &path)
+namespace {
+
+std::optional<QByteArray> readSmallFile(const QString &path)
 {
 	// A FIFO or a device in its place would block the host's start.
 	if (!QFileInfo(path).isFile()) {
@@ -188,7 +202,30 @@ std::optional<MonitorSettings> readMonitorSettings(const QString &path)
 	if (bytes.size() > kMaxMonitorsFileBytes) {
 		return std::nullopt;
 	}
-	return parseMonitorSettings(bytes);
+	return bytes;
+}
+
+} // namespace
+
+std::optional<MonitorSettings> readMonitorSettings(const QString &path)
+{
+	const std::optional<QByteArray> bytes = readSmallFile(path);
+	return bytes ? parseMonitorSettings(*bytes) : std::nullopt;
+}
+
+std::optional<MonitorSet> readMonitorsOnScreen(const QString &path)
+{
+	const std::optional<QByteArray> bytes = readSmallFile(path);
+	if (!bytes) {
+		return std::nullopt;
+	}
+	const QJsonDocument document = QJsonDocument::fromJson(*bytes);
+	return monitorSetFromJson(document.object().value(kScreens).toArray());
+}
+
+QByteArray monitorsOnScreenToJson(const MonitorSet &set)
+{
+	return QJsonDocument(QJsonObject{{kScreens, monitorSetToJson(set)}}).toJson(QJsonDocument::Indented);
 }
 
 QByteArray monitorSettingsToJson(const MonitorSettings &settings)

@@ -52,6 +52,11 @@ struct MonitorLayout {
 	}
 };
 
+// A set as a list of {"name", "manufacturer", "model", "serial", "x", "y", "width", "height"}; read back, nothing
+// when it is empty or any entry lacks its name or a rectangle with a positive size.
+QJsonArray monitorSetToJson(const MonitorSet &set);
+std::optional<MonitorSet> monitorSetFromJson(const QJsonArray &screens);
+
 // The screens that Qt has now.
 MonitorSet currentMonitors();
 
@@ -80,3 +85,9 @@ std::optional<MonitorSettings> parseMonitorSettings(const QByteArray &json);
 // Reads a regular file of at most 4 MiB; nothing when there is none or it cannot be read.
 std::optional<MonitorSettings> readMonitorSettings(const QString &path);
 QByteArray monitorSettingsToJson(const MonitorSettings &settings);
+
+// monitors-on-screen.json: {"screens": [...]}, the set of monitors when they last settled, so that a start on
+// other monitors counts as their change.
+constexpr char kMonitorsOnScreenFileName[] = "monitors-on-screen.json";
+std::optional<MonitorSet> readMonitorsOnScreen(const QString &path);
+QByteArray monitorsOnScreenToJson(const MonitorSet &set);

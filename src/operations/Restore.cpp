@@ -156,6 +156,10 @@ LoadResult Velkin::putKeptLayout(const SnapshotData &kept, bool *changed)
 			readSnapshotFile(last, named);
 		}
 		finishLoad(LoadedLayout{last, named.name, kept, before, LoadSource::Kept});
+	} else {
+		// No undo step and `last` as it was; the docks that the kept layout names and that come later still take
+		// their place in it.
+		lateDocks.layoutLoaded(LoadedLayout{last, QString(), kept, before, LoadSource::Kept});
 	}
 	return LoadResult::Loaded;
 }
