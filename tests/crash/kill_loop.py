@@ -51,7 +51,8 @@ def check(folder):
             b"\x01\xd9\xd0\xcb"):
         return f"layout-on-screen.json holds {kept}"
     names = os.listdir(folder)
-    extra = sorted(set(names) - {"snapshots", "settings.json", "layout-on-screen.json"}
+    # The lock of the process that keeps the layout stays after a kill; the next start takes it over as stale.
+    extra = sorted(set(names) - {"snapshots", "settings.json", "layout-on-screen.json", "layout-on-screen.json.lock"}
                    - set(leftovers(names, "settings.json")) - set(leftovers(names, "layout-on-screen.json")))
     if extra:
         return f"left behind: {extra}"
