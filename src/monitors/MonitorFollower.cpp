@@ -56,20 +56,26 @@ void MonitorFollower::read(const QString &filePath, const QString &olderPath)
 	}
 }
 
+// Replaces the file with the bytes at once, or logs why not (the file is named by `name`).
+static bool writeWhole(const QString &path, const QByteArray &bytes, const char *name)
+{
+	QSaveFile file(path);
+	if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+		velkinLog(LOG_WARNING, "Could not save %s: %s", name, file.errorString().toUtf8().constData());
+		return false;
+	}
+	return true;
+}
+
 void MonitorFollower::save()
 {
 	memorySaveTimer.stop();
 	if (path.isEmpty() || !host.ensureSnapshotDirectory()) {
 		return;
 	}
-	const QByteArray bytes = monitorSettingsToJson(settings);
-	QSaveFile file(path);
-	if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-		velkinLog(LOG_WARNING, "Could not save %s: %s", kMonitorsFileName,
-			  file.errorString().toUtf8().constData());
-		return;
+	if (writeWhole(path, monitorSettingsToJson(settings), kMonitorsFileName)) {
+		fileKept = false;
 	}
-	fileKept = false;
 }
 
 void MonitorFollower::saveAtExit()
@@ -199,14 +205,9 @@ void MonitorFollower::keepMonitorsOnScreen(const MonitorSet &monitors)
 	    !host.ensureSnapshotDirectory()) {
 		return;
 	}
-	const QByteArray bytes = monitorsOnScreenToJson(monitors);
-	QSaveFile file(onScreenPath);
-	if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-		velkinLog(LOG_WARNING, "Could not save %s: %s", kMonitorsOnScreenFileName,
-			  file.errorString().toUtf8().constData());
-		return;
+	if (writeWhole(onScreenPath, monitorsOnScreenToJson(monitors), kMonitorsOnScreenFileName)) {
+		lastOnScreen = monitors;
 	}
-	lastOnScreen = monitors;
 }
 
 void MonitorFollower::layoutLoaded(const LoadedLayout &loaded)
