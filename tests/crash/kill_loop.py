@@ -7,6 +7,7 @@ import base64
 import json
 import os
 import random
+import re
 import shutil
 import signal
 import subprocess
@@ -52,7 +53,10 @@ def check(folder):
         return f"layout-on-screen.json holds {kept}"
     names = os.listdir(folder)
     # The lock of the process that keeps the layout stays after a kill; the next start takes it over as stale.
-    extra = sorted(set(names) - {"snapshots", "settings.json", "layout-on-screen.json", "layout-on-screen.json.lock"}
+    # A kill while a start takes a stale lock over leaves the guard Qt holds meanwhile (".rmlock", and a guard of
+    # that guard); the next start takes those over the same way.
+    extra = sorted(set(names) - {"snapshots", "settings.json", "layout-on-screen.json"}
+                   - {n for n in names if re.fullmatch(r"layout-on-screen\.json\.lock(\.rmlock)*", n)}
                    - set(leftovers(names, "settings.json")) - set(leftovers(names, "layout-on-screen.json")))
     if extra:
         return f"left behind: {extra}"
