@@ -92,4 +92,39 @@ TEST(UndoHistoryTest, TheOldestLayoutsGoBeyondTheDepth)
 	EXPECT_EQ(kept.last().last, QStringLiteral("/s/11.json"));
 }
 
+// Steps as a sequence of loads (L), dock changes (D) and undos (U) leaves them: a run of dock changes is one step,
+// the layout from before its first change, and a load or an undo ends the run.
+TEST(UndoHistoryTest, ARunOfDockChangesIsOneStep)
+{
+	const struct {
+		const char *steps;
+		QStringList kept;
+	} cases[] = {
+		{"LDDDDDDDDDD", {"L", "D1"}},
+		{"DDLDD", {"D0", "L", "D3"}},
+		{"LDDUDD", {"L", "D4"}},
+		{"DDDDDDDDDDDDLL", {"D0", "L", "L"}},
+	};
+	for (const auto &c : cases) {
+		StandInHost host;
+		UndoHistory undo(host);
+		const QString steps = QString::fromLatin1(c.steps);
+		for (int i = 0; i < steps.size(); ++i) {
+			const QString layout = steps.at(i) + (steps.at(i) == u'D' ? QString::number(i) : QString());
+			if (steps.at(i) == u'L') {
+				undo.remember(layoutNamed(layout));
+			} else if (steps.at(i) == u'D') {
+				undo.rememberDockChange(layoutNamed(layout));
+			} else {
+				undo.undo();
+			}
+		}
+		QStringList kept;
+		for (const LayoutMemento &layout : VelkinProbe::undoHistoryOf(undo)) {
+			kept.append(layout.last);
+		}
+		EXPECT_EQ(kept, c.kept) << c.steps;
+	}
+}
+
 } // namespace

@@ -21,7 +21,8 @@ QJsonObject remoteError(const char *code, const QString &message);
 // What the single-dock requests ask of the controller besides the window and the operations.
 class DockRequestHost : public virtual FeatureHost {
 public:
-	// Keeps the layout from before a change of the docks, as a step that Undo Last Load puts back.
+	// Keeps the layout from before a change of the docks, as a step that Undo Last Load puts back; a run of such
+	// changes with no load between them is one step.
 	virtual void rememberForUndo(const LayoutMemento &before) = 0;
 
 protected:

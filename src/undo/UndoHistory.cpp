@@ -1,5 +1,5 @@
 #include "undo/UndoHistory.hpp"
-#include "module/Module.hpp"
+#include "base/Log.hpp"
 #include "operations/OperationGuard.hpp"
 #include "settings/SettingsFile.hpp"
 
@@ -16,11 +16,21 @@ UndoHistory::UndoHistory(FeatureHost &host) : host(host) {}
 
 void UndoHistory::remember(const LayoutMemento &before)
 {
+	dockRunOpen = false;
 	history.append(before);
 	while (history.size() > kDepth) {
 		history.removeFirst();
 	}
 	updateAction();
+}
+
+void UndoHistory::rememberDockChange(const LayoutMemento &before)
+{
+	if (dockRunOpen && !history.isEmpty()) {
+		return;
+	}
+	remember(before);
+	dockRunOpen = true;
 }
 
 LoadResult UndoHistory::undo()
@@ -29,6 +39,7 @@ LoadResult UndoHistory::undo()
 	if (!guard || history.isEmpty()) {
 		return LoadResult::NotStarted;
 	}
+	dockRunOpen = false;
 	const LayoutMemento layout = history.takeLast();
 	const LoadResult result = host.putLayoutBack(layout, LoadSource::Undo);
 	if (result != LoadResult::Loaded) {

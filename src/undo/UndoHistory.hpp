@@ -17,7 +17,8 @@ class QAction;
 class QWidget;
 
 // Undo: the layouts from before the last loads, newest last, with the hotkey and the manager's entry that put the
-// newest one back.
+// newest one back. A run of single-dock changes with no load between them is one step, the layout from before the
+// first of them: toggling a dock ten times pushes no load out of the history.
 class UndoHistory : public QObject, public SnapshotHolder, public OperationListener {
 	friend struct VelkinProbe;
 
@@ -28,6 +29,8 @@ public:
 
 	// Keeps the layout from before a load; beyond kDepth the oldest goes.
 	void remember(const LayoutMemento &before);
+	// Keeps the layout from before a change of one dock, unless the newest step is that of the run it belongs to.
+	void rememberDockChange(const LayoutMemento &before);
 	bool isEmpty() const { return history.isEmpty(); }
 	// Puts the newest kept layout back, as an operation of its own. One that the window refuses stays kept.
 	LoadResult undo();
@@ -52,6 +55,8 @@ private:
 
 	FeatureHost &host;
 	QList<LayoutMemento> history;
+	// The newest step is from before a run of dock changes that goes on until the next load or undo.
+	bool dockRunOpen = false;
 	obs_hotkey_id hotkeyId = OBS_INVALID_HOTKEY_ID;
 	QPointer<QAction> action;
 };
