@@ -1,4 +1,4 @@
-#include "module/Module.hpp"
+#include "base/Log.hpp"
 #include "support/ControllerTest.hpp"
 #include "support/Documents.hpp"
 #include "support/Modal.hpp"

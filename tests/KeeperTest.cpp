@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QDockWidget>
 #include <QFile>
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -44,6 +45,8 @@ protected:
 		ASSERT_TRUE(QTest::qWaitFor([&] { return !probe(velkin).keeperStillTimer().isActive(); }, 5000));
 	}
 
+	static QString optionPath() { return QFileInfo(keptPath()).dir().filePath(QStringLiteral("keeper.json")); }
+
 	static QByteArray keptGeometry()
 	{
 		SnapshotData data;
@@ -65,6 +68,7 @@ TEST_F(KeeperTest, AtStartTheKeptLayoutGoesBackUnlessSomethingStandsInItsWay)
 		int width;
 		bool setAside;
 		bool otherObs = false;
+		QByteArray option = {};
 	};
 	const QList<Case> cases{
 		{"a crash or a reset", kept, {}, false, 700, false},
@@ -72,14 +76,22 @@ TEST_F(KeeperTest, AtStartTheKeptLayoutGoesBackUnlessSomethingStandsInItsWay)
 		{"a damaged file", kept.left(kept.size() / 2), {}, false, 500, true},
 		{"the start rule loads first", kept, startRule, false, 580, false},
 		{"the option is off", kept, R"({"keepLayoutAcrossRestarts": false})", false, 500, false},
+		{"the option is off in its own file, over the older word", kept, R"({"keepLayoutAcrossRestarts": true})",
+		 false, 500, false, false, R"({"keepLayoutAcrossRestarts": false})"},
+		{"its own file cannot be read: the older word is gone", kept, R"({"keepLayoutAcrossRestarts": false})",
+		 false, 700, false, false, "{"},
 		{"another OBS runs and keeps it", kept, {}, false, 500, false, true},
 	};
 	const QString mark = keptPath() + QStringLiteral(".putting-back");
 	for (const Case &c : cases) {
 		SCOPED_TRACE(c.what);
 		for (const QString &file : {keptPath(), keptPath() + QStringLiteral(".set-aside"),
-					    keptPath() + QStringLiteral(".putting-back"), automationPath()}) {
+					    keptPath() + QStringLiteral(".putting-back"), automationPath(), optionPath(),
+					    settingsPath()}) {
 			QFile::remove(file);
+		}
+		if (!c.option.isEmpty()) {
+			writeTestBytes(optionPath(), c.option);
 		}
 		writeTestBytes(keptPath(), c.keptBytes);
 		if (!c.automation.isEmpty()) {
@@ -240,7 +252,7 @@ TEST_F(KeeperTest, AChangeIsKeptOnceStillAndNothingIsWrittenWithoutOne)
 	EXPECT_EQ(readTestBytes(keptPath()), before);
 	EXPECT_EQ(logged(QStringLiteral("The layout on screen cannot be kept")), 1);
 
-	// Turned off in the manager's context menu: kept in automation.json, and nothing is watched any more.
+	// Turned off in the manager's context menu: kept in keeper.json, and nothing is watched any more.
 	velkin->showManagerDialog();
 	QList<QAction *> actions = probe(velkin).snapshotList()->actions();
 	auto keep = std::find_if(actions.begin(), actions.end(),
@@ -248,10 +260,8 @@ TEST_F(KeeperTest, AChangeIsKeptOnceStillAndNothingIsWrittenWithoutOne)
 	ASSERT_NE(keep, actions.end());
 	(*keep)->trigger();
 	EXPECT_FALSE((*keep)->isChecked());
-	EXPECT_EQ(QJsonDocument::fromJson(readTestBytes(automationPath()))
-			  .object()
-			  .value(QStringLiteral("keepLayoutAcrossRestarts")),
-		  QJsonValue(false));
+	EXPECT_EQ(QJsonDocument::fromJson(readTestBytes(optionPath())).object(),
+		  QJsonObject({{QStringLiteral("keepLayoutAcrossRestarts"), false}}));
 	window->resize(700, 480);
 	QApplication::processEvents();
 	EXPECT_FALSE(probe(velkin).keeperStillTimer().isActive());

@@ -1,3 +1,4 @@
+#include "base/Log.hpp"
 #include "module/Module.hpp"
 #include "module/Velkin.hpp"
 #include "operations/LayoutCapture.hpp"

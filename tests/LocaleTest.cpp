@@ -1,6 +1,6 @@
 // Every locale file against en-US: the same keys, the same placeholders, valid UTF-8 and no empty text. The module
 // speaks each language through libobs, and libobs fills a key that a file lacks from en-US.
-#include "module/Module.hpp"
+#include "base/Log.hpp"
 #include "support/TestHost.hpp"
 
 #include <QDir>

@@ -166,7 +166,7 @@ protected:
 		makeController();
 		probe(velkin).monitorsNow() = [this] { return screens; };
 		standin::fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
-		QTest::qWait(600);
+		ASSERT_TRUE(QTest::qWaitFor([this] { return probe(velkin).monitorsIdle(); }, 5000));
 	}
 
 	// The monitors change and have settled.
@@ -174,7 +174,7 @@ protected:
 	{
 		screens = monitors;
 		probe(velkin).screensChanged();
-		QTest::qWait(700);
+		ASSERT_TRUE(QTest::qWaitFor([this] { return probe(velkin).screensSettled(); }, 5000));
 	}
 
 	QString remembered(const MonitorSet &set)
@@ -210,8 +210,7 @@ TEST_F(MonitorFollowerTest, TheMemoryIsWrittenAfterABurstOfLoadsAndAtTheExit)
 		ASSERT_EQ(velkin->loadSnapshot(path(name), LoadSource::Remote), LoadResult::Loaded);
 		EXPECT_FALSE(QFileInfo::exists(monitorsPath())) << "written at the load of " << name.toStdString();
 	}
-	QTest::qWait(300);
-	EXPECT_EQ(saved(), QStringLiteral("Three.json"));
+	EXPECT_TRUE(QTest::qWaitFor([&] { return saved() == QStringLiteral("Three.json"); }, 5000)) << saved().toStdString();
 
 	ASSERT_EQ(velkin->loadSnapshot(path(names.first()), LoadSource::Remote), LoadResult::Loaded);
 	EXPECT_EQ(saved(), QStringLiteral("Three.json"));
@@ -270,7 +269,7 @@ TEST_F(MonitorFollowerTest, AChangeDuringALoadsQuestionLoadsNothingOverIt)
 		},
 		[&] { EXPECT_EQ(velkin->loadSnapshot(asks, LoadSource::Dialog), LoadResult::Loaded); });
 	ASSERT_EQ(asked.size(), 1);
-	QTest::qWait(300);
+	ASSERT_TRUE(QTest::qWaitFor([this] { return probe(velkin).monitorsIdle(); }, 5000));
 	EXPECT_EQ(window->width(), 700);
 	EXPECT_EQ(probe(velkin).undoHistory().size(), 1) << "a second load followed the question";
 	EXPECT_EQ(remembered({kLaptop, kHome}), QStringLiteral("Desk.json"));

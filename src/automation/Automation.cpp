@@ -1,6 +1,6 @@
 #include "automation/Automation.hpp"
 #include "automation/AutomationText.hpp"
-#include "module/Module.hpp"
+#include "base/Log.hpp"
 #include "operations/OperationGuard.hpp"
 #include "store/SnapshotFolder.hpp"
 
@@ -214,7 +214,7 @@ void Automation::operationEnded()
 
 void Automation::layoutLoaded(const LoadedLayout &loaded)
 {
-	if (loaded.source != LoadSource::Kept) {
+	if (loaded.chosen) {
 		loadedSinceStart = true;
 	}
 }

@@ -70,8 +70,6 @@ public:
 	void setRule(AutomationEvent event, const QString &fileName, bool enabled);
 	void setRestorePreviousOnStop(bool enabled) { setOption(&AutomationSettings::restorePreviousOnStop, enabled); }
 	// The option of keeping the layout on screen across restarts, which the layout keeper follows.
-	bool keepsLayout() const { return settings.keepLayout; }
-	void setKeepLayout(bool enabled) { setOption(&AutomationSettings::keepLayout, enabled); }
 	QList<AutomationEvent> rulesOf(const QString &fileName) const;
 	// The events of every snapshot that has rules, by file name: at most one entry an event.
 	QHash<QString, QList<AutomationEvent>> rulesByFile() const;

@@ -31,10 +31,10 @@ const QString kRules = QStringLiteral("rules");
 const QString kEvent = QStringLiteral("event");
 const QString kSnapshot = QStringLiteral("snapshot");
 const QString kRestorePrevious = QStringLiteral("restorePreviousOnStop");
-const QString kKeepLayout = QStringLiteral("keepLayoutAcrossRestarts");
 const QString kUndoHotkey = QStringLiteral("undoHotkey");
-// Kept for earlier versions, which follow the monitors from this file.
-const QStringList kOlderKeys{QStringLiteral("followMonitors"), QStringLiteral("monitorLayouts")};
+// Kept for earlier versions, which follow the monitors and keep the layout from this file.
+const QStringList kOlderKeys{QStringLiteral("followMonitors"), QStringLiteral("monitorLayouts"),
+			     QStringLiteral("keepLayoutAcrossRestarts")};
 
 } // namespace
 
@@ -92,7 +92,6 @@ std::optional<AutomationSettings> parseAutomation(const QByteArray &json, Skippe
 
 	AutomationSettings settings;
 	settings.restorePreviousOnStop = object.value(kRestorePrevious).toBool(false);
-	settings.keepLayout = object.value(kKeepLayout).toBool(true);
 	settings.undoHotkey = object.value(kUndoHotkey).toArray();
 	for (const QString &key : kOlderKeys) {
 		if (object.contains(key)) {
@@ -191,7 +190,6 @@ QByteArray automationToJson(const AutomationSettings &settings)
 	QJsonObject object = settings.olderKeys;
 	object.insert(kRules, rules);
 	object.insert(kRestorePrevious, settings.restorePreviousOnStop);
-	object.insert(kKeepLayout, settings.keepLayout);
 	object.insert(kUndoHotkey, settings.undoHotkey);
 	return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }

@@ -37,13 +37,12 @@ std::optional<AutomationEvent> automationEventFor(enum obs_frontend_event event)
 std::optional<AutomationEvent> startEventOf(AutomationEvent stopEvent);
 
 // automation.json in memory: the snapshot file name of each event's rule (empty: no rule), the option that
-// puts the earlier layout back when streaming or recording stops, the option that keeps the layout on screen across
-// restarts (on unless the file turns it off), the undo hotkey's bindings; and, as read, the keys
-// "followMonitors" and "monitorLayouts" that earlier versions keep here, written back unchanged for them.
+// puts the earlier layout back when streaming or recording stops, the undo hotkey's bindings; and, as read, the keys
+// "followMonitors", "monitorLayouts" and "keepLayoutAcrossRestarts" that earlier versions keep here, written back
+// unchanged for them.
 struct AutomationSettings {
 	std::array<QString, kAutomationEventCount> rules;
 	bool restorePreviousOnStop = false;
-	bool keepLayout = true;
 	QJsonArray undoHotkey;
 	QJsonObject olderKeys;
 
@@ -52,7 +51,7 @@ struct AutomationSettings {
 	bool operator==(const AutomationSettings &other) const
 	{
 		return rules == other.rules && restorePreviousOnStop == other.restorePreviousOnStop &&
-		       keepLayout == other.keepLayout && undoHotkey == other.undoHotkey && olderKeys == other.olderKeys;
+		       undoHotkey == other.undoHotkey && olderKeys == other.olderKeys;
 	}
 };
 

@@ -1,6 +1,6 @@
 #include "automation/Automation.hpp"
 #include "automation/AutomationText.hpp"
-#include "module/Module.hpp"
+#include "base/Log.hpp"
 
 #include <QAction>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 // Built into test builds only: on request, the shown manager reports in the log its size and, for every button and
 // every shown label, the room that its text has and the room that the text takes, when it opens and after each change
 // of the search, so that the real-host checks can judge a translation in OBS's own theme and fonts.
-#include "module/Module.hpp"
+#include "base/Log.hpp"
 #include "module/Velkin.hpp"
 
 #include <QDialog>

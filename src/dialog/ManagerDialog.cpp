@@ -1,3 +1,4 @@
+#include "base/Log.hpp"
 #include "dialog/SnapshotDelegate.hpp"
 #include "module/Module.hpp"
 #include "module/Velkin.hpp"

@@ -1,13 +1,17 @@
 #include "keeper/LayoutKeeper.hpp"
-#include "module/Module.hpp"
+#include "base/Log.hpp"
+#include "base/WholeFile.hpp"
 #include "operations/LayoutCapture.hpp"
 
 #include <QAction>
+#include <QDir>
 #include <QDockWidget>
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMainWindow>
 #include <QWidget>
 
@@ -17,6 +21,20 @@ namespace {
 
 // The name that the kept document carries; it is never listed among the snapshots.
 const QString kKeptName = QStringLiteral("Layout on screen");
+const QString kKeepLayoutKey = QStringLiteral("keepLayoutAcrossRestarts");
+
+// The option as a file at path holds it; nothing when the file is not there, is no regular file (a FIFO would block
+// the read) or is larger than automation.json may be, or holds no such object.
+std::optional<bool> readKeepOption(const QString &path)
+{
+	QFile file(path);
+	const QFileInfo info(path);
+	if (!info.isFile() || info.size() > 4 * 1024 * 1024 || !file.open(QIODevice::ReadOnly)) {
+		return std::nullopt;
+	}
+	const QJsonValue value = QJsonDocument::fromJson(file.readAll()).object().value(kKeepLayoutKey);
+	return value.isBool() ? std::optional<bool>(value.toBool()) : std::nullopt;
+}
 
 bool sameLayout(const SnapshotData &a, const SnapshotData &b)
 {
@@ -61,6 +79,22 @@ void LayoutKeeper::setPath(const QString &keptPath)
 	lock->setStaleLockTime(0);
 }
 
+void LayoutKeeper::readOption(const QString &filePath, const QString &olderPath)
+{
+	optionPath = filePath;
+	const QFileInfo info(filePath);
+	if (!info.exists() && !info.isSymLink()) {
+		// Until the option changes, the older file's word stands.
+		keeping = readKeepOption(olderPath).value_or(true);
+		return;
+	}
+	const std::optional<bool> read = readKeepOption(filePath);
+	if (!read) {
+		velkinLog(LOG_WARNING, "%s could not be read: the layout is kept across restarts", kKeeperFileName);
+	}
+	keeping = read.value_or(true);
+}
+
 bool LayoutKeeper::ownsFile()
 {
 	if (!lock) {
@@ -84,14 +118,14 @@ void LayoutKeeper::start()
 {
 	window = host.window();
 	started = true;
-	if (!window || path.isEmpty() || !host.keepsLayout()) {
+	if (!window || path.isEmpty() || !keeping) {
 		return;
 	}
 	// Queued behind the start rule's own turn, which the host's finished-loading event queued first.
 	QMetaObject::invokeMethod(
 		this,
 		[this] {
-			if (!started || !host.isActive() || !host.keepsLayout()) {
+			if (!started || !host.isActive() || !keeping) {
 				return;
 			}
 			putBack();
@@ -113,6 +147,11 @@ void LayoutKeeper::stop()
 
 void LayoutKeeper::setEnabled(bool enabled)
 {
+	keeping = enabled;
+	if (!optionPath.isEmpty() && QDir().mkpath(QFileInfo(optionPath).absolutePath())) {
+		writeWholeFile(optionPath, QJsonDocument(QJsonObject{{kKeepLayoutKey, enabled}}).toJson(),
+			       kKeeperFileName);
+	}
 	if (keepAction) {
 		keepAction->setChecked(enabled);
 	}
@@ -131,8 +170,8 @@ void LayoutKeeper::addAction(QWidget *list)
 {
 	keepAction = new QAction(localeText("KeepLayout"), list);
 	keepAction->setCheckable(true);
-	keepAction->setChecked(host.keepsLayout());
-	QObject::connect(keepAction, &QAction::triggered, this, [this](bool checked) { host.setKeepsLayout(checked); });
+	keepAction->setChecked(keeping);
+	QObject::connect(keepAction, &QAction::triggered, this, [this](bool checked) { setEnabled(checked); });
 	list->addAction(keepAction);
 }
 
@@ -301,7 +340,7 @@ bool LayoutKeeper::eventFilter(QObject *watched, QEvent *event)
 
 void LayoutKeeper::layoutLoaded(const LoadedLayout &loaded)
 {
-	if (loaded.source != LoadSource::Kept) {
+	if (loaded.chosen) {
 		loadedSinceStart = true;
 	}
 	changed();

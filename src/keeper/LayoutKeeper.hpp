@@ -22,9 +22,6 @@ class QWidget;
 // What keeping the layout asks of the controller besides the window.
 class KeeperHost : public virtual FeatureHost {
 public:
-	// The option "Keep the layout across restarts", kept with automation's options, and changing it.
-	virtual bool keepsLayout() const = 0;
-	virtual void setKeepsLayout(bool enabled) = 0;
 	// Puts the kept layout onto the window as a load does, as an operation of its own, and leaves `last` as it is.
 	// `changed` tells whether the window's saved geometry or state differ from before.
 	virtual LoadResult putKeptLayout(const SnapshotData &kept, bool *changed) = 0;
@@ -34,6 +31,8 @@ protected:
 };
 
 constexpr char kKeptLayoutFileName[] = "layout-on-screen.json";
+// The option "Keep the layout across restarts": {"keepLayoutAcrossRestarts": true}.
+constexpr char kKeeperFileName[] = "keeper.json";
 
 // Keeps the layout on screen in a snapshot document of its own, so that a crash, an update or a reset of OBS's
 // interface does not take it: written atomically once the window and its docks have been still for a second after a
@@ -54,12 +53,17 @@ public:
 
 	// The kept file; the mark and the file set aside lie beside it.
 	void setPath(const QString &path);
+	// The option from keeper.json at optionPath, read once; while that does not exist, from the older
+	// automation.json at olderPath, which keeps it. Unreadable, or in neither, the option is on.
+	void readOption(const QString &optionPath, const QString &olderPath);
+	bool enabled() const { return keeping; }
 	// At activation: the kept layout goes back on the next turn of the event loop, after the start rule had its
 	// turn, and the watching starts then. At shutdown the watching ends; nothing is written any more: a change that
 	// waited was written when the main window was asked to close.
 	void start();
 	void stop();
-	// The option changed: on, the layout of now is kept at once; off, nothing is watched or written.
+	// The option changed: it is saved in keeper.json; on, the layout of now is kept at once; off, nothing is
+	// watched or written.
 	void setEnabled(bool enabled);
 	// The option in the manager list's context menu.
 	void addAction(QWidget *list);
@@ -90,6 +94,8 @@ private:
 
 	KeeperHost &host;
 	QString path;
+	QString optionPath;
+	bool keeping = true;
 	QString markPath;
 	QString asidePath;
 	std::unique_ptr<QLockFile> lock;

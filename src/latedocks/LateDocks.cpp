@@ -1,8 +1,8 @@
 #include "latedocks/LateDocks.hpp"
-#include "module/Module.hpp"
+#include "base/Log.hpp"
+#include "operations/ApplyLayout.hpp"
 #include "operations/LayoutCapture.hpp"
 #include "operations/LayoutRecord.hpp"
-#include "operations/ApplyLayout.hpp"
 #include "operations/OperationGuard.hpp"
 
 #include <QChildEvent>

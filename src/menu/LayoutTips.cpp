@@ -1,6 +1,6 @@
+#include "base/Log.hpp"
 #include "menu/LayoutPicture.hpp"
 #include "menu/LayoutsMenu.hpp"
-#include "module/Module.hpp"
 
 #include <QApplication>
 #include <QBuffer>

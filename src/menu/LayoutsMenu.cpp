@@ -1,6 +1,6 @@
 #include "menu/LayoutsMenu.hpp"
+#include "base/Log.hpp"
 #include "menu/LayoutPicturePopup.hpp"
-#include "module/Module.hpp"
 #include "store/SnapshotCatalogue.hpp"
 
 #include <QAction>

@@ -71,16 +71,15 @@ std::optional<QJsonArray> Velkin::undoHotkeyBindings() const
 
 void Velkin::rememberForUndo(const LayoutMemento &before)
 {
-	undo.remember(before);
+	undo.rememberDockChange(before);
 }
 
 bool Velkin::keepsLayout() const
 {
-	return automation.keepsLayout();
+	return keeper.enabled();
 }
 
 void Velkin::setKeepsLayout(bool enabled)
 {
-	automation.setKeepLayout(enabled);
-	keeper.setEnabled(automation.keepsLayout());
+	keeper.setEnabled(enabled);
 }

@@ -1,3 +1,5 @@
+#include "base/LocaleTable.hpp"
+#include "base/Log.hpp"
 #include "module/Module.hpp"
 #include "module/Velkin.hpp"
 #include "store/SnapshotDocument.hpp"
@@ -9,12 +11,9 @@
 #include <obs-frontend-api.h>
 #include <util/text-lookup.h>
 
-#include <cstdarg>
-
 namespace {
 
 obs_module_t *moduleHandle = nullptr;
-lookup_t *localeTable = nullptr;
 QPointer<Velkin> controller;
 bool loadedOnce = false;
 
@@ -23,26 +22,6 @@ bool loadedOnce = false;
 obs_module_t *velkinModule()
 {
 	return moduleHandle;
-}
-
-void velkinLog(int level, const char *format, ...)
-{
-	const QByteArray prefixed = QByteArray("[obs-velkin] ") + format;
-	va_list args;
-	va_start(args, format);
-	blogva(level, prefixed.constData(), args);
-	va_end(args);
-}
-
-QString localeText(const char *key)
-{
-	const char *result = key;
-	if (!text_lookup_getstr(localeTable, key, &result)) {
-		// Not even en-US has it: the key itself shows.
-		velkinLog(LOG_WARNING, "No text for the key \"%s\"", key);
-		result = key;
-	}
-	return QString::fromUtf8(result);
 }
 
 MODULE_EXPORT void obs_module_set_pointer(obs_module_t *module)
@@ -57,21 +36,17 @@ MODULE_EXPORT uint32_t obs_module_ver(void)
 
 MODULE_EXPORT void obs_module_set_locale(const char *locale)
 {
-	if (localeTable) {
-		text_lookup_destroy(localeTable);
-	}
-	localeTable = obs_module_load_locale(moduleHandle, kDefaultLocale, locale);
+	setLocaleTable(obs_module_load_locale(moduleHandle, kDefaultLocale, locale));
 }
 
 MODULE_EXPORT void obs_module_free_locale(void)
 {
-	text_lookup_destroy(localeTable);
-	localeTable = nullptr;
+	setLocaleTable(nullptr);
 }
 
 MODULE_EXPORT bool obs_module_get_string(const char *key, const char **out)
 {
-	return text_lookup_getstr(localeTable, key, out);
+	return lookUpLocaleText(key, out);
 }
 
 MODULE_EXPORT const char *obs_module_name(void)

@@ -15,12 +15,3 @@ constexpr char kSnapshotDirectoryName[] = "snapshots";
 
 // The handle the host gave this module, or null before obs_module_set_pointer.
 obs_module_t *velkinModule();
-
-// Writes one line to OBS's log with the plug-in's "[obs-velkin] " prefix; printf-style.
-#ifdef __GNUC__
-__attribute__((format(printf, 2, 3)))
-#endif
-void velkinLog(int level, const char *format, ...);
-
-// The locale text for a key, or the key itself when the locale has none (or no locale is loaded).
-QString localeText(const char *key);

@@ -14,10 +14,14 @@ struct LoadedLayout {
 	SnapshotData layout;
 	LayoutMemento before;
 	LoadSource source = LoadSource::Dialog;
+	// Somebody chose this load: a person, a rule, a request, the monitors or undo. The layout kept across restarts,
+	// put back at start, is no choice: it names no snapshot, and `path` is `last` as it stood.
+	bool chosen = true;
 };
 
-// A feature that reacts to what the controller's operations did. Every load that took effect and the start and end of
-// every operation reach each listener of operationListeners(), in that list's order, once the controller has set `last`.
+// A feature that reacts to what the controller's operations did. The start and end of every operation, and every load
+// that took effect once `last` is its path, reach each listener of operationListeners(), in that list's order. A kept
+// layout that OBS had put on screen already changed nothing: it reaches the late docks alone.
 class OperationListener {
 public:
 	virtual void layoutLoaded(const LoadedLayout &loaded) = 0;

@@ -1,5 +1,6 @@
 #include "module/Velkin.hpp"
 #include "automation/AutomationFile.hpp"
+#include "base/Log.hpp"
 #include "module/Module.hpp"
 #include "operations/StudioModeGuard.hpp"
 #include "settings/SettingsFile.hpp"
@@ -40,6 +41,7 @@ Velkin::Velkin(QMainWindow *window)
 	automation.read(automationPath);
 	monitors.read(normalizedPath(configPath(kMonitorsFileName)), automationPath);
 	keeper.setPath(normalizedPath(configPath(kKeptLayoutFileName)));
+	keeper.readOption(normalizedPath(configPath(kKeeperFileName)), automationPath);
 	registerGlobalHotkeys();
 	settingsSaveTimer.setSingleShot(true);
 	settingsSaveTimer.setInterval(kSettingsSaveDelayMs);

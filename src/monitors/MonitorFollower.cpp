@@ -1,5 +1,6 @@
 #include "monitors/MonitorFollower.hpp"
-#include "module/Module.hpp"
+#include "base/Log.hpp"
+#include "base/WholeFile.hpp"
 #include "operations/Screens.hpp"
 #include "store/SnapshotFolder.hpp"
 
@@ -8,7 +9,6 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMainWindow>
-#include <QSaveFile>
 #include <QScreen>
 #include <QSet>
 #include <QWidget>
@@ -56,24 +56,13 @@ void MonitorFollower::read(const QString &filePath, const QString &olderPath)
 	}
 }
 
-// Replaces the file with the bytes at once, or logs why not (the file is named by `name`).
-static bool writeWhole(const QString &path, const QByteArray &bytes, const char *name)
-{
-	QSaveFile file(path);
-	if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-		velkinLog(LOG_WARNING, "Could not save %s: %s", name, file.errorString().toUtf8().constData());
-		return false;
-	}
-	return true;
-}
-
 void MonitorFollower::save()
 {
 	memorySaveTimer.stop();
 	if (path.isEmpty() || !host.ensureSnapshotDirectory()) {
 		return;
 	}
-	if (writeWhole(path, monitorSettingsToJson(settings), kMonitorsFileName)) {
+	if (writeWholeFile(path, monitorSettingsToJson(settings), kMonitorsFileName)) {
 		fileKept = false;
 	}
 }
@@ -205,7 +194,7 @@ void MonitorFollower::keepMonitorsOnScreen(const MonitorSet &monitors)
 	    !host.ensureSnapshotDirectory()) {
 		return;
 	}
-	if (writeWhole(onScreenPath, monitorsOnScreenToJson(monitors), kMonitorsOnScreenFileName)) {
+	if (writeWholeFile(onScreenPath, monitorsOnScreenToJson(monitors), kMonitorsOnScreenFileName)) {
 		lastOnScreen = monitors;
 	}
 }
@@ -213,12 +202,12 @@ void MonitorFollower::keepMonitorsOnScreen(const MonitorSet &monitors)
 void MonitorFollower::layoutLoaded(const LoadedLayout &loaded)
 {
 	// The layout kept across restarts, put back at start, is no choice of the user's for the monitors of now.
-	if (changePending && loaded.source != LoadSource::Kept) {
+	if (changePending && loaded.chosen) {
 		loadedWhilePending = true;
 	}
 	// The layout kept across restarts loads no snapshot: `last` stays what it was.
 	const QString fileName = QFileInfo(loaded.path).fileName();
-	if (!fileName.isEmpty() && loaded.source != LoadSource::Kept) {
+	if (!fileName.isEmpty() && loaded.chosen) {
 		remember(operationMonitors.value_or(monitorsNow()), fileName);
 	}
 }

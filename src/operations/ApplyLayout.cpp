@@ -1,5 +1,5 @@
 #include "operations/ApplyLayout.hpp"
-#include "module/Module.hpp"
+#include "base/Log.hpp"
 #include "operations/Screens.hpp"
 
 #include <QDockWidget>
@@ -32,13 +32,9 @@ static void relayout(QMainWindow *window)
 	}
 }
 
-// A state restored into a hidden, maximized or full-screen main window that is too small for it is kept aside by
-// Qt, to be applied once the window has its final size. That copy shares its layout items with the live
-// arrangement, and the next restore frees them: showing the window (OBS coming back from the tray) would then
-// touch freed memory. Splitting beside a dock that is in no layout makes Qt apply and drop the copy first and
-// changes nothing else.
 namespace {
 
+// How many restores of the dock state run now, one within another too: applyingLayout() reads it.
 int applying = 0;
 
 // Marks a restore as running for as long as it lives.
@@ -56,6 +52,11 @@ bool applyingLayout()
 	return applying > 0;
 }
 
+// A state restored into a hidden, maximized or full-screen main window that is too small for it is kept aside by
+// Qt, to be applied once the window has its final size. That copy shares its layout items with the live
+// arrangement, and the next restore frees them: showing the window (OBS coming back from the tray) would then
+// touch freed memory. Splitting beside a dock that is in no layout makes Qt apply and drop the copy first and
+// changes nothing else.
 bool restoreDockState(QMainWindow *window, const QByteArray &state)
 {
 	const Applying marked;

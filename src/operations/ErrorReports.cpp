@@ -1,4 +1,4 @@
-#include "module/Module.hpp"
+#include "base/Log.hpp"
 #include "module/Velkin.hpp"
 #include "operations/ModalWindow.hpp"
 #include "store/SnapshotCatalogue.hpp"

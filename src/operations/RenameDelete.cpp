@@ -1,4 +1,4 @@
-#include "module/Module.hpp"
+#include "base/Log.hpp"
 #include "module/Velkin.hpp"
 #include "operations/OperationGuard.hpp"
 #include "store/SnapshotDocument.hpp"

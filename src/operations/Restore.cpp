@@ -1,9 +1,9 @@
+#include "base/Log.hpp"
 #include "module/Keys.hpp"
-#include "module/Module.hpp"
 #include "module/Velkin.hpp"
+#include "operations/ApplyLayout.hpp"
 #include "operations/LayoutCapture.hpp"
 #include "operations/LayoutRecord.hpp"
-#include "operations/ApplyLayout.hpp"
 #include "operations/OperationGuard.hpp"
 #include "settings/SettingsFile.hpp"
 #include "store/SnapshotDocument.hpp"
@@ -155,11 +155,11 @@ LoadResult Velkin::putKeptLayout(const SnapshotData &kept, bool *changed)
 		if (!last.isEmpty()) {
 			readSnapshotFile(last, named);
 		}
-		finishLoad(LoadedLayout{last, named.name, kept, before, LoadSource::Kept});
+		finishLoad(LoadedLayout{last, named.name, kept, before, LoadSource::Kept, false});
 	} else {
 		// No undo step and `last` as it was; the docks that the kept layout names and that come later still take
 		// their place in it.
-		lateDocks.layoutLoaded(LoadedLayout{last, QString(), kept, before, LoadSource::Kept});
+		lateDocks.layoutLoaded(LoadedLayout{last, QString(), kept, before, LoadSource::Kept, false});
 	}
 	return LoadResult::Loaded;
 }

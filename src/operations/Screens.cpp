@@ -1,4 +1,4 @@
-#include "module/Module.hpp"
+#include "base/Log.hpp"
 #include "operations/Screens.hpp"
 
 #include <QDockWidget>

@@ -1,7 +1,7 @@
-#include "module/Module.hpp"
+#include "base/Log.hpp"
 #include "module/Velkin.hpp"
-#include "operations/OperationGuard.hpp"
 #include "operations/ModalWindow.hpp"
+#include "operations/OperationGuard.hpp"
 #include "store/SnapshotDocument.hpp"
 #include "store/SnapshotNames.hpp"
 

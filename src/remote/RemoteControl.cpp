@@ -1,5 +1,5 @@
 #include "remote/RemoteControl.hpp"
-#include "module/Module.hpp"
+#include "base/Log.hpp"
 
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -265,7 +265,7 @@ void RemoteControl::layoutLoaded(const LoadedLayout &loaded)
 	// A layout put back from before any snapshot, or from one that is gone, names none; nor does the layout kept
 	// across restarts, which is no snapshot.
 	QJsonObject event{{QStringLiteral("source"), QLatin1String(sourceName(loaded.source))}};
-	if (!loaded.path.isEmpty() && loaded.source != LoadSource::Kept) {
+	if (!loaded.path.isEmpty() && loaded.chosen) {
 		event.insert(QStringLiteral("name"), loaded.name);
 		event.insert(QStringLiteral("fileName"), QFileInfo(loaded.path).fileName());
 	}

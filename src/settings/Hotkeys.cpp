@@ -1,5 +1,5 @@
+#include "base/Log.hpp"
 #include "module/Keys.hpp"
-#include "module/Module.hpp"
 #include "module/Velkin.hpp"
 #include "settings/SettingsFile.hpp"
 

@@ -1,6 +1,6 @@
 #include "settings/SettingsFile.hpp"
+#include "base/Log.hpp"
 #include "module/Keys.hpp"
-#include "module/Module.hpp"
 #include "module/Velkin.hpp"
 
 #include <QFile>

@@ -1,9 +1,9 @@
 #include "automation/AutomationText.hpp"
+#include "base/Log.hpp"
 #include "module/Keys.hpp"
+#include "module/Velkin.hpp"
 #include "store/SnapshotCatalogue.hpp"
 #include "store/SnapshotFolder.hpp"
-#include "module/Module.hpp"
-#include "module/Velkin.hpp"
 
 #include <QDir>
 #include <QFileInfo>

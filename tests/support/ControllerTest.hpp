@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Log.hpp"
 #include "module/Module.hpp"
 #include "module/Velkin.hpp"
 #include "store/SnapshotDocument.hpp"
@@ -11,16 +12,22 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QMainWindow>
 #include <QPointer>
 
 #include <gtest/gtest.h>
 
-// A controller on a real main window, with the module's real configuration paths (fresh in every test process).
+// A controller on a real main window, with the module's real configuration paths: the module's folder is made anew for
+// every test, so that nothing a test leaves there reaches the next one in the same process.
 class ControllerTest : public testing::Test {
 protected:
 	void SetUp() override
 	{
+		QDir(moduleConfigDirectory()).removeRecursively();
+		QFile::remove(moduleConfigDirectory());
+		ASSERT_FALSE(QFileInfo::exists(moduleConfigDirectory())) << "the module's folder of the test before stays";
 		window = new QMainWindow;
 		standin::mainWindow = window;
 		testhost::clearLog();

@@ -78,6 +78,16 @@ struct VelkinProbe {
 	MonitorSettings &monitorSettings() { return velkin.monitors.settings; }
 	std::function<MonitorSet()> &monitorsNow() { return velkin.monitors.monitorsNow; }
 	void screensChanged() { velkin.monitors.screensChanged(); }
+	// Started, and the monitors' last change has settled (it may still wait for an operation's end).
+	bool screensSettled() const
+	{
+		return !velkin.monitors.screenConnections.isEmpty() && !velkin.monitors.screensTimer.isActive();
+	}
+	// Settled, no change waits for an operation's end, and no write of the memory waits.
+	bool monitorsIdle() const
+	{
+		return screensSettled() && !velkin.monitors.screensWaiting && !velkin.monitors.memorySaveTimer.isActive();
+	}
 	QPointer<QAction> &followMonitorsAction() { return velkin.monitors.followAction; }
 
 	// The Dock Layouts menu and the pictures
