@@ -346,6 +346,38 @@ void BM_DragEventsWatched(benchmark::State &state)
 	dragEvents(state, true);
 }
 
+// A plug-in's widgets made children of the main window, a hundred in a turn of the event loop, and deleted: without
+// the watching of the docks, then with it. An item is one child.
+void childAdded(benchmark::State &state, bool watched)
+{
+	constexpr int kChildren = 100;
+	auto velkin = controllerFor(snapshotDirectory(10));
+	if (watched) {
+		probe(velkin.get()).watchForKeeping();
+	}
+	QApplication::processEvents();
+	QList<QWidget *> children;
+	for (auto _ : state) {
+		for (int i = 0; i < kChildren; ++i) {
+			children.append(new QWidget(window));
+		}
+		QApplication::processEvents();
+		qDeleteAll(children);
+		children.clear();
+	}
+	state.SetItemsProcessed(state.iterations() * kChildren);
+}
+
+void BM_ChildAddedFloor(benchmark::State &state)
+{
+	childAdded(state, false);
+}
+
+void BM_ChildAddedWatched(benchmark::State &state)
+{
+	childAdded(state, true);
+}
+
 // One write of the layout on screen: taken from the window and written atomically.
 void BM_KeepLayoutWrite(benchmark::State &state)
 {
@@ -375,6 +407,8 @@ BENCHMARK(BM_LoadSnapshotInPlace)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DrawLayoutPicture)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DragEventsFloor)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DragEventsWatched)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ChildAddedFloor)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ChildAddedWatched)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KeepLayoutWrite)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)

@@ -2,6 +2,7 @@
 #include "latedocks/LateDocks.hpp"
 #include "operations/LayoutCapture.hpp"
 #include "operations/ApplyLayout.hpp"
+#include "operations/DockWatcher.hpp"
 #include "support/DockWindow.hpp"
 #include "support/TestHost.hpp"
 
@@ -129,7 +130,9 @@ TEST(LateDocksTest, ALateDockTakesThePlaceThatALoadWithItThereGivesIt)
 			QMainWindow window;
 			buildWithout(window, late.name);
 			WindowHost host(&window);
-			LateDocks lateDocks(host);
+			DockWatcher watcher;
+			watcher.start(&window);
+			LateDocks lateDocks(host, watcher);
 			lateDocks.start();
 			ASSERT_TRUE(applyLayout(&window, data)) << what;
 			lateDocks.layoutLoaded(LoadedLayout{{}, {}, data});
@@ -207,7 +210,9 @@ TEST(LateDocksTest, ALateDockIsPlacedOnlyWhileTheNamedDocksAreAsTheLoadLeftThem)
 		QMainWindow window;
 		buildWithout(window, QStringLiteral("statsDock"));
 		WindowHost host(&window);
-		LateDocks lateDocks(host);
+		DockWatcher watcher;
+		watcher.start(&window);
+		LateDocks lateDocks(host, watcher);
 		lateDocks.start();
 		ASSERT_TRUE(applyLayout(&window, data)) << c.what;
 		lateDocks.layoutLoaded(LoadedLayout{{}, {}, data});
@@ -235,7 +240,7 @@ TEST(LateDocksTest, ALateDockIsPlacedOnlyWhileTheNamedDocksAreAsTheLoadLeftThem)
 			ASSERT_TRUE(applyLayout(&reference, data)) << c.what;
 			settle();
 			WindowHost referenceHost(&reference);
-			LateDocks unused(referenceHost);
+			LateDocks unused(referenceHost, watcher);
 			c.between(reference, unused);
 			settle();
 			SnapshotData here = data;
@@ -260,7 +265,9 @@ TEST(LateDocksTest, ADockThatArrivesWhileAnOperationRunsTakesItsPlaceWhenItEndsU
 		QMainWindow window;
 		buildWithout(window, QStringLiteral("mixerDock"));
 		WindowHost host(&window);
-		LateDocks lateDocks(host);
+		DockWatcher watcher;
+		watcher.start(&window);
+		LateDocks lateDocks(host, watcher);
 		lateDocks.start();
 		ASSERT_TRUE(applyLayout(&window, data));
 		lateDocks.layoutLoaded(LoadedLayout{{}, {}, data});

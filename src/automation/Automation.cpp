@@ -99,27 +99,22 @@ void Automation::start()
 		return;
 	}
 	// Started hidden (minimized to the tray): the rule waits until the window is first shown.
-	firstShowWindow = window;
-	firstShowWindow->installEventFilter(this);
+	firstShowWindow.add(window);
 }
 
 void Automation::stop()
 {
 	pendingEvent.reset();
-	if (firstShowWindow) {
-		firstShowWindow->removeEventFilter(this);
-	}
-	firstShowWindow = nullptr;
+	firstShowWindow.removeAll();
 }
 
 bool Automation::eventFilter(QObject *watched, QEvent *event)
 {
-	if (event->type() == QEvent::Show && firstShowWindow && watched == firstShowWindow) {
+	if (event->type() == QEvent::Show && firstShowWindow.contains(watched)) {
 		// The main window comes out of the tray for the first time: now the start rule applies, once the
 		// window has settled, unless a layout was loaded meanwhile (by another rule or a Stream Deck, maybe in
 		// the middle of a stream): that one stays.
-		firstShowWindow = nullptr;
-		watched->removeEventFilter(this);
+		firstShowWindow.removeAll();
 		QMetaObject::invokeMethod(
 			this,
 			[this] {

@@ -4,6 +4,7 @@
 #include "module/FeatureHost.hpp"
 #include "module/OperationListener.hpp"
 #include "module/SnapshotHolder.hpp"
+#include "operations/EventFilters.hpp"
 
 #include <QHash>
 #include <QJsonArray>
@@ -108,9 +109,8 @@ private:
 	AutomationSettings settings;
 	bool fileKept = false;
 	std::optional<AutomationEvent> pendingEvent;
-	// The main window while the start rule waits for it to be shown; a plain QObject pointer, because it is read
-	// while the window may be half destroyed.
-	QPointer<QObject> firstShowWindow;
+	// The main window while the start rule waits for it to be shown.
+	EventFilters firstShowWindow{this};
 	// Per start event: the layout from before its automatic load and the `last` that load set.
 	std::array<std::optional<AutomaticLoad>, kAutomationEventCount> automaticLoads;
 	// The record that the stop event running or waiting now took from its start.

@@ -1,6 +1,7 @@
 #include "keeper/LayoutKeeper.hpp"
 #include "base/Log.hpp"
 #include "base/WholeFile.hpp"
+#include "operations/DockWatcher.hpp"
 #include "operations/LayoutCapture.hpp"
 
 #include <QAction>
@@ -41,15 +42,9 @@ bool sameLayout(const SnapshotData &a, const SnapshotData &b)
 	return a.geometry == b.geometry && a.state == b.state && a.docks == b.docks;
 }
 
-// The widgets whose own events tell of a change: the docks and the windows of floating tab groups.
-bool watchedChild(const QObject *child)
-{
-	return qobject_cast<const QDockWidget *>(child) || child->inherits("QDockWidgetGroupWindow");
-}
-
 } // namespace
 
-LayoutKeeper::LayoutKeeper(KeeperHost &host) : host(host)
+LayoutKeeper::LayoutKeeper(KeeperHost &host, DockWatcher &watcher) : host(host), watcher(watcher)
 {
 	stillTimer.setSingleShot(true);
 	stillTimer.setInterval(kStillMs);
@@ -243,25 +238,10 @@ void LayoutKeeper::watch()
 	}
 	watching = true;
 	closing = false;
-	window->installEventFilter(this);
-	watchedObjects.append(window.data());
-	watchDocks();
+	filters.add(window);
+	watcher.listen(this, [this](const DockReport &) { changed(); });
 	// What came on screen before the watching began (a load at start, the layout put back) is kept too.
 	changed();
-}
-
-void LayoutKeeper::watchDocks()
-{
-	if (!watching || !window) {
-		return;
-	}
-	for (QObject *child : window->findChildren<QObject *>()) {
-		if (watchedChild(child) && !watchedObjects.contains(child)) {
-			child->installEventFilter(this);
-			watchedObjects.append(child);
-		}
-	}
-	watchedObjects.removeAll(nullptr);
 }
 
 void LayoutKeeper::settled()
@@ -280,27 +260,16 @@ void LayoutKeeper::unwatch()
 		return;
 	}
 	watching = false;
-	// The widgets as they were watched: a window being destroyed has no children to look for any more.
-	for (const QPointer<QObject> &object : std::as_const(watchedObjects)) {
-		if (object) {
-			object->removeEventFilter(this);
-		}
-	}
-	watchedObjects.clear();
+	filters.removeAll();
+	watcher.ignore(this);
 }
 
 bool LayoutKeeper::eventFilter(QObject *watched, QEvent *event)
 {
+	// Only the main window's events come here.
 	switch (event->type()) {
-	case QEvent::ChildAdded:
-		if (watched == window) {
-			// The child is still being made: whether it is a dock shows on the next turn of the event loop.
-			QMetaObject::invokeMethod(
-				this, [this] { watchDocks(); }, Qt::QueuedConnection);
-		}
-		break;
 	case QEvent::Close:
-		if (watched == window && watching) {
+		if (watching) {
 			// What follows an accepted close is OBS taking the window down, not the user's layout.
 			if (pending) {
 				writeNow(true);
@@ -317,14 +286,10 @@ bool LayoutKeeper::eventFilter(QObject *watched, QEvent *event)
 		}
 		break;
 	case QEvent::Hide:
-		if (watched == window) {
-			// To the tray: the state of a hidden window is still the layout, and the change that waits goes now.
-			if (pending && !closing) {
-				writeNow(true);
-			}
-			break;
+		// To the tray: the state of a hidden window is still the layout, and the change that waits goes now.
+		if (pending && !closing) {
+			writeNow(true);
 		}
-		changed();
 		break;
 	case QEvent::Move:
 	case QEvent::Resize:

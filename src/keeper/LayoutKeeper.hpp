@@ -2,10 +2,10 @@
 
 #include "module/FeatureHost.hpp"
 #include "module/OperationListener.hpp"
+#include "operations/EventFilters.hpp"
 #include "store/SnapshotDocument.hpp"
 
 #include <QElapsedTimer>
-#include <QList>
 #include <QLockFile>
 #include <QObject>
 #include <QPointer>
@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 
+class DockWatcher;
 class QAction;
 class QMainWindow;
 class QWidget;
@@ -41,15 +42,15 @@ constexpr char kKeeperFileName[] = "keeper.json";
 // title bar) shows Qt only the moves, and a rest of a second in it is written. At start-up the file is put back
 // unless a snapshot was loaded first; a mark beside it says that this is being done and stays until the layout has
 // been still once, and a start that finds the mark sets the file aside instead. One OBS at a time keeps the file, the
-// one that holds its lock; another running beside it neither puts it back nor writes it until the lock is free. Only
-// the main window's and its docks' own events are watched.
+// one that holds its lock; another running beside it neither puts it back nor writes it until the lock is free. A
+// change is what the main window's own events and the reports of the watcher of its docks tell.
 class LayoutKeeper : public QObject, public OperationListener {
 	friend struct VelkinProbe;
 
 public:
 	static constexpr int kStillMs = 1000;
 
-	explicit LayoutKeeper(KeeperHost &host);
+	LayoutKeeper(KeeperHost &host, DockWatcher &watcher);
 
 	// The kept file; the mark and the file set aside lie beside it.
 	void setPath(const QString &path);
@@ -71,14 +72,13 @@ public:
 	void layoutLoaded(const LoadedLayout &loaded) override;
 	bool eventFilter(QObject *watched, QEvent *event) override;
 
-	// For the benchmarks: the events seen and the files written since start.
+	// For the benchmarks: the changes seen and the files written since start.
 	qint64 eventsSeen() const { return events; }
 	qint64 filesWritten() const { return writes; }
 
 private:
 	void putBack();
 	void watch();
-	void watchDocks();
 	void unwatch();
 	// A change: the file is written once everything has been still for kStillMs.
 	void changed();
@@ -93,6 +93,7 @@ private:
 	void setAside(const char *why);
 
 	KeeperHost &host;
+	DockWatcher &watcher;
 	QString path;
 	QString optionPath;
 	bool keeping = true;
@@ -100,8 +101,8 @@ private:
 	QString asidePath;
 	std::unique_ptr<QLockFile> lock;
 	QPointer<QMainWindow> window;
-	// The main window and the docks whose events are watched.
-	QList<QPointer<QObject>> watchedObjects;
+	// The main window, whose events are watched.
+	EventFilters filters{this};
 	QTimer stillTimer;
 	QElapsedTimer lastChange;
 	// The layout that the file holds, as written or read.

@@ -1,11 +1,11 @@
 #include "latedocks/LateDocks.hpp"
 #include "base/Log.hpp"
 #include "operations/ApplyLayout.hpp"
+#include "operations/DockWatcher.hpp"
 #include "operations/LayoutCapture.hpp"
 #include "operations/LayoutRecord.hpp"
 #include "operations/OperationGuard.hpp"
 
-#include <QChildEvent>
 #include <QDockWidget>
 #include <QMainWindow>
 #include <QTimer>
@@ -24,23 +24,32 @@ bool LateDocks::Before::operator==(const Before &other) const
 	return first == other.first && second == other.second && above == other.above;
 }
 
-LateDocks::LateDocks(FeatureHost &host) : host(host) {}
+LateDocks::LateDocks(FeatureHost &host, DockWatcher &watcher) : host(host), watcher(watcher) {}
 
 void LateDocks::start()
 {
 	stop();
-	watched = host.window();
-	if (watched) {
-		watched->installEventFilter(this);
+	watching = host.window() != nullptr;
+	if (!watching) {
+		return;
 	}
+	watcher.listen(this, [this](const DockReport &report) {
+		if (waiting.isEmpty()) {
+			return;
+		}
+		for (QDockWidget *dock : report.added) {
+			arrivals.append(dock);
+		}
+		if (!arrivals.isEmpty()) {
+			queuePlacement();
+		}
+	});
 }
 
 void LateDocks::stop()
 {
-	if (watched) {
-		watched->removeEventFilter(this);
-	}
-	watched = nullptr;
+	watcher.ignore(this);
+	watching = false;
 	waiting.clear();
 	arrivals.clear();
 	seen.clear();
@@ -51,8 +60,8 @@ LateDocks::Arrangement LateDocks::arrangementOf(QMainWindow *window, const QStri
 {
 	Arrangement arrangement;
 	QMap<QString, QDockWidget *> docks;
-	const QList<QDockWidget *> children = window->findChildren<QDockWidget *>();
-	for (QDockWidget *dock : children) {
+	const QList<QDockWidget *> own = ownDocks(window);
+	for (QDockWidget *dock : own) {
 		if (names.contains(dock->objectName())) {
 			docks.insert(dock->objectName(), dock);
 		}
@@ -139,27 +148,12 @@ void LateDocks::layoutLoaded(const LoadedLayout &loadedLayout)
 	arrivals.clear();
 	seen.clear();
 	QMainWindow *window = host.window();
-	if (!watched || !window || placing) {
+	if (!watching || !window || placing) {
 		return;
 	}
 	layout = loaded;
 	waiting = missingDocks(window, loaded);
 	reference = waiting.isEmpty() ? Arrangement() : arrangementOf(window, placedDocks());
-}
-
-bool LateDocks::eventFilter(QObject *object, QEvent *event)
-{
-	// The children that Qt makes while this plug-in applies a layout (a probe, a floating tab group) are no late
-	// docks. Nothing of the window is read here: another plug-in may be in the middle of a restoreState.
-	if (object != watched || event->type() != QEvent::ChildAdded || waiting.isEmpty() || placing ||
-	    applyingLayout()) {
-		return false;
-	}
-	// The child is still being made: what it is and its name are known once its maker is done, on the next turn of
-	// the event loop.
-	arrivals.append(static_cast<QChildEvent *>(event)->child());
-	queuePlacement();
-	return false;
 }
 
 void LateDocks::queuePlacement()
@@ -184,11 +178,10 @@ void LateDocks::operationEnded()
 void LateDocks::place()
 {
 	QMainWindow *window = host.window();
-	if (!watched || !window || host.isShuttingDown()) {
+	if (!watching || !window || host.isShuttingDown()) {
 		return;
 	}
-	for (const QPointer<QObject> &child : std::as_const(arrivals)) {
-		auto *dock = qobject_cast<QDockWidget *>(child.data());
+	for (const QPointer<QDockWidget> &dock : std::as_const(arrivals)) {
 		if (!dock || !waiting.contains(dock->objectName())) {
 			continue;
 		}

@@ -12,6 +12,7 @@
 #include <QRect>
 #include <QStringList>
 
+class DockWatcher;
 class QDockWidget;
 class QMainWindow;
 
@@ -20,12 +21,12 @@ class QMainWindow;
 // moment, which gives what a load made with them there gives. It happens only while the docks that the snapshot
 // names are as the load (or the last such placement) left them: in the side, order, tab group, floating rectangle
 // and visibility that the user can change by hand. Otherwise the user has arranged them since, and the new dock is
-// left where its maker put it. New docks are noticed by the child events of the main window.
+// left where its maker put it. New docks are those that the watcher of the main window's docks reports added.
 class LateDocks : public QObject, public OperationListener {
 public:
-	explicit LateDocks(FeatureHost &host);
+	LateDocks(FeatureHost &host, DockWatcher &watcher);
 
-	// Watching the host's main window, from activation to shutdown.
+	// Listening to the watcher, from activation to shutdown.
 	void start();
 	void stop();
 	// A load, an undo or a layout put back has applied this layout. The docks that it names and that the window
@@ -36,8 +37,6 @@ public:
 	void operationEnded() override;
 	// The names still waiting, in the snapshot's order.
 	QStringList waitingDocks() const { return waiting; }
-
-	bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
 	// Where a dock is, as far as the user can change it by hand.
@@ -83,14 +82,14 @@ private:
 	QStringList placedDocks() const;
 
 	FeatureHost &host;
-	// The main window being watched, as a plain QObject pointer: it is read while the window may be half destroyed.
-	QPointer<QObject> watched;
+	DockWatcher &watcher;
+	bool watching = false;
 	SnapshotData layout;
 	QStringList waiting;
 	// The named docks as the load or the last placement left them, taken right after it.
 	Arrangement reference;
-	// Children of the main window noticed as they were made; what they are is known on the next turn.
-	QList<QPointer<QObject>> arrivals;
+	// Docks reported added since the last placement.
+	QList<QPointer<QDockWidget>> arrivals;
 	QList<Seen> seen;
 	bool placementQueued = false;
 	bool placing = false;

@@ -1,6 +1,7 @@
 #include "base/Log.hpp"
 #include "menu/LayoutPicture.hpp"
 #include "menu/LayoutsMenu.hpp"
+#include "operations/LayoutCapture.hpp"
 
 #include <QApplication>
 #include <QBuffer>
@@ -55,7 +56,8 @@ QString LayoutsMenu::pictureHtml(const QString &path, qreal devicePixelRatio)
 	QMainWindow *window = host.window();
 	if (window && modified.isValid() && readSnapshotFile(path, data) == SnapshotIoResult::Ok) {
 		QHash<QString, QString> titles;
-		for (const QDockWidget *dock : window->findChildren<QDockWidget *>()) {
+		const QList<QDockWidget *> docks = ownDocks(window);
+		for (const QDockWidget *dock : docks) {
 			titles.insert(dock->objectName(), dock->windowTitle());
 		}
 		const std::optional<LayoutPictureGeometry> geometry = layoutPictureGeometry(data, titles);

@@ -29,8 +29,8 @@ void frontendEventCallback(enum obs_frontend_event event, void *data)
 } // namespace
 
 Velkin::Velkin(QMainWindow *window)
-    : QObject(window), mainWindow(window), automation(*this), monitors(*this), undo(*this), remote(*this),
-      layoutsMenu(*this), lateDocks(*this), keeper(*this)
+    : QObject(window), mainWindow(window), automation(*this), monitors(*this), undo(*this), remote(*this, dockWatcher),
+      layoutsMenu(*this), lateDocks(*this, dockWatcher), keeper(*this, dockWatcher)
 {
 	// OBS may hand over a relative path (portable mode), doubled or trailing slashes, or a folder behind a link.
 	// Every path the module holds is derived from these two, in this one spelling.
@@ -120,6 +120,7 @@ void Velkin::activate()
 	refreshSnapshotList(QString());
 	saveSettings();
 	connectBindingsSignal();
+	dockWatcher.start(mainWindow);
 	remote.open();
 	automation.start();
 	monitors.start();
@@ -145,6 +146,7 @@ void Velkin::shutdown()
 	monitors.stop();
 	lateDocks.stop();
 	keeper.stop();
+	dockWatcher.stop();
 	layoutHold.release();
 	if (ready) {
 		disconnectBindingsSignal();

@@ -7,6 +7,7 @@
 #include "module/FeatureHost.hpp"
 #include "module/OperationListener.hpp"
 #include "monitors/MonitorFollower.hpp"
+#include "operations/DockWatcher.hpp"
 #include "operations/LayoutHold.hpp"
 #include "operations/Presses.hpp"
 #include "remote/RemoteControl.hpp"
@@ -205,6 +206,8 @@ private:
 	QList<QPointer<QPushButton>> selectionButtons;
 	// Keeps the window system's late answers from moving the docks after a load.
 	LayoutHold layoutHold;
+	// Tells the keeper, late docks and the remote control of the main window's docks added or changed.
+	DockWatcher dockWatcher;
 
 	// The features, each the owner of its state.
 	Automation automation;

@@ -1,5 +1,6 @@
 #include "operations/ApplyLayout.hpp"
 #include "base/Log.hpp"
+#include "operations/LayoutCapture.hpp"
 #include "operations/Screens.hpp"
 
 #include <QDockWidget>
@@ -13,7 +14,7 @@
 static QSet<QDockWidget *> shownDocks(QMainWindow *window)
 {
 	QSet<QDockWidget *> shown;
-	const QList<QDockWidget *> docks = window->findChildren<QDockWidget *>();
+	const QList<QDockWidget *> docks = ownDocks(window);
 	for (QDockWidget *dock : docks) {
 		if (dock->isVisible()) {
 			shown.insert(dock);
@@ -95,7 +96,7 @@ static void putFloatingDocksBack(QMainWindow *window, const LayoutRecord &layout
 	const QHash<QString, QRect> saved = layout.floatingRects();
 	const QList<QRect> screens = availableScreenAreas();
 	QSet<QString> seen;
-	const QList<QDockWidget *> docks = window->findChildren<QDockWidget *>();
+	const QList<QDockWidget *> docks = ownDocks(window);
 	for (QDockWidget *dock : docks) {
 		const QString name = dock->objectName();
 		const auto rect = saved.constFind(name);

@@ -3,17 +3,22 @@
 #include <QDockWidget>
 #include <QMainWindow>
 
+bool isOwnDock(const QMainWindow *window, const QDockWidget *dock)
+{
+	// A floating tab group is a child of the main window that holds its docks.
+	const QWidget *parent = dock->parentWidget();
+	if (parent && parent->inherits("QDockWidgetGroupWindow")) {
+		parent = parent->parentWidget();
+	}
+	return parent == window;
+}
+
 QList<QDockWidget *> ownDocks(QMainWindow *window)
 {
 	QList<QDockWidget *> own;
 	const QList<QDockWidget *> docks = window->findChildren<QDockWidget *>(Qt::FindChildrenRecursively);
 	for (QDockWidget *dock : docks) {
-		// A floating tab group is a child of the main window that holds its docks.
-		QWidget *parent = dock->parentWidget();
-		if (parent && parent->inherits("QDockWidgetGroupWindow")) {
-			parent = parent->parentWidget();
-		}
-		if (parent == window) {
+		if (isOwnDock(window, dock)) {
 			own.append(dock);
 		}
 	}

@@ -12,6 +12,8 @@ class QMainWindow;
 // The window's own dock widgets, visible or not: those it docks or floats itself, alone or in a floating tab group
 // of its own. A dock within a dock that holds a main window of its own belongs to that window and is not listed.
 QList<QDockWidget *> ownDocks(QMainWindow *window);
+// Whether ownDocks lists the dock.
+bool isOwnDock(const QMainWindow *window, const QDockWidget *dock);
 
 // The object names of the window's own dock widgets: no empty names, no repeats, sorted by code units.
 QStringList dockNames(QMainWindow *window);

@@ -74,16 +74,14 @@ void LayoutHold::hold(QMainWindow *target)
 	const QList<QWidget *> children = target->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
 	for (QWidget *child : children) {
 		if (!child->isWindow()) {
-			child->installEventFilter(this);
-			watched.append(child);
+			watched.add(child);
 		}
 	}
 	// A floating dock keeps the rectangle that the load gave it, against answers to where the load took it.
 	const QList<QDockWidget *> docks = ownDocks(target);
 	for (QDockWidget *dock : docks) {
 		if (dock->isFloating() && dock->isVisible()) {
-			dock->installEventFilter(this);
-			watched.append(dock);
+			watched.add(dock);
 			floatingPlaces.insert(dock, {dock->geometry(), passage.docks.value(dock)});
 		}
 	}
@@ -95,19 +93,15 @@ void LayoutHold::hold(QMainWindow *target)
 void LayoutHold::release()
 {
 	ends.stop();
-	for (const QPointer<QObject> &child : std::as_const(watched)) {
-		if (child) {
-			child->removeEventFilter(this);
-		}
-	}
-	watched.clear();
+	watched.removeAll();
 	floatingPlaces.clear();
 	window.clear();
 }
 
 bool LayoutHold::eventFilter(QObject *watchedObject, QEvent *event)
 {
-	// Only the window system's answers: the layout's own moves are not spontaneous.
+	// Only what comes from the window system, the user's moves through the window manager too: the layout's own
+	// moves are not spontaneous.
 	if ((event->type() != QEvent::Move && event->type() != QEvent::Resize) || !event->spontaneous()) {
 		return QObject::eventFilter(watchedObject, event);
 	}

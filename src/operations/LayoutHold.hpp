@@ -1,5 +1,7 @@
 #pragma once
 
+#include "operations/EventFilters.hpp"
+
 #include <QHash>
 #include <QList>
 #include <QPoint>
@@ -20,9 +22,12 @@ class QWidget;
 // the last one leaves the dock there, overlapping its neighbours, until something lays the window out again. While
 // the hold lasts, an answer of the window system lays the window out once more, which puts every widget back where
 // the layout has it; the widgets that are there already do not move.
-// A floating dock is the window system's and the user's to move: one that an answer takes off the rectangle that the
-// load gave it is given that rectangle again, once, only when the answer's place and size are each one that the
-// dock had while the layout was put on. Any other move or resize, by the window manager or by the user, stays.
+// A floating dock is the window system's and the user's to move. The first move or resize from the window system that
+// takes one off the rectangle that the load gave it is judged alone: when its place and its size are each one that
+// the dock had while the layout was put on, the dock is given that rectangle again. The window system's answers are
+// not told from the moves that the user makes through the window manager during the hold: a dock that the user
+// moves, without resizing it, back to where the load took it from is given the load's rectangle again too. Any other
+// move or resize, and all after the first, stay.
 class LayoutHold : public QObject {
 public:
 	// Notes, from now on, where the docks pass while a layout is put on.
@@ -58,9 +63,10 @@ private:
 
 	void layOutAgain();
 
-	// Plain QObject pointers: released while the window may be half destroyed.
+	// A plain QObject pointer: released while the window may be half destroyed.
 	QPointer<QObject> window;
-	QList<QPointer<QObject>> watched;
+	// The laid out widgets and the floating docks.
+	EventFilters watched{this};
 	QHash<QObject *, FloatingPlace> floatingPlaces;
 	Passage passage;
 	QTimer ends;

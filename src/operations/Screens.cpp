@@ -1,4 +1,5 @@
 #include "base/Log.hpp"
+#include "operations/LayoutCapture.hpp"
 #include "operations/Screens.hpp"
 
 #include <QDockWidget>
@@ -155,7 +156,7 @@ void keepWindowsOnScreens(QMainWindow *window)
 	}
 	// A dock that has just floated out has no frame yet, and the frame that the system reports for it until it
 	// has one is far off: its own rectangle is what counts.
-	const QList<QDockWidget *> docks = window->findChildren<QDockWidget *>();
+	const QList<QDockWidget *> docks = ownDocks(window);
 	for (QDockWidget *dock : docks) {
 		if (dock->isFloating() && dock->isVisible()) {
 			keepOnScreens(dock, dock->geometry(), QStringLiteral("the dock \"%1\"").arg(dock->objectName()),

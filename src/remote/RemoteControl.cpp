@@ -198,8 +198,8 @@ const char *sourceName(LoadSource source)
 
 } // namespace
 
-RemoteControl::RemoteControl(RemoteHost &host)
-    : host(host), docks(host, [this](const char *type, const QJsonObject &data) { emitEvent(type, data); })
+RemoteControl::RemoteControl(RemoteHost &host, DockWatcher &watcher)
+    : host(host), docks(host, watcher, [this](const char *type, const QJsonObject &data) { emitEvent(type, data); })
 {
 }
 

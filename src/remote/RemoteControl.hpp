@@ -42,7 +42,7 @@ protected:
 // events. While a request runs, error reports are logged and remembered instead of shown.
 class RemoteControl : public QObject, public OperationListener {
 public:
-	explicit RemoteControl(RemoteHost &host);
+	RemoteControl(RemoteHost &host, DockWatcher &watcher);
 
 	// Registers the vendor and its requests. Closing answers Busy what still waits and lets the vendor go; no
 	// request reaches the controller after it.

@@ -1,11 +1,11 @@
 #include "remote/RemoteDocks.hpp"
+#include "operations/DockWatcher.hpp"
 #include "operations/LayoutCapture.hpp"
 #include "operations/OperationGuard.hpp"
 #include "operations/Screens.hpp"
 
 #include <QAction>
 #include <QDockWidget>
-#include <QEvent>
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QMainWindow>
@@ -14,9 +14,6 @@
 namespace {
 
 const QString kName = QStringLiteral("name");
-
-// How long a look waits while a mouse button is held: a dock dragged may float and dock again on its way.
-constexpr int kButtonHeldLookMs = 100;
 
 // The farthest a coordinate of a requested rectangle may lie from 0.
 constexpr qint64 kRectLimit = 100000;
@@ -74,70 +71,39 @@ QJsonObject remoteError(const char *code, const QString &message)
 	return QJsonObject{{QStringLiteral("error"), QLatin1String(code)}, {QStringLiteral("message"), message}};
 }
 
-RemoteDocks::RemoteDocks(DockRequestHost &host, Emit emit) : host(host), emit(std::move(emit))
+RemoteDocks::RemoteDocks(DockRequestHost &host, DockWatcher &watcher, Emit emit)
+    : host(host), watcher(watcher), emit(std::move(emit))
 {
-	look.setSingleShot(true);
-	look.setInterval(0);
-	connect(&look, &QTimer::timeout, this, &RemoteDocks::announceChanges);
 }
 
 void RemoteDocks::start()
 {
 	stop();
-	QMainWindow *window = host.window();
-	if (!window) {
+	if (!host.window()) {
 		return;
 	}
-	watchedWindow = window;
-	// New docks are children of the main window.
-	window->installEventFilter(this);
+	watching = true;
 	announced.clear();
 	for (QDockWidget *dock : docksInMenuOrder()) {
-		watch(dock);
 		announced.insert(dock, {dock, statusOf(dock)});
 	}
+	watcher.listen(this, [this](const DockReport &report) {
+		for (QDockWidget *dock : report.added + report.changed) {
+			announce(dock);
+		}
+	});
 }
 
 void RemoteDocks::stop()
 {
-	look.stop();
-	if (watchedWindow) {
-		watchedWindow->removeEventFilter(this);
-	}
-	for (const QPointer<QDockWidget> &dock : std::as_const(watched)) {
-		if (dock) {
-			disconnect(dock, nullptr, this, nullptr);
-		}
-	}
-	watched.clear();
-	watchedWindow.clear();
-}
-
-void RemoteDocks::watch(QDockWidget *dock)
-{
-	if (watched.contains(dock)) {
-		return;
-	}
-	watched.append(dock);
-	const auto later = [this] { look.start(0); };
-	connect(dock, &QDockWidget::visibilityChanged, this, later);
-	connect(dock, &QDockWidget::topLevelChanged, this, later);
-	connect(dock, &QDockWidget::dockLocationChanged, this, later);
-	connect(dock->toggleViewAction(), &QAction::toggled, this, later);
-}
-
-bool RemoteDocks::eventFilter(QObject *watchedObject, QEvent *event)
-{
-	if (watchedObject == watchedWindow.data() && event->type() == QEvent::ChildAdded) {
-		look.start(0);
-	}
-	return QObject::eventFilter(watchedObject, event);
+	watcher.ignore(this);
+	watching = false;
 }
 
 QList<QDockWidget *> RemoteDocks::docksInMenuOrder() const
 {
 	QList<QDockWidget *> docks;
-	QMainWindow *window = watchedWindow ? host.window() : nullptr;
+	QMainWindow *window = watching ? host.window() : nullptr;
 	if (!window) {
 		return docks;
 	}
@@ -167,7 +133,7 @@ RemoteDocks::Status RemoteDocks::statusOf(QDockWidget *dock) const
 	// Shown as the Docks menu's check shows it.
 	status.shown = dock->toggleViewAction()->isChecked();
 	status.floating = dock->isFloating();
-	QMainWindow *window = watchedWindow ? host.window() : nullptr;
+	QMainWindow *window = watching ? host.window() : nullptr;
 	if (!status.floating && window) {
 		status.area = QLatin1String(areaName(window->dockWidgetArea(dock)));
 	}
@@ -176,34 +142,43 @@ RemoteDocks::Status RemoteDocks::statusOf(QDockWidget *dock) const
 
 void RemoteDocks::announceChanges()
 {
-	look.stop();
-	if (!watchedWindow || !host.window()) {
+	// A dock under the mouse may be on its way: the state that it is left in counts, which the watcher reports
+	// once the button is released.
+	if (!watching || !host.window() || QGuiApplication::mouseButtons() != Qt::NoButton) {
 		return;
 	}
-	// A dock under the mouse may be on its way: the state that it is left in counts.
-	if (QGuiApplication::mouseButtons() != Qt::NoButton) {
-		look.start(kButtonHeldLookMs);
+	const QList<QDockWidget *> docks = docksInMenuOrder();
+	// The docks deleted since go.
+	announced.removeIf([](const QHash<QDockWidget *, Announced>::iterator &entry) { return !entry->dock; });
+	for (QDockWidget *dock : docks) {
+		announce(dock);
+	}
+}
+
+void RemoteDocks::announce(QDockWidget *dock)
+{
+	// No request can name a dock without a name: it is not announced.
+	if (!watching || dock->objectName().isEmpty()) {
 		return;
 	}
-	QHash<QDockWidget *, Announced> now;
-	for (QDockWidget *dock : docksInMenuOrder()) {
-		watch(dock);
-		const Status status = statusOf(dock);
-		now.insert(dock, {dock, status});
-		const auto before = announced.constFind(dock);
-		// A dock seen for the first time has changed nothing yet; one made where a deleted one was is new.
-		if (before == announced.cend() || before->dock != dock || before->status == status) {
-			continue;
-		}
-		QJsonObject event{{kName, dock->objectName()},
-				  {QStringLiteral("shown"), status.shown},
-				  {QStringLiteral("floating"), status.floating}};
-		if (!status.area.isEmpty()) {
-			event.insert(QStringLiteral("area"), status.area);
-		}
-		emit("DockChanged", event);
+	const Status status = statusOf(dock);
+	const auto before = announced.find(dock);
+	// A dock seen for the first time has changed nothing yet; one made where a deleted one was is new.
+	if (before == announced.end() || before->dock != dock) {
+		announced.insert(dock, {dock, status});
+		return;
 	}
-	announced = now;
+	if (before->status == status) {
+		return;
+	}
+	before->status = status;
+	QJsonObject event{{kName, dock->objectName()},
+			  {QStringLiteral("shown"), status.shown},
+			  {QStringLiteral("floating"), status.floating}};
+	if (!status.area.isEmpty()) {
+		event.insert(QStringLiteral("area"), status.area);
+	}
+	emit("DockChanged", event);
 }
 
 bool RemoteDocks::handles(const QString &type)
@@ -285,7 +260,7 @@ QJsonObject RemoteDocks::change(QDockWidget *dock, const std::function<void()> &
 
 QJsonObject RemoteDocks::answer(const QString &type, const QJsonObject &request)
 {
-	QMainWindow *window = watchedWindow ? host.window() : nullptr;
+	QMainWindow *window = watching ? host.window() : nullptr;
 	if (!window) {
 		return remoteError("Busy", QStringLiteral("OBS-Velkin is not running"));
 	}

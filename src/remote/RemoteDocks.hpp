@@ -8,10 +8,10 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <QTimer>
 
 #include <functional>
 
+class DockWatcher;
 class QDockWidget;
 class QMainWindow;
 
@@ -31,16 +31,17 @@ protected:
 
 // The remote control's single docks: the requests that list the main window's docks and show, hide, float, dock
 // and raise one of them, and the event "DockChanged" once a dock's shown, floating or area changes, whatever
-// changed it. Only the main window's own docks count, not those of a main window within a dock. Changes are looked
-// at once per turn of the event loop, and right after a load, so that a load gives at most one event per dock; while
-// a mouse button is held, once it is no longer. The dock states last announced, dock by dock, are this object's
+// changed it. Only the main window's own docks count, not those of a main window within a dock. The docks that the
+// watcher of the main window's docks reports are looked at as it reports them, once no mouse button is held, and all
+// of them right after a load or a request, so that a load gives at most one event per dock; a look while a button is
+// held leaves them to the watcher's next report. The dock states last announced, dock by dock, are this object's
 // own.
 class RemoteDocks : public QObject {
 public:
 	using Emit = std::function<void(const char *type, const QJsonObject &data)>;
-	RemoteDocks(DockRequestHost &host, Emit emit);
+	RemoteDocks(DockRequestHost &host, DockWatcher &watcher, Emit emit);
 
-	// Watching the host's main window, from the remote control's opening to its closing.
+	// Listening to the watcher, from the remote control's opening to its closing.
 	void start();
 	void stop();
 
@@ -48,10 +49,8 @@ public:
 	static bool handles(const QString &type);
 	QJsonObject answer(const QString &type, const QJsonObject &request);
 
-	// Announces the docks that changed since the last look, now, or once no mouse button is held.
+	// Announces the docks that changed since the last look, unless a mouse button is held.
 	void announceChanges();
-
-	bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
 	struct Status {
@@ -74,13 +73,12 @@ private:
 	Status statusOf(QDockWidget *dock) const;
 	QJsonObject dockList() const;
 	QJsonObject change(QDockWidget *dock, const std::function<void()> &work);
-	void watch(QDockWidget *dock);
+	// Announces the dock if its state differs from the one last announced; a dock not seen before changed nothing.
+	void announce(QDockWidget *dock);
 
 	DockRequestHost &host;
+	DockWatcher &watcher;
 	Emit emit;
-	// The main window being watched, as a plain QObject pointer: it is read while the window may be half destroyed.
-	QPointer<QObject> watchedWindow;
+	bool watching = false;
 	QHash<QDockWidget *, Announced> announced;
-	QList<QPointer<QDockWidget>> watched;
-	QTimer look;
 };

@@ -107,8 +107,12 @@ struct VelkinProbe {
 	LayoutKeeper &keeper() { return velkin.keeper; }
 	QString &keptPath() { return velkin.keeper.path; }
 	QTimer &keeperStillTimer() { return velkin.keeper.stillTimer; }
+	DockWatcher &dockWatcher() { return velkin.dockWatcher; }
+	// The timer of the watcher's next report.
+	static QTimer &turnOf(DockWatcher &watcher) { return watcher.turn; }
 	void watchForKeeping()
 	{
+		velkin.dockWatcher.start(velkin.mainWindow);
 		velkin.keeper.window = velkin.mainWindow;
 		velkin.keeper.watch();
 	}
