@@ -6,7 +6,6 @@
 
 #include <QAction>
 #include <QDir>
-#include <QDockWidget>
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
