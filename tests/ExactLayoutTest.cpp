@@ -19,7 +19,9 @@
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
 
+#include <cstdlib>
 #include <map>
+#include <optional>
 #include <set>
 
 namespace {
@@ -54,6 +56,16 @@ QDockWidget *dockOf(QMainWindow &window, const char *name)
 	return window.findChild<QDockWidget *>(QString::fromLatin1(name));
 }
 
+// Gives the docks contents that need room, as OBS's controls and stats do.
+void needRoom(const QList<QDockWidget *> &docks)
+{
+	for (QDockWidget *dock : docks) {
+		const QString name = dock->objectName();
+		dock->widget()->setMinimumSize(name == QLatin1String("statsDock") ? 650 : 150,
+					       name == QLatin1String("controlsDock") ? 190 : 110);
+	}
+}
+
 class ExactLayoutTest : public testing::Test {
 protected:
 	void SetUp() override
@@ -62,13 +74,7 @@ protected:
 		plan.docks = coreDocks(true);
 		plan.position = QPoint(80, 80);
 		plan.size = QSize(1100, 740);
-		const QList<QDockWidget *> docks = buildDockWindow(&window, plan);
-		// Docks with contents that need room, as OBS's controls and stats do.
-		for (QDockWidget *dock : docks) {
-			const QString name = dock->objectName();
-			dock->widget()->setMinimumSize(name == QLatin1String("statsDock") ? 650 : 150,
-						       name == QLatin1String("controlsDock") ? 190 : 110);
-		}
+		needRoom(buildDockWindow(&window, plan));
 		testhost::clearLog();
 	}
 
@@ -242,14 +248,14 @@ TEST_F(ExactLayoutTest, AMainWindowThatItsMinimumSizeHoldsLargerThanTheScreenIsL
 }
 
 // A window geometry as QWidget::saveGeometry writes it (version 3.0), of a normal window saved on a screen of that
-// width.
-QByteArray savedGeometry(const QRect &rect, int screenWidth)
+// width; or of one saved maximized at `rect`, whose normal rectangle is `normal`.
+QByteArray savedGeometry(const QRect &rect, int screenWidth, const std::optional<QRect> &normal = std::nullopt)
 {
 	QByteArray blob;
 	QDataStream out(&blob, QIODevice::WriteOnly);
 	out.setVersion(QDataStream::Qt_4_0);
-	out << quint32(0x1D9D0CB) << quint16(3) << quint16(0) << rect << rect << qint32(0) << quint8(0) << quint8(0)
-	    << qint32(screenWidth) << rect;
+	out << quint32(0x1D9D0CB) << quint16(3) << quint16(0) << rect << normal.value_or(rect) << qint32(0)
+	    << quint8(normal.has_value()) << quint8(0) << qint32(screenWidth) << rect;
 	return blob;
 }
 
@@ -548,5 +554,112 @@ TEST_F(ExactLayoutTest, ADockThatKeepsItsPlaceIsNeverHiddenByALoad)
 		for (const auto &[dock, count] : seen.hides) {
 			EXPECT_TRUE(row.mayHide.count(dock)) << row.what << ": " << dock << " hidden " << count << " times";
 		}
+	}
+}
+
+// A snapshot loaded into a window of another size than its own: every docked dock has the share of the window's
+// width and height that it had in the snapshot's window, as Qt laid it out there, unless its minimum size holds it
+// larger; in a window of the saved size, its size to the pixel.
+TEST_F(ExactLayoutTest, DocksKeepTheirSharesOfAWindowOfAnotherSize)
+{
+	window.show();
+	ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+	const QSize screen = QGuiApplication::primaryScreen()->availableGeometry().size();
+	const QStringList sides = {"left:scenesDock", "split:scenesDock:sourcesDock:v", "right:transitionsDock",
+				   "split:transitionsDock:controlsDock:v"};
+	// Within a window that the screen cuts down.
+	const std::optional<QSize> cut;
+	const QRect maximized(0, 0, 1800, 1000);
+	const struct {
+		const char *what;
+		QStringList words;
+		// Saved maximized at the window's rectangle, with this normal one.
+		std::optional<QRect> normal;
+		// The window manager's resize after the load, while the window is maximized.
+		std::optional<QSize> resized;
+		std::optional<QSize> expected;
+		// Pixels that a dock may be off its share: Qt shares out what the separators leave.
+		int tolerance;
+	} rows[] = {
+		{"a desk's snapshot on a smaller screen",
+		 sides + QStringList{"window:0,30,2560,1380", "width:scenesDock:640", "width:transitionsDock:512",
+				     "height:mixerDock:345", "height:sourcesDock:427", "height:controlsDock:627"},
+		 std::nullopt, std::nullopt, cut, 4},
+		{"at its saved size",
+		 sides + QStringList{"window:100,90,1280,800", "width:scenesDock:320", "width:transitionsDock:256",
+				     "height:mixerDock:200", "height:sourcesDock:280", "height:controlsDock:320"},
+		 std::nullopt, std::nullopt, QSize(1280, 800), 0},
+		{"Scenes and Sources held at their minimum width",
+		 sides + QStringList{"window:0,30,2560,1380", "width:scenesDock:160", "width:transitionsDock:512",
+				     "height:mixerDock:345", "height:sourcesDock:427", "height:controlsDock:627"},
+		 std::nullopt, std::nullopt, cut, 4},
+		{"maximized, on a screen where the window stays at its normal size",
+		 sides + QStringList{"window:0,0,1800,1000", "width:scenesDock:450", "width:transitionsDock:360",
+				     "height:mixerDock:250", "height:sourcesDock:340", "height:controlsDock:400"},
+		 QRect(100, 100, 1200, 700), std::nullopt, QSize(1200, 700), 4},
+		{"maximized, then the window manager's resize to the saved size",
+		 sides + QStringList{"window:0,0,1800,1000", "width:scenesDock:450", "width:transitionsDock:360",
+				     "height:mixerDock:250", "height:sourcesDock:340", "height:controlsDock:400"},
+		 QRect(100, 100, 1200, 700), QSize(1800, 1000), QSize(1800, 1000), 0},
+		{"maximized, then the window manager's resize to another size",
+		 sides + QStringList{"window:0,0,1800,1000", "width:scenesDock:450", "width:transitionsDock:360",
+				     "height:mixerDock:250", "height:sourcesDock:340", "height:controlsDock:400"},
+		 QRect(100, 100, 1200, 700), QSize(1500, 850), QSize(1500, 850), 4},
+	};
+	for (const auto &row : rows) {
+		SCOPED_TRACE(row.what);
+		// Docks that need the same room as this window's: the snapshot's sizes fit them.
+		QMainWindow maker;
+		needRoom(buildDockWindow(&maker, obsCoreDockPlan(QRect(60, 60, 1280, 800))));
+		ASSERT_EQ(arrangeDocks(&maker, row.words), QString());
+		const QSize makerSize = maker.size();
+		const DockRects made = shownDocks(&maker);
+		SnapshotData data = captureLayout(&maker, QStringLiteral("Made"));
+		if (row.normal) {
+			ASSERT_EQ(makerSize, maximized.size());
+			data.geometry = savedGeometry(maximized, screen.width(), row.normal);
+		}
+		load(data);
+		if (row.resized) {
+			answerLate(&window, QRect(window.geometry().topLeft(), *row.resized));
+		}
+		// Each docked dock's share of the maker's window, in this one; no smaller than the dock can be.
+		const auto expected = [&] {
+			DockRects sizes;
+			for (const auto &[name, place] : made) {
+				const QDockWidget *dock = dockOf(window, name.c_str());
+				const QSize minimum = dock->minimumSizeHint();
+				const QSize share(
+					qRound(double(place.second.width()) * window.width() / makerSize.width()),
+					qRound(double(place.second.height()) * window.height() / makerSize.height()));
+				sizes[name] = {false, QRect(QPoint(), share.expandedTo(minimum))};
+			}
+			return sizes;
+		};
+		const auto off = [&] {
+			QStringList differing;
+			const DockRects got = shownDocks(&window);
+			for (const auto &[name, place] : expected()) {
+				const QSize size = got.count(name) ? got.at(name).second.size() : QSize();
+				if (std::abs(size.width() - place.second.width()) > row.tolerance ||
+				    std::abs(size.height() - place.second.height()) > row.tolerance) {
+					differing << QStringLiteral("%1 %2x%3, not %4x%5")
+							     .arg(QString::fromStdString(name))
+							     .arg(size.width())
+							     .arg(size.height())
+							     .arg(place.second.width())
+							     .arg(place.second.height());
+				}
+			}
+			return differing;
+		};
+		const auto sized = [&] {
+			return row.expected ? window.size() == *row.expected
+					    : window.width() <= screen.width() && window.height() <= screen.height();
+		};
+		(void)QTest::qWaitFor([&] { return sized() && off().isEmpty(); });
+		EXPECT_TRUE(sized()) << window.width() << "x" << window.height();
+		EXPECT_EQ(off(), QStringList());
+		EXPECT_EQ(shownDocks(&window).size(), made.size());
 	}
 }

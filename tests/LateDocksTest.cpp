@@ -3,6 +3,7 @@
 #include "operations/LayoutCapture.hpp"
 #include "operations/ApplyLayout.hpp"
 #include "operations/DockWatcher.hpp"
+#include "support/Arrangement.hpp"
 #include "support/DockWindow.hpp"
 #include "support/TestHost.hpp"
 
@@ -144,6 +145,42 @@ TEST(LateDocksTest, ALateDockTakesThePlaceThatALoadWithItThereGivesIt)
 			EXPECT_TRUE(lateDocks.waitingDocks().isEmpty()) << what;
 			EXPECT_FALSE(host.running) << what;
 		}
+	}
+}
+
+// A desk's snapshot, loaded in a window that this smaller screen cuts down, gives the docks their shares of the window:
+// a dock that arrives later takes the place, and the others the sizes, that the same load with it there gives.
+TEST(LateDocksTest, OnASmallerScreenALateDockTakesThePlaceThatALoadWithItThereGivesIt)
+{
+	QMainWindow maker;
+	buildDockWindow(&maker, obsCoreDockPlan(QRect(60, 60, 1280, 800)));
+	ASSERT_EQ(arrangeDocks(&maker, {"left:scenesDock", "split:scenesDock:sourcesDock:v", "right:transitionsDock",
+					"split:transitionsDock:controlsDock:v", "window:0,30,2560,1380",
+					"width:scenesDock:640", "width:transitionsDock:512", "height:mixerDock:345",
+					"height:sourcesDock:427", "height:controlsDock:627"}),
+		  QString());
+	const SnapshotData data = captureLayout(&maker, QStringLiteral("Desk"));
+	for (const char *late : {"mixerDock", "sourcesDock"}) {
+		QMainWindow reference;
+		buildWithout(reference, QString());
+		ASSERT_TRUE(applyLayout(&reference, data)) << late;
+		settle();
+		ASSERT_NE(reference.size(), maker.size()) << late;
+
+		QMainWindow window;
+		buildWithout(window, QString::fromLatin1(late));
+		WindowHost host(&window);
+		DockWatcher watcher;
+		watcher.start(&window);
+		LateDocks lateDocks(host, watcher);
+		lateDocks.start();
+		ASSERT_TRUE(applyLayout(&window, data)) << late;
+		lateDocks.layoutLoaded(LoadedLayout{{}, {}, data});
+		settle();
+		addAsObsDoes(window, QString::fromLatin1(late));
+		settle();
+		EXPECT_EQ(allDocks(&window), allDocks(&reference)) << late;
+		EXPECT_TRUE(lateDocks.waitingDocks().isEmpty()) << late;
 	}
 }
 

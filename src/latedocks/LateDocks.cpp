@@ -152,6 +152,8 @@ void LateDocks::layoutLoaded(const LoadedLayout &loadedLayout)
 		return;
 	}
 	layout = loaded;
+	const std::optional<SavedWindowGeometry> saved = savedWindowGeometry(loaded.geometry);
+	sharesOf = saved && saved->windowSize() != window->size() ? loaded.geometry : QByteArray();
 	waiting = missingDocks(window, loaded);
 	reference = waiting.isEmpty() ? Arrangement() : arrangementOf(window, placedDocks());
 }
@@ -231,12 +233,12 @@ void LateDocks::place()
 		return;
 	}
 	// The window keeps the place and size it has now (the user may have moved or resized it since the load); the
-	// docks are put as the snapshot has them.
+	// docks are put as the snapshot has them, at their shares of the window where the load gave them those.
 	SnapshotData again = layout;
 	again.geometry = window->saveGeometry();
 	placing = true;
 	LayoutRefusal refusal = LayoutRefusal::None;
-	const bool placed = applyLayout(window, again, nullptr, &refusal);
+	const bool placed = applyLayout(window, again, nullptr, &refusal, sharesOf);
 	placing = false;
 	if (!placed) {
 		velkinLog(LOG_WARNING, "LateDocks: the window refused the layout (%s); left where they were put: %s",

@@ -85,6 +85,9 @@ private:
 	DockWatcher &watcher;
 	bool watching = false;
 	SnapshotData layout;
+	// The snapshot's geometry when the load gave the window another size than the snapshot's, and the docks their
+	// shares of it: a placement gives them their shares too. Empty otherwise.
+	QByteArray sharesOf;
 	QStringList waiting;
 	// The named docks as the load or the last placement left them, taken right after it.
 	Arrangement reference;

@@ -9,6 +9,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QSet>
+#include <QTimer>
 
 // The docks that are shown now, docked or floating.
 static QSet<QDockWidget *> shownDocks(QMainWindow *window)
@@ -336,9 +337,100 @@ void rememberOutcome(QMainWindow *window, const SnapshotData &data)
 
 } // namespace
 
+// The size of the window that a dock state was saved in; empty when the geometry cannot be read.
+static QSize savedWindowSize(const std::optional<SavedWindowGeometry> &saved)
+{
+	return saved ? saved->windowSize() : QSize();
+}
+
+// The layout's sizes as shares of the window that it was saved in, for a window of another size: each dock area's
+// size across the window and each item's along its sequence, by the ratio of the widths (horizontal sizes) or of the
+// heights (vertical ones). At the saved size they are the layout's own.
+static LayoutRecord sharesOf(const LayoutRecord &layout, const QSize &saved, const QSize &now)
+{
+	LayoutRecord shares = layout;
+	const auto scaled = [&](int size, Qt::Orientation orientation) {
+		const double ratio = orientation == Qt::Horizontal ? double(now.width()) / saved.width()
+								   : double(now.height()) / saved.height();
+		return std::max(1, qRound(size * ratio));
+	};
+	for (DockAreaSize &area : shares.areaSizes) {
+		area.size = scaled(area.size, area.side == 0 || area.side == 1 ? Qt::Horizontal : Qt::Vertical);
+	}
+	for (DockItemSize &item : shares.itemSizes) {
+		item.size = scaled(item.size, item.orientation);
+	}
+	return shares;
+}
+
+// Gives the docked docks the shares of the window that the layout gave them in a window of `saved` size, through
+// resizeDocks, which hides nothing: Qt holds each dock at its minimum size, and the central widget takes the rest.
+static void giveShares(QMainWindow *window, const LayoutRecord &layout, const QSize &saved)
+{
+	resizeDocksTo(window, sharesOf(layout, saved, window->size()), readLayout({}, window->saveState(0)));
+}
+
+namespace {
+
+// How long after a load a maximized or full-screen window's resizes still give the docks their shares.
+constexpr int kSettleMs = 2000;
+
+// A window that a load leaves maximized or full screen takes its final size later: the window manager answers the
+// maximize after the load, and Qt lays out a state that it kept aside for a hidden window once the window is shown.
+// For a while after the load, or after the window is next shown, each of its resizes gives the docks their shares
+// of the window again, at the saved size the layout's own sizes.
+class SharesOnResize : public QObject {
+public:
+	SharesOnResize(QMainWindow *window, const LayoutRecord &layout, const QSize &saved)
+		: QObject(window), window(window), layout(layout), saved(saved)
+	{
+		ends.setSingleShot(true);
+		ends.setInterval(kSettleMs);
+		connect(&ends, &QTimer::timeout, this, &QObject::deleteLater);
+		if (window->isVisible()) {
+			ends.start();
+		}
+		window->installEventFilter(this);
+	}
+
+	bool eventFilter(QObject *watched, QEvent *event) override
+	{
+		if (watched == window && event->type() == QEvent::Show) {
+			ends.start();
+		} else if (watched == window && event->type() == QEvent::Resize && !queued) {
+			// After Qt's own layout has taken the new size.
+			queued = true;
+			QMetaObject::invokeMethod(this, &SharesOnResize::resized, Qt::QueuedConnection);
+		}
+		return false;
+	}
+
+private:
+	void resized()
+	{
+		queued = false;
+		const Qt::WindowStates state = window->windowState();
+		if (!applyingLayout() && !(state & Qt::WindowMinimized) &&
+		    (state & (Qt::WindowMaximized | Qt::WindowFullScreen))) {
+			giveShares(window, layout, saved);
+		}
+	}
+
+	QMainWindow *window;
+	LayoutRecord layout;
+	QSize saved;
+	QTimer ends;
+	bool queued = false;
+};
+
+QPointer<SharesOnResize> sharesOnResize;
+
+} // namespace
+
 // Puts the dock state on through Qt's restoreState, which hides and shows the docks, then settles the docks' sizes.
+// In a window of another size than `saved`, the docks' shares of the window give them their sizes afterwards.
 // Returns whether the window took the state.
-static bool restoreDocks(QMainWindow *window, const SnapshotData &data, const LayoutRecord &target)
+static bool restoreDocks(QMainWindow *window, const SnapshotData &data, const LayoutRecord &target, const QSize &saved)
 {
 	const QSet<QDockWidget *> shownBefore = shownDocks(window);
 	if (!restoreDockState(window, data.state)) {
@@ -352,6 +444,9 @@ static bool restoreDocks(QMainWindow *window, const SnapshotData &data, const La
 	// again where resizing the docks does not give them all.
 	const QSize sized = window->size();
 	restoreSavedGeometry(window, data.geometry, target.window);
+	if (!saved.isEmpty() && window->size() != saved) {
+		return true;
+	}
 	if ((window->size() != sized || shownDocks(window) != shownBefore) &&
 	    !resizeDocksTo(window, target, readLayout({}, window->saveState(0)))) {
 		restoreDockState(window, data.state);
@@ -361,19 +456,26 @@ static bool restoreDocks(QMainWindow *window, const SnapshotData &data, const La
 	return true;
 }
 
-bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotData *current, LayoutRefusal *refusal)
+bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotData *current, LayoutRefusal *refusal,
+		 const QByteArray &savedGeometry)
 {
 	const Applying marked;
+	delete sharesOnResize.data();
 	SizeHeld held(window);
 	const QByteArray previousState = current ? current->state : window->saveState(0);
 	const QByteArray previousGeometry = current ? current->geometry : window->saveGeometry();
 	const QRect previousRect = window->geometry();
 	const LayoutRecord target = readLayout(data.geometry, data.state);
+	const QSize saved =
+		savedWindowSize(savedGeometry.isEmpty() ? target.window : savedWindowGeometry(savedGeometry));
 
 	// The state is only tried once the window has taken the geometry. A layout that leaves every dock in its place
-	// only resizes the docks and moves the floating ones: no dock is hidden or shown on the way.
+	// only resizes the docks and moves the floating ones: no dock is hidden or shown on the way. In a window of
+	// another size than the saved one, the docks take their shares of the window afterwards.
+	const auto resized = [&] { return !saved.isEmpty() && !window->isMinimized() && window->size() != saved; };
 	LayoutRefusal why = LayoutRefusal::None;
 	std::optional<std::pair<QSize, QSize>> fitted;
+	bool shared = false;
 	if (data.state.isEmpty() || data.geometry.isEmpty()) {
 		why = LayoutRefusal::Empty;
 	} else if (!target.safe) {
@@ -382,13 +484,20 @@ bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotDa
 		const LayoutRecord before = readLayout({}, previousState);
 		const LayoutRecord *outcome = rememberedOutcome(window, data);
 		const LayoutRecord &goal = outcome ? *outcome : target;
-		if (!(before.places == goal.places && resizeDocksTo(window, goal, before)) &&
-		    !restoreDocks(window, data, target)) {
+		shared = resized() && before.places == target.places;
+		if (!shared && !(before.places == goal.places && resizeDocksTo(window, goal, before)) &&
+		    !restoreDocks(window, data, target, saved)) {
 			why = stateRefusal(data.state);
 		}
 	}
 	if (why == LayoutRefusal::None) {
 		held.release();
+		if (shared || resized()) {
+			giveShares(window, target, saved);
+		}
+		if (!saved.isEmpty() && (window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))) {
+			sharesOnResize = new SharesOnResize(window, target, saved);
+		}
 		putFloatingDocksBack(window, target);
 		keepWindowsOnScreens(window);
 		if (fitted) {

@@ -19,5 +19,8 @@ bool restoreDockState(QMainWindow *window, const QByteArray &state);
 // Applies the stored geometry, then the stored dock state. When the window refuses either, its previous
 // layout is put back, the reason goes to `refusal` when given, and false is returned. `current`, when given, holds
 // the window's geometry and state as they are now, taken by the caller already; otherwise they are taken here.
+// A window that ends at another size than the one the state was saved in gives each docked dock the share of its
+// width or height that the dock had there; `savedGeometry`, when given, is the geometry saved with the state, where
+// `data` puts the window elsewhere.
 bool applyLayout(QMainWindow *window, const SnapshotData &data, const SnapshotData *current = nullptr,
-		 LayoutRefusal *refusal = nullptr);
+		 LayoutRefusal *refusal = nullptr, const QByteArray &savedGeometry = QByteArray());

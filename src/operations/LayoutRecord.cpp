@@ -282,6 +282,11 @@ LayoutRecord readLayout(const QByteArray &geometry, const QByteArray &state)
 	return record;
 }
 
+QSize SavedWindowGeometry::windowSize() const
+{
+	return client.isValid() ? client.size() : normal.size();
+}
+
 QStringList LayoutRecord::names() const
 {
 	QStringList all;

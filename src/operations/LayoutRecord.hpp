@@ -23,6 +23,10 @@ struct SavedWindowGeometry {
 	QRect client;
 	bool maximized = false;
 	bool fullScreen = false;
+
+	// The size of the window that a dock state saved with this geometry was saved in: the inner rectangle (the
+	// maximized or full-screen one when saved so), or the normal one in a geometry saved before Qt kept the inner one.
+	QSize windowSize() const;
 };
 std::optional<SavedWindowGeometry> savedWindowGeometry(const QByteArray &geometry);
 

@@ -2094,13 +2094,9 @@ def start_xvfb(first, screen, *options):
     return name, process
 
 
-class TwoMonitors:
-    """An Xvfb of its own with two monitors side by side, as RandR monitors: LEFT 1600x1000 at 0,0 on the server's one
-    output, and RIGHT 1280x1024 at 1600,0. RIGHT can go and come back while programs run; Qt hears of it at once.
+class RandrMonitors:
+    """An Xvfb of its own whose monitors are RandR monitors, set while programs run; Qt hears of each change at once.
     The server keeps the monitors only while it is told not to reset when its last client leaves."""
-
-    LEFT = (0, 0, 1600, 1000)
-    RIGHT = (1600, 0, 1280, 1024)
 
     class MonitorInfo(ctypes.Structure):
         _fields_ = [("name", ctypes.c_ulong), ("primary", ctypes.c_int), ("automatic", ctypes.c_int),
@@ -2113,8 +2109,9 @@ class TwoMonitors:
                     ("crtcs", ctypes.POINTER(ctypes.c_ulong)), ("noutput", ctypes.c_int),
                     ("outputs", ctypes.POINTER(ctypes.c_ulong))]
 
-    def __enter__(self):
-        self.name, self.process = start_xvfb(160, "2880x1024x24", "-noreset")
+    def open(self, first, screen):
+        """Starts the server with one screen of that size, and the calls that set its monitors."""
+        self.name, self.process = start_xvfb(first, screen, "-noreset")
         self.x11 = ctypes.CDLL("libX11.so.6")
         self.xrandr = ctypes.CDLL("libXrandr.so.2")
         self.x11.XOpenDisplay.restype = ctypes.c_void_p
@@ -2133,11 +2130,8 @@ class TwoMonitors:
         expect(self.connection, f"cannot open the display {self.name}")
         self.root = self.x11.XDefaultRootWindow(self.connection)
         resources = self.xrandr.XRRGetScreenResourcesCurrent(self.connection, self.root)
-        expect(resources and resources.contents.noutput >= 1, "the two-monitor Xvfb has no RandR output")
+        expect(resources and resources.contents.noutput >= 1, f"the Xvfb {self.name} has no RandR output")
         self.output = (ctypes.c_ulong * 1)(resources.contents.outputs[0])
-        self.set_monitor("LEFT", self.LEFT, self.output)
-        self.set_monitor("RIGHT", self.RIGHT, None)
-        return self
 
     def set_monitor(self, name, rect, outputs):
         x, y, width, height = rect
@@ -2147,6 +2141,25 @@ class TwoMonitors:
         self.xrandr.XRRSetMonitor(self.connection, self.root, ctypes.byref(info))
         self.x11.XSync(self.connection, 0)
 
+    def __exit__(self, *exc):
+        self.x11.XCloseDisplay(self.connection)
+        self.process.terminate()
+        self.process.wait(10)
+
+
+class TwoMonitors(RandrMonitors):
+    """Two monitors side by side: LEFT 1600x1000 at 0,0 on the server's one output, and RIGHT 1280x1024 at 1600,0,
+    which can go and come back while programs run."""
+
+    LEFT = (0, 0, 1600, 1000)
+    RIGHT = (1600, 0, 1280, 1024)
+
+    def __enter__(self):
+        self.open(160, "2880x1024x24")
+        self.set_monitor("LEFT", self.LEFT, self.output)
+        self.set_monitor("RIGHT", self.RIGHT, None)
+        return self
+
     def right(self, present):
         """Connects the right monitor, or takes it away."""
         if present:
@@ -2155,11 +2168,6 @@ class TwoMonitors:
             self.xrandr.XRRDeleteMonitor(self.connection, self.root,
                                          self.x11.XInternAtom(self.connection, b"RIGHT", 0))
             self.x11.XSync(self.connection, 0)
-
-    def __exit__(self, *exc):
-        self.x11.XCloseDisplay(self.connection)
-        self.process.terminate()
-        self.process.wait(10)
 
 
 def remove_obs_layout(profile):
@@ -2459,26 +2467,105 @@ def check_monitors(args, display):
         expect(not failures, f"{len(failures)} layouts differ:\n" + "\n".join(failures))
 
 
-class SmallScreen:
-    """An Xvfb of its own with one screen of 1024x640: a laptop of 1280x800 at 125 %."""
+class SmallScreen(RandrMonitors):
+    """An Xvfb of its own with one monitor, of 1024x640 at first: a laptop of 1280x800 at 125 %. The monitor takes
+    another size while programs run, up to a desk of 2560x1440."""
 
     SIZE = (1024, 640)
+    LAPTOP = (1366, 768)
+    DESK = (2560, 1440)
 
     def __enter__(self):
-        self.name, self.process = start_xvfb(180, "1024x640x24")
+        self.open(180, "2560x1440x24")
+        self.monitor = "ONE"
+        self.set_monitor(self.monitor, (0, 0, *self.SIZE), self.output)
         return self
 
-    def __exit__(self, *exc):
-        self.process.terminate()
-        self.process.wait(10)
+    def resize(self, size):
+        """The server refuses a monitor of a name that it has: the new one comes under the other name, and then the
+        old one goes."""
+        old, self.monitor = self.monitor, "TWO" if self.monitor == "ONE" else "ONE"
+        self.set_monitor(self.monitor, (0, 0, *size), self.output)
+        self.xrandr.XRRDeleteMonitor(self.connection, self.root, self.x11.XInternAtom(self.connection, old.encode(), 0))
+        self.x11.XSync(self.connection, 0)
+
+
+# A desk's layout: Scenes above Sources on the left, a quarter of the window's width; Transitions above Controls on the
+# right, a fifth; the Audio Mixer at the bottom, a quarter of its height.
+DESK_LAYOUT = ("left:scenesDock", "split:scenesDock:sourcesDock:v", "right:transitionsDock",
+               "split:transitionsDock:controlsDock:v", "window:0,30,2560,1380", "width:scenesDock:640",
+               "width:transitionsDock:512", "height:mixerDock:345")
+
+
+def dock_shares(layout):
+    """{dock name: (share of the window's width, share of its height)} of the docked docks of a layout."""
+    _, _, width, height = layout["client"]
+    return {name: (rect[2] / width, rect[3] / height) for name, value in layout.items()
+            if name not in ("window", "client") and not value[0] for rect in (value[1],)}
+
+
+def preview_rect(layout):
+    """The room between the docks of DESK_LAYOUT, where OBS has its preview: (width, height)."""
+    scenes, transitions, mixer = (layout[name][1] for name in ("scenesDock", "transitionsDock", "mixerDock"))
+    return transitions[0] - scenes[0] - scenes[2], mixer[1] - scenes[1]
+
+
+def shares_text(layout):
+    shares = dock_shares(layout)
+    width, height = preview_rect(layout)
+    return (f"left {shares['scenesDock'][0]:.3f}, right {shares['transitionsDock'][0]:.3f}, bottom "
+            f"{shares['mixerDock'][1]:.3f}; preview {width}x{height} ({width / layout['client'][2]:.3f} of the width)")
+
+
+def use_screen(small, obs, size):
+    """Gives the small screen's monitor that size, and waits until Qt sees it."""
+    small.resize(size)
+    wait_for(lambda: dock_layout(obs)[1] == [(0, 0, *size)], 10, f"Qt does not see a screen of {size}")
+
+
+def desk_on_laptop(small, obs, profile):
+    """Arranges DESK_LAYOUT through Qt alone on the desk's screen, saves it as Desk.json with the plug-in, and loads it
+    on the laptop's screen: the layouts as arranged and as loaded."""
+    use_screen(small, obs, SmallScreen.DESK)
+    arranged = arrange(obs, *DESK_LAYOUT)
+    expect(vendor_call(obs, "SaveSnapshot", {"name": "Desk"}) == {"fileName": "Desk.json"}, "Save Desk")
+    differing = geometry_difference(os.path.join(profile.snapshot_dir, "Desk.json"), arranged)
+    expect(not differing and arranged["client"][2:] == (2560, 1380),
+           f"the desk's window was saved otherwise: {differing}, {arranged['client']} on screen")
+    # The monitors' follow cuts the window down to the laptop's screen, and then the snapshot loads.
+    moved = len(obs.log_lines("[obs-velkin] Moved the main window"))
+    use_screen(small, obs, SmallScreen.LAPTOP)
+    wait_for(lambda: len(obs.log_lines("[obs-velkin] Moved the main window")) > moved, 10,
+             "the main window did not follow the laptop's screen")
+    return arranged, load_layout(obs, "Desk.json")
+
+
+@shot
+def shot_small_screen(args, display):
+    """One half of docs/images/small-screen.png: a desk's snapshot (DESK_LAYOUT) loaded on a laptop's screen of
+    1366x768, into BUILD_DIR/artifacts/small-screen.png."""
+    with SmallScreen() as small:
+        profile = Profile(args.build_dir, "shot-small-screen")
+        install_arrange_module(args, profile)
+
+        def take(obs):
+            desk_on_laptop(small, obs, profile)
+            path = obs.screenshot(os.path.join(args.build_dir, "artifacts", "small-screen.png"))
+            crop(path, [(0, 0, *SmallScreen.LAPTOP)], margin=0)
+            print(f"  {path}", flush=True)
+
+        in_obs(profile, small, take)
 
 
 @check
 def check_small_screen(args, display):
     """On a screen of 1024x640, smaller than every test layout's window, each layout loads, by request and by hotkey,
-    onto the largest window that the screen allows, with its docks floating, docked and hidden as saved."""
+    onto the largest window that the screen allows, with its docks floating, docked and hidden as saved. A desk's
+    snapshot, arranged through Qt alone in a window of 2560x1380, loads on a laptop's screen of 1366x768 with every
+    docked dock within 3 points of its shares of the window's width and height, and back on the desk to the pixel."""
     with SmallScreen() as small:
         profile = Profile(args.build_dir, "small-screen")
+        install_arrange_module(args, profile)
         for name, words in EXACT_LAYOUTS.items():
             layout_document(args, profile.snapshot_dir, f"{name}.json", name, *words)
 
@@ -2509,6 +2596,22 @@ def check_small_screen(args, display):
             time.sleep(0.5)
             expect(not visible_windows(small, "^OBS-Velkin Dock Layouts$"), "the hotkey load showed a box")
             expect(not obs.log_lines("[obs-velkin] RestoreFailed"), f"a load failed: {plugin_lines(obs)}")
+
+            arranged, laptop = desk_on_laptop(small, obs, profile)
+            promised, got = dock_shares(arranged), dock_shares(laptop)
+            worst = max((abs(a - b) for name, share in promised.items() if name in got
+                         for a, b in zip(share, got[name])), default=0)
+            print(f"  the desk's snapshot on the desk: {shares_text(arranged)}\n"
+                  f"  on the laptop, in a window of {laptop['client'][2]}x{laptop['client'][3]}: {shares_text(laptop)}; "
+                  f"the docks' shares off by {100 * worst:.1f} points at most", flush=True)
+            expect(laptop["client"][2:] == SmallScreen.LAPTOP, f"the window on the laptop is {laptop['client']}")
+            off = [f"{name}: {got.get(name)} of the window, {share} saved" for name, share in promised.items()
+                   if name not in got or max(abs(a - b) for a, b in zip(share, got[name])) > 0.03]
+            expect(set(got) == set(promised) and not off, "docks off their shares on the laptop:\n" + "\n".join(off))
+            # Back on the desk, the snapshot loads to the pixel.
+            use_screen(small, obs, SmallScreen.DESK)
+            worst, differing = layout_difference(arranged, load_layout(obs, "Desk.json"))
+            expect(not differing, f"back on the desk: {worst} px ({'; '.join(differing)})")
 
         in_obs(profile, small, loads)
 
