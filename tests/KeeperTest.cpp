@@ -76,8 +76,9 @@ TEST_F(KeeperTest, AtStartTheKeptLayoutGoesBackUnlessSomethingStandsInItsWay)
 		{"a damaged file", kept.left(kept.size() / 2), {}, false, 500, true},
 		{"the start rule loads first", kept, startRule, false, 580, false},
 		{"the option is off", kept, R"({"keepLayoutAcrossRestarts": false})", false, 500, false},
-		{"the option is off in its own file, over the older word", kept, R"({"keepLayoutAcrossRestarts": true})",
-		 false, 500, false, false, R"({"keepLayoutAcrossRestarts": false})"},
+		{"the option is off in its own file, over the older word", kept,
+		 R"({"keepLayoutAcrossRestarts": true})", false, 500, false, false,
+		 R"({"keepLayoutAcrossRestarts": false})"},
 		{"its own file cannot be read: the older word is gone", kept, R"({"keepLayoutAcrossRestarts": false})",
 		 false, 700, false, false, "{"},
 		{"another OBS runs and keeps it", kept, {}, false, 500, false, true},
@@ -85,9 +86,9 @@ TEST_F(KeeperTest, AtStartTheKeptLayoutGoesBackUnlessSomethingStandsInItsWay)
 	const QString mark = keptPath() + QStringLiteral(".putting-back");
 	for (const Case &c : cases) {
 		SCOPED_TRACE(c.what);
-		for (const QString &file : {keptPath(), keptPath() + QStringLiteral(".set-aside"),
-					    keptPath() + QStringLiteral(".putting-back"), automationPath(), optionPath(),
-					    settingsPath()}) {
+		for (const QString &file :
+		     {keptPath(), keptPath() + QStringLiteral(".set-aside"),
+		      keptPath() + QStringLiteral(".putting-back"), automationPath(), optionPath(), settingsPath()}) {
 			QFile::remove(file);
 		}
 		if (!c.option.isEmpty()) {

@@ -54,6 +54,7 @@ Velkin::~Velkin()
 	shutdown();
 }
 
+// The snapshot folder's file of that name.
 QString Velkin::snapshotPath(const QString &fileName) const
 {
 	// The folder is clean, so joining is all it takes (the list refresh calls this once a row); only the file
@@ -64,6 +65,7 @@ QString Velkin::snapshotPath(const QString &fileName) const
 	return snapshotDirectory + QLatin1Char('/') + fileName;
 }
 
+// Any path to a snapshot in the spelling the module holds.
 QString Velkin::heldSnapshotPath(const QString &path) const
 {
 	const QString clean = normalizedPath(path);

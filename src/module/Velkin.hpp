@@ -1,17 +1,10 @@
 #pragma once
 
-#include "automation/Automation.hpp"
-#include "keeper/LayoutKeeper.hpp"
 #include "latedocks/LateDocks.hpp"
-#include "menu/LayoutsMenu.hpp"
-#include "module/FeatureHost.hpp"
-#include "module/OperationListener.hpp"
-#include "monitors/MonitorFollower.hpp"
+#include "module/VelkinHosts.hpp"
 #include "operations/DockWatcher.hpp"
 #include "operations/LayoutHold.hpp"
 #include "operations/Presses.hpp"
-#include "remote/RemoteControl.hpp"
-#include "store/SnapshotDocument.hpp"
 #include "undo/UndoHistory.hpp"
 
 #include <QHash>
@@ -24,7 +17,6 @@
 #include <array>
 #include <functional>
 #include <optional>
-
 #include <obs-frontend-api.h>
 #include <obs.h>
 
@@ -42,12 +34,7 @@ struct SnapshotFolder;
 // The one controller, a child of the host's main window, deleted by unload or with the main window, whichever comes
 // first. Its operations live in one file per subsystem. Each feature beyond them is an object of its own that keeps
 // its state and reaches the controller through the host interface that it declares (docs/architecture.md).
-class Velkin : public QObject,
-	       private AutomationHost,
-	       private MonitorsHost,
-	       private RemoteHost,
-	       private MenuHost,
-	       private KeeperHost {
+class Velkin : public QObject, private VelkinHosts {
 	friend struct VelkinProbe;
 
 public:
@@ -57,8 +44,7 @@ public:
 	void onFrontendEvent(enum obs_frontend_event event);
 	void shutdown();
 
-	// What the dialog's buttons, the hotkeys and the menus start. A look at the folder that the same
-	// uninterrupted stretch of work took already spares the refresh a second one.
+	// What the dialog's buttons, the hotkeys and the menus start.
 	void refreshSnapshotList(const QString &targetPath, const SnapshotFolder *looked = nullptr);
 	void showManagerDialog() override;
 	void saveNewSnapshot() override;
@@ -74,8 +60,7 @@ public:
 	bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-	// Lifecycle and paths (Velkin.cpp): the snapshot folder's file of that name, and any path to a snapshot in the
-	// spelling the module holds.
+	// Lifecycle and paths (Velkin.cpp)
 	void activate();
 	QString snapshotPath(const QString &fileName) const override;
 	QString heldSnapshotPath(const QString &path) const;
@@ -110,8 +95,7 @@ private:
 	bool checkSnapshotLimit();
 	bool checkSnapshotLimit(const SnapshotFolder &folder) override;
 
-	// How an operation starts (OperationGuard.cpp); the selected snapshot's path and document, where Overwrite,
-	// Rename and Export start: nothing when none is selected (silently) or its file cannot be read (reported).
+	// How an operation starts; what Overwrite, Rename and Export work on (OperationGuard.cpp)
 	bool canStartOperation() const override;
 	bool beginOperation() override;
 	void endOperation() override;
@@ -121,8 +105,7 @@ private:
 	};
 	std::optional<SelectedSnapshot> readSelectedSnapshot();
 
-	// Capture (Capture.cpp). The name prompt leaves the look at the folder that accepted the name in `looked`; a
-	// store writes a new snapshot or one over oldPath and uses up a look taken since the last event loop ran.
+	// Capture (Capture.cpp)
 	QString promptSnapshotName(const QString &initialText, const QString &excludedPath,
 				   SnapshotFolder *looked = nullptr);
 	QString storeSnapshot(const SnapshotData &data, const QString &oldPath, SnapshotFolder *looked = nullptr);
@@ -141,9 +124,7 @@ private:
 	enum class FileDialogMode { Export, Import };
 	QString chooseSnapshotFile(FileDialogMode mode, const QString &suggestedName);
 
-	// References that follow a snapshot file (SnapshotReferences.cpp): the controller's own, then those of every
-	// feature that holds snapshot paths or file names. Such a feature is a SnapshotHolder, listed in
-	// snapshotHolders().
+	// References that follow a snapshot file, the controller's and its SnapshotHolders' (SnapshotReferences.cpp)
 	void moveSnapshotReferences(const QString &oldPath, const QString &newPath);
 	void forgetSnapshotReferences(const QString &path);
 	std::array<SnapshotHolder *, 4> snapshotHolders();
@@ -163,8 +144,7 @@ private:
 	void updateButtonStates();
 	void storeListOrder();
 
-	// Hotkeys (Hotkeys.cpp, Presses.cpp). The cycle target is the snapshot `step` places from the one at `from`
-	// in the order; from a snapshot that is not listed, next is the first and previous the last.
+	// Hotkeys (Hotkeys.cpp, Presses.cpp)
 	static void hotkeyCallback(void *data, obs_hotkey_id id, obs_hotkey_t *hotkey, bool pressed);
 	static void onBindingsChanged(void *data, calldata_t *callData);
 	void registerGlobalHotkeys();
@@ -204,12 +184,9 @@ private:
 	bool shuttingDown = false;
 	bool busy = false;
 	QList<QPointer<QPushButton>> selectionButtons;
-	// Keeps the window system's late answers from moving the docks after a load.
+	// The features, each the owner of its state; the hold after a load and the watcher of the docks serve them.
 	LayoutHold layoutHold;
-	// Tells the keeper, late docks and the remote control of the main window's docks added or changed.
 	DockWatcher dockWatcher;
-
-	// The features, each the owner of its state.
 	Automation automation;
 	MonitorFollower monitors;
 	UndoHistory undo;

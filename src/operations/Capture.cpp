@@ -59,6 +59,7 @@ QString Velkin::storeLayout(const QString &name, const QString &oldPath, Snapsho
 	return path;
 }
 
+// Leaves the look at the folder that accepted the name in `looked`.
 QString Velkin::promptSnapshotName(const QString &initialText, const QString &excludedPath, SnapshotFolder *looked)
 {
 	ModalWindow<QInputDialog> prompt(new QInputDialog(managerDialog.data()));
@@ -89,6 +90,7 @@ QString Velkin::promptSnapshotName(const QString &initialText, const QString &ex
 	return QString();
 }
 
+// Writes a new snapshot or one over oldPath, and uses up a look taken since the last event loop ran.
 QString Velkin::storeSnapshot(const SnapshotData &data, const QString &oldPath, SnapshotFolder *looked)
 {
 	if (!ensureSnapshotDirectory()) {

@@ -35,6 +35,8 @@ void Velkin::endOperation()
 	}
 }
 
+// The selected snapshot's path and document: nothing when none is selected (silently) or its file cannot be read
+// (reported).
 std::optional<Velkin::SelectedSnapshot> Velkin::readSelectedSnapshot()
 {
 	SelectedSnapshot selected{selectedSnapshotPath(), SnapshotData()};

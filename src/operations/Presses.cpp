@@ -11,6 +11,8 @@ void Velkin::cycleSnapshot(int step)
 	}
 }
 
+// The snapshot `step` places from the one at `from` in the order; from a snapshot that is not listed, next is the
+// first and previous the last.
 QString Velkin::cycleTarget(const QString &from, int step) const
 {
 	if (snapshotOrder.isEmpty()) {

@@ -105,6 +105,7 @@ QString Velkin::selectedSnapshotPath() const
 	return snapshotList->currentItem()->data(kPathRole).toString();
 }
 
+// A look at the folder that the same uninterrupted stretch of work took already spares the refresh a second one.
 void Velkin::refreshSnapshotList(const QString &targetPath, const SnapshotFolder *looked)
 {
 	const bool keepScrollPosition = targetPath.isEmpty();
