@@ -1,4 +1,5 @@
 #include "operations/DockWatcher.hpp"
+#include "base/AddOnce.hpp"
 #include "operations/LayoutCapture.hpp"
 
 #include <QAction>
@@ -16,14 +17,6 @@ namespace {
 bool isGroupWindow(const QObject *object)
 {
 	return object->inherits("QDockWidgetGroupWindow");
-}
-
-template <typename T>
-void addOnce(QList<T> &list, const T &value)
-{
-	if (!list.contains(value)) {
-		list.append(value);
-	}
 }
 
 } // namespace

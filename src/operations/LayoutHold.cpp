@@ -1,4 +1,5 @@
 #include "operations/LayoutHold.hpp"
+#include "base/AddOnce.hpp"
 #include "operations/ApplyLayout.hpp"
 #include "operations/LayoutCapture.hpp"
 
@@ -15,14 +16,6 @@ namespace {
 
 // The window system answers within milliseconds; a busy machine may take longer.
 constexpr int kHoldMs = 2000;
-
-template <typename T>
-void addOnce(QList<T> &list, const T &value)
-{
-	if (!list.contains(value)) {
-		list.append(value);
-	}
-}
 
 } // namespace
 
