@@ -232,11 +232,20 @@ TEST_F(CaptureRestoreTest, BlobsThatWouldHarmQtAreRefusedBeforeQtSeesThem)
 			    << qint32(0) << qint32(0);
 		}
 	}
+	// A floating dock in the left area whose right edge lies past the last int.
+	QByteArray farOff;
+	{
+		QDataStream out(&farOff, QIODevice::WriteOnly);
+		out << qint32(0xff) << qint32(0) << quint8(0xfd) << qint32(1) << qint32(1) << QSize(300, 300)
+		    << quint8(0xfc) << quint8(1) << qint32(1) << quint8(0xfb) << QStringLiteral("statsDock") << quint8(3)
+		    << qint32(392) << qint32(10) << qint32(2147483646) << qint32(300);
+	}
 	const struct {
 		const char *what;
 		QByteArray geometry;
 		QByteArray state;
 	} cases[] = {
+		{"a floating dock two billion pixels wide", good.geometry, farOff},
 		{"a dock area on side 4", good.geometry, withInt(good.state, 13, 4)},
 		{"a dock area on side -1", good.geometry, withInt(good.state, 13, -1)},
 		{"a dock area on side 2147483647", good.geometry, withInt(good.state, 13, 2147483647)},

@@ -213,6 +213,12 @@ private:
 				DockPlace place{name, side, floating && side >= 0, (flags & kVisible) != 0, {}};
 				// A floating dock's x, y, width and height; a docked one's place and size in its row.
 				if (place.floating) {
+					// Qt makes the same rectangle of them: its right or bottom edge must be an int too.
+					const auto edge = [](qint32 from, qint32 size) { return qint64(from) + size - 1; };
+					if (edge(values[0], values[2]) != qint32(edge(values[0], values[2])) ||
+					    edge(values[1], values[3]) != qint32(edge(values[1], values[3]))) {
+						return false;
+					}
 					place.rect = QRect(values[0], values[1], values[2], values[3]);
 				}
 				record.docks.append(place);

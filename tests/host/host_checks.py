@@ -3344,14 +3344,45 @@ def sanitizer_reports(files):
     return reports, exited
 
 
+@functools.lru_cache(maxsize=None)
+def executable_ranges(module):
+    """The offsets of an ELF file's executable segments, as the loader maps them; None when it cannot be read."""
+    try:
+        with open(module, "rb") as f:
+            header = f.read(64)
+            if header[:4] != b"\x7fELF" or header[4] != 2:
+                return None
+            phoff, = struct.unpack_from("<Q", header, 0x20)
+            entry_size, count = struct.unpack_from("<HH", header, 0x36)
+            f.seek(phoff)
+            table = f.read(entry_size * count)
+    except OSError:
+        return None
+    ranges = []
+    for i in range(count):
+        kind, flags, _, vaddr, _, _, memsz = struct.unpack_from("<IIQQQQQ", table, i * entry_size)
+        if kind == 1 and flags & 1:
+            ranges.append((vaddr, vaddr + memsz))
+    return ranges
+
+
 def plugin_frames(report, build_dirs):
     """The frames of a report's stacks that lie in the plug-in: its module, or a file of the project or its builds,
-    by the path they were built from, which may pass through a symbolic link, or by the real one."""
+    by the path they were built from, which may pass through a symbolic link, or by the real one. A frame that gives
+    the module and an offset outside the module's code is none of the plug-in's: the sanitizer's fast unwinder read
+    a return address that code without frame pointers (a system library's) never left there."""
     folders = [SOURCE_ROOT, *build_dirs]
     marks = ["obs-velkin.so", *(path(folder) + os.sep for folder in folders for path in (os.path.abspath,
                                                                                          os.path.realpath))]
+
+    def outside_code(line):
+        offset = re.search(r"\(([^()]*obs-velkin\.so)\+0x([0-9a-f]+)\)", line)
+        ranges = offset and executable_ranges(offset.group(1))
+        return ranges is not None and offset is not None and not any(
+            start <= int(offset.group(2), 16) < end for start, end in ranges)
+
     return [line.strip() for line in report.lines
-            if re.match(r"\s*#\d+ ", line) and any(mark in line for mark in marks)]
+            if re.match(r"\s*#\d+ ", line) and any(mark in line for mark in marks) and not outside_code(line)]
 
 
 @check

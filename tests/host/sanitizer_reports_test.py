@@ -2,12 +2,13 @@
 """How the check asan reads the sanitizers' output: which reports it finds, and which leaks are the plug-in's."""
 
 import os
+import shutil
 import sys
 import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from host_checks import SOURCE_ROOT, plugin_frames, sanitizer_reports  # noqa: E402
+from host_checks import SOURCE_ROOT, executable_ranges, plugin_frames, sanitizer_reports  # noqa: E402
 
 BUILD = "/builds/asan"
 OURS = f"{SOURCE_ROOT}/src/operations/Restore.cpp:91"
@@ -82,8 +83,21 @@ class SanitizerReports(unittest.TestCase):
             return sanitizer_reports(files)
 
     def test_reports_and_ours(self):
+        # A real module: an ELF file (this Python) under the plug-in's name, with a code offset of it and one past it.
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        module = os.path.join(folder.name, "obs-velkin.so")
+        shutil.copy(os.path.realpath(sys.executable), module)
+        start, end = executable_ranges(module)[0]
+        frame = "    #1 0x7f3cb83fcbb7  ({}+{:#x})\n"
+        calloc = "Indirect leak of 56 byte(s) in 1 object(s) allocated from:\n    #0 0x7f3cd4ef4610 in calloc\n"
+        in_code = calloc + frame.format(module, (start + end) // 2)
+        past_code = calloc + frame.format(module, end + 0x3aa000)
         # (what the file holds, the kinds of its reports, which of them have the plug-in's frames)
         cases = [
+            ("a leak at an offset within the module's code", LEAKS_HEADER + in_code + "\n" + EXIT, ["leak"], [True]),
+            ("a leak at an offset that the module holds no code at", LEAKS_HEADER + past_code + "\n" + EXIT,
+             ["leak"], [False]),
             ("no reports", "info: Number of memory leaks: 0\n", [], []),
             ("leaks of OBS and Qt", LEAKS_HEADER + OBS_LEAK + "\n" + QT_LEAK + "\n" + EXIT, ["leak", "leak"],
              [False, False]),
