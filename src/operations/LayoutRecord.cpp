@@ -95,7 +95,7 @@ public:
 				stream >> rect;
 				// The docks of a floating tab group lie in the group's window, not in windows of their own.
 				if (!sequence(-1, 0, nullptr)) {
-					return !tooDeep;
+					return !harmful;
 				}
 			} else if (marker == kToolBarMarker || marker == kToolBarMarkerEx) {
 				toolBars(marker);
@@ -125,7 +125,7 @@ private:
 			DockAreaSize area{side, side == 0 || side == 1 ? size.width() : size.height(), false};
 			const qsizetype before = record.docks.size();
 			if (!sequence(side, 0, nullptr)) {
-				return !tooDeep;
+				return !harmful;
 			}
 			for (qsizetype d = before; d < record.docks.size(); ++d) {
 				area.holdsDocks = area.holdsDocks || (!record.docks[d].floating && record.docks[d].shown);
@@ -169,12 +169,13 @@ private:
 	}
 
 	// A sequence of items side by side, or a tab group, in the dock area `side` (-1: a floating tab group). False
-	// when Qt would not get past it either, or when it nests too deep (then tooDeep). The names of the docks
-	// within it are added to `below` when given, its own before those nested deeper.
+	// when Qt would not get past it either, or when it would harm Qt (then harmful): it nests too deep, or a floating
+	// dock's rectangle overflows. The names of the docks within it are added to `below` when given, its own before
+	// those nested deeper.
 	bool sequence(int side, int depth, QStringList *below)
 	{
 		if (depth > kDeepestNesting) {
-			tooDeep = true;
+			harmful = true;
 			return false;
 		}
 		quint8 marker = 0;
@@ -217,6 +218,7 @@ private:
 					const auto edge = [](qint32 from, qint32 size) { return qint64(from) + size - 1; };
 					if (edge(values[0], values[2]) != qint32(edge(values[0], values[2])) ||
 					    edge(values[1], values[3]) != qint32(edge(values[1], values[3]))) {
+						harmful = true;
 						return false;
 					}
 					place.rect = QRect(values[0], values[1], values[2], values[3]);
@@ -253,7 +255,7 @@ private:
 	QDataStream stream;
 	LayoutRecord &record;
 	QDataStream places;
-	bool tooDeep = false;
+	bool harmful = false;
 };
 
 } // namespace

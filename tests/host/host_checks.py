@@ -1336,7 +1336,7 @@ def check_remote(args, display):
         layouts.expect(end, "a batch once round the list")
 
         # Single docks: the list against the rectangles that Qt reads in OBS, then each request with its effect
-        # read through Qt, its DockChanged, and the last one taken back by UndoLoad.
+        # read through Qt, its DockChanged, and the run of them taken back by one UndoLoad.
         def qt_dock(name):
             return next(dock for dock in vendor_call(obs, "ReportLayout")["docks"] if dock["name"] == name)
 
@@ -1355,6 +1355,7 @@ def check_remote(args, display):
         # The loads' own DockChanged come in first.
         events.expect_none("before the dock requests")
         events.dock_changes.clear()
+        before_run = settled_layout(obs)
         for request_type, data, done in [
             ("SetDockShown", {"name": "mixerDock", "shown": False}, lambda: not qt_dock("mixerDock")["shown"]),
             ("SetDockFloating", {"name": "controlsDock", "floating": True, "rect": floated},
@@ -1375,9 +1376,14 @@ def check_remote(args, display):
                            ("controlsDock", True, False), ("mixerDock", True, mixer_floats)],
                f"the dock requests were announced as {changes}")
         answer = vendor_call(obs, "UndoLoad")
-        expect(answer.get("loaded"), f"UndoLoad after RaiseDock answered {answer}")
-        wait_for(lambda: not qt_dock("mixerDock")["shown"], 10, "UndoLoad did not hide the mixer again")
-        events.expect("UndoLoad of RaiseDock", loaded(expected[-1][:-len(".json")], "undo"))
+        expect(answer.get("loaded"), f"UndoLoad after the dock requests answered {answer}")
+        # One step for the run: every dock where it was before the first request.
+        try:
+            wait_for(lambda: dock_layout(obs)[0] == before_run, 10, "")
+        except HostError:
+            raise HostError("UndoLoad did not put back the layout from before the dock requests: "
+                            f"{layout_difference(before_run, dock_layout(obs)[0])}") from None
+        events.expect("UndoLoad of the dock requests", loaded(expected[-1][:-len(".json")], "undo"))
         events.expect_none("at the end")
     except HostError:
         obs.screenshot(os.path.join(args.build_dir, "artifacts", "remote-failure.png"))
