@@ -59,6 +59,7 @@ TEST_F(KeeperTest, AtStartTheKeptLayoutGoesBackUnlessSomethingStandsInItsWay)
 	window->show();
 	snapshotOfWidth(QStringLiteral("Start"), 580);
 	const QByteArray kept = readTestBytes(snapshotOfWidth(QStringLiteral("Kept"), 700));
+	const QString startPath = path(QStringLiteral("Start"));
 	const QByteArray startRule = R"({"rules": [{"event": "obsStarted", "snapshot": "Start.json"}]})";
 	struct Case {
 		const char *what;
@@ -69,9 +70,12 @@ TEST_F(KeeperTest, AtStartTheKeptLayoutGoesBackUnlessSomethingStandsInItsWay)
 		bool setAside;
 		bool otherObs = false;
 		QByteArray option = {};
+		// The snapshot last loaded before the crash.
+		QString last = {};
 	};
 	const QList<Case> cases{
 		{"a crash or a reset", kept, {}, false, 700, false},
+		{"a crash after a snapshot was loaded", kept, {}, false, 700, false, false, {}, startPath},
 		{"the last start went down putting it back", kept, {}, true, 500, true},
 		{"a damaged file", kept.left(kept.size() / 2), {}, false, 500, true},
 		{"the start rule loads first", kept, startRule, false, 580, false},
@@ -88,7 +92,8 @@ TEST_F(KeeperTest, AtStartTheKeptLayoutGoesBackUnlessSomethingStandsInItsWay)
 		SCOPED_TRACE(c.what);
 		for (const QString &file :
 		     {keptPath(), keptPath() + QStringLiteral(".set-aside"),
-		      keptPath() + QStringLiteral(".putting-back"), automationPath(), optionPath(), settingsPath()}) {
+		      keptPath() + QStringLiteral(".putting-back"), automationPath(), optionPath(), settingsPath(),
+		      moduleConfigDirectory() + QStringLiteral("/monitors.json")}) {
 			QFile::remove(file);
 		}
 		if (!c.option.isEmpty()) {
@@ -100,6 +105,10 @@ TEST_F(KeeperTest, AtStartTheKeptLayoutGoesBackUnlessSomethingStandsInItsWay)
 		}
 		if (c.mark) {
 			writeTestBytes(keptPath() + QStringLiteral(".putting-back"), "1");
+		}
+		if (!c.last.isEmpty()) {
+			writeTestBytes(settingsPath(),
+				       QJsonDocument(QJsonObject{{QStringLiteral("last"), c.last}}).toJson());
 		}
 		window->resize(500, 500);
 		QApplication::processEvents();
@@ -125,8 +134,10 @@ TEST_F(KeeperTest, AtStartTheKeptLayoutGoesBackUnlessSomethingStandsInItsWay)
 			EXPECT_TRUE(QTest::qWaitFor([&] { return keptGeometry() == window->saveGeometry(); }, 5000));
 		}
 		if (c.width == 700) {
-			// No snapshot was loaded, and Undo Last Load brings OBS's own layout back.
-			EXPECT_TRUE(probe(velkin).last().isEmpty());
+			// No snapshot was loaded: `last` stays, the monitors remember no snapshot for the kept layout, and Undo
+			// Last Load brings OBS's own layout back.
+			EXPECT_EQ(probe(velkin).last(), c.last);
+			EXPECT_TRUE(probe(velkin).monitorSettings().layouts.isEmpty());
 			EXPECT_EQ(logged(QStringLiteral("Put back the layout on screen at the last exit or crash")), 1);
 			EXPECT_EQ(probe(velkin).undo().undo(), LoadResult::Loaded);
 			EXPECT_EQ(window->width(), 500);
