@@ -252,6 +252,9 @@ TEST_F(CaptureRestoreTest, BlobsThatWouldHarmQtAreRefusedBeforeQtSeesThem)
 		{"sequences nested 100 deep", good.geometry, deep},
 		// The frame's right edge, two billion pixels away.
 		{"a window two billion pixels wide", withInt(good.geometry, 16, 2000000000), good.state},
+		// The inner rectangle's left edge, two billion pixels left of its right one.
+		{"an inner window whose edges lie two billion pixels apart", withInt(good.geometry, 50, -2147483647),
+		 good.state},
 	};
 	rearrange();
 	const QByteArray state = window->saveState(0);

@@ -11,6 +11,8 @@
 #include <QSet>
 #include <QTimer>
 
+#include <algorithm>
+
 // The docks that are shown now, docked or floating.
 static QSet<QDockWidget *> shownDocks(QMainWindow *window)
 {
@@ -352,7 +354,8 @@ static LayoutRecord sharesOf(const LayoutRecord &layout, const QSize &saved, con
 	const auto scaled = [&](int size, Qt::Orientation orientation) {
 		const double ratio = orientation == Qt::Horizontal ? double(now.width()) / saved.width()
 								   : double(now.height()) / saved.height();
-		return std::max(1, qRound(size * ratio));
+		// Sizes of a damaged state may be far beyond any window: a share stays within a widget's sizes.
+		return qRound(std::clamp(size * ratio, 1.0, double(QWIDGETSIZE_MAX)));
 	};
 	for (DockAreaSize &area : shares.areaSizes) {
 		area.size = scaled(area.size, area.side == 0 || area.side == 1 ? Qt::Horizontal : Qt::Vertical);

@@ -292,7 +292,14 @@ LayoutRecord readLayout(const QByteArray &geometry, const QByteArray &state)
 
 QSize SavedWindowGeometry::windowSize() const
 {
-	return client.isValid() ? client.size() : normal.size();
+	// A damaged geometry may hold edges whose distance is no int: no size then.
+	const QRect &rect = client.isValid() ? client : normal;
+	const qint64 width = qint64(rect.right()) - rect.left() + 1;
+	const qint64 height = qint64(rect.bottom()) - rect.top() + 1;
+	if (width <= 0 || height <= 0 || width > QWIDGETSIZE_MAX || height > QWIDGETSIZE_MAX) {
+		return QSize();
+	}
+	return QSize(int(width), int(height));
 }
 
 QStringList LayoutRecord::names() const
