@@ -56,6 +56,8 @@ public:
 	void saveAtExit();
 	// The undo hotkey's bindings as read.
 	QJsonArray undoBindings() const { return settings.undoHotkey; }
+	// A key that earlier versions keep in automation.json, as read.
+	QJsonValue olderKey(const QString &key) const { return settings.olderKeys.value(key); }
 
 	// At activation the start rule applies, once the main window is shown; at shutdown nothing waits any more.
 	void start();

@@ -23,8 +23,8 @@ namespace {
 const QString kKeptName = QStringLiteral("Layout on screen");
 const QString kKeepLayoutKey = QStringLiteral("keepLayoutAcrossRestarts");
 
-// The option as a file at path holds it; nothing when the file is not there, is no regular file (a FIFO would block
-// the read) or is larger than automation.json may be, or holds no such object.
+// The option as keeper.json at path holds it; nothing when the file is not there, is no regular file (a FIFO would
+// block the read) or is over 4 MiB, or holds no such object.
 std::optional<bool> readKeepOption(const QString &path)
 {
 	QFile file(path);
@@ -73,13 +73,13 @@ void LayoutKeeper::setPath(const QString &keptPath)
 	lock->setStaleLockTime(0);
 }
 
-void LayoutKeeper::readOption(const QString &filePath, const QString &olderPath)
+void LayoutKeeper::readOption(const QString &filePath, const QJsonValue &olderWord)
 {
 	optionPath = filePath;
 	const QFileInfo info(filePath);
 	if (!info.exists() && !info.isSymLink()) {
 		// Until the option changes, the older file's word stands.
-		keeping = readKeepOption(olderPath).value_or(true);
+		keeping = olderWord.toBool(true);
 		return;
 	}
 	const std::optional<bool> read = readKeepOption(filePath);

@@ -6,6 +6,7 @@
 #include "store/SnapshotDocument.hpp"
 
 #include <QElapsedTimer>
+#include <QJsonValue>
 #include <QLockFile>
 #include <QObject>
 #include <QPointer>
@@ -54,9 +55,9 @@ public:
 
 	// The kept file; the mark and the file set aside lie beside it.
 	void setPath(const QString &path);
-	// The option from keeper.json at optionPath, read once; while that does not exist, from the older
-	// automation.json at olderPath, which keeps it. Unreadable, or in neither, the option is on.
-	void readOption(const QString &optionPath, const QString &olderPath);
+	// The option from keeper.json at optionPath, read once; while that does not exist, the older word that
+	// automation.json keeps, as automation read it. Unreadable, or in neither, the option is on.
+	void readOption(const QString &optionPath, const QJsonValue &olderWord);
 	bool enabled() const { return keeping; }
 	// At activation: the kept layout goes back on the next turn of the event loop, after the start rule had its
 	// turn, and the watching starts then. At shutdown the watching ends; nothing is written any more: a change that

@@ -41,7 +41,8 @@ Velkin::Velkin(QMainWindow *window)
 	automation.read(automationPath);
 	monitors.read(normalizedPath(configPath(kMonitorsFileName)), automationPath);
 	keeper.setPath(normalizedPath(configPath(kKeptLayoutFileName)));
-	keeper.readOption(normalizedPath(configPath(kKeeperFileName)), automationPath);
+	keeper.readOption(normalizedPath(configPath(kKeeperFileName)),
+			  automation.olderKey(QStringLiteral("keepLayoutAcrossRestarts")));
 	registerGlobalHotkeys();
 	settingsSaveTimer.setSingleShot(true);
 	settingsSaveTimer.setInterval(kSettingsSaveDelayMs);
